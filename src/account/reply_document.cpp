@@ -1,0 +1,225 @@
+#include "account/reply_document.h"
+
+#include <cstring>
+#include <list>
+#include <memory>
+#include <mutex>
+
+#include "account/ini_engine.h"
+#include "platform/file_io.h"
+#include "platform/strings.h"
+
+namespace {
+
+constexpr char kMarker[] = "MagicTag=VpnServerResponse";
+constexpr std::size_t kMarkerLength = sizeof kMarker - 1;
+
+// A few recently read documents with the identity of the file they came from.
+class CIniCache {
+ public:
+  std::shared_ptr<const CIniDocument> Load(const std::wstring& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = entries_.begin();
+    while (it != entries_.end() && it->path != path) ++it;
+    FileIdentity identity;
+    std::string bytes;
+    const FileReadResult r = ReadFileIfChanged(path, it != entries_.end() ? &it->identity : nullptr, identity, bytes);
+    if (r == FileReadResult::Missing) {
+      if (it != entries_.end()) entries_.erase(it);
+      return nullptr;
+    }
+    if (r == FileReadResult::Unchanged) {
+      entries_.splice(entries_.begin(), entries_, it);
+      return entries_.front().document;
+    }
+    if (it != entries_.end()) entries_.erase(it);
+    auto doc = std::make_shared<const CIniDocument>(CIniDocument::Parse(bytes));
+    entries_.push_front(Entry{path, identity, doc});
+    if (entries_.size() > kCapacity) entries_.pop_back();
+    return doc;
+  }
+
+  void Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    entries_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kCapacity = 8;
+  struct Entry {
+    std::wstring path;
+    FileIdentity identity;
+    std::shared_ptr<const CIniDocument> document;
+  };
+  std::mutex mutex_;
+  std::list<Entry> entries_;
+};
+
+CIniCache& Cache() {
+  static CIniCache cache;
+  return cache;
+}
+
+// The raw bytes of a value up to its first NUL, as the platform's C-string
+// interface would return them; false when missing.
+bool FindRaw(const std::wstring& path, std::wstring_view section, std::wstring_view key, std::string& out) {
+  std::shared_ptr<const CIniDocument> doc = Cache().Load(path);
+  if (!doc) return false;
+  const std::string* value = doc->Find(WideToNarrow(EscapeSectionName(section)), WideToNarrow(key));
+  if (!value) return false;
+  out.assign(value->c_str(), std::strlen(value->c_str()));
+  return true;
+}
+
+int DigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
+  return 99;
+}
+
+wchar_t HexDigit(unsigned v) { return static_cast<wchar_t>(v < 10 ? L'0' + v : L'a' + (v - 10)); }
+
+void EditFile(const std::wstring& path, const auto& edit) {
+  std::string text;
+  ReadWholeFile(path, text);  // a missing file is an empty one
+  const std::string before = text;
+  if (!edit(text) || text == before) return;
+  AtomicWriteFile(path, text);
+}
+
+}  // namespace
+
+bool HasReplyMarker(const char* bytes, std::size_t length) {
+  if (!bytes) return false;
+  for (std::size_t i = 0; i + kMarkerLength < length; ++i)
+    if (std::memcmp(bytes + i, kMarker, kMarkerLength) == 0) return true;
+  return false;
+}
+
+std::wstring EscapeSectionName(std::wstring_view name) {
+  std::wstring out;
+  out.reserve(name.size());
+  for (wchar_t c : name) {
+    if (c == L'\t' || c == L'\n' || c == L'\r' || c == L'%' || c == L'[' || c == L']') {
+      out.push_back(L'%');
+      out.push_back(HexDigit(static_cast<unsigned>(c) >> 4));
+      out.push_back(HexDigit(static_cast<unsigned>(c) & 0xF));
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::wstring UnescapeSectionName(std::wstring_view name) {
+  std::wstring out;
+  out.reserve(name.size());
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == L'%' && i + 2 < name.size()) {
+      // Two following characters read as hexadecimal, like the platform's
+      // own scanner: a non-digit stops the number, so "%zz" gives 0.
+      unsigned v = 0;
+      for (std::size_t k = 1; k <= 2; ++k) {
+        const wchar_t c = name[i + k];
+        const int d = (c < 128) ? DigitValue(static_cast<char>(c)) : 99;
+        if (d >= 16) break;
+        v = v * 16 + static_cast<unsigned>(d);
+      }
+      out.push_back(static_cast<wchar_t>(v));
+      i += 2;
+    } else {
+      out.push_back(name[i]);
+    }
+  }
+  return out;
+}
+
+std::int64_t ParseIntAutoBase(std::string_view text, std::int64_t min, std::int64_t max) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int base = 10;
+  if (i < text.size() && text[i] == '0') {
+    if (i + 2 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') && DigitValue(text[i + 2]) < 16) {
+      base = 16;
+      i += 2;
+    } else {
+      base = 8;
+    }
+  }
+  // Accumulate as a magnitude and saturate at the limit of the sign's side.
+  const std::uint64_t limit = negative ? static_cast<std::uint64_t>(-(min + 1)) + 1 : static_cast<std::uint64_t>(max);
+  std::uint64_t value = 0;
+  bool saturated = false;
+  for (; i < text.size(); ++i) {
+    const int d = DigitValue(text[i]);
+    if (d >= base) break;
+    if (value > (limit - static_cast<std::uint64_t>(d)) / static_cast<std::uint64_t>(base)) saturated = true;
+    if (!saturated) value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
+  }
+  if (saturated) return negative ? min : max;
+  if (negative) return value == 0 ? 0 : -static_cast<std::int64_t>(value - 1) - 1;
+  return static_cast<std::int64_t>(value);
+}
+
+std::wstring IniReadString(const std::wstring& path, std::wstring_view section, std::wstring_view key,
+                           std::wstring_view defaultValue) {
+  std::string raw;
+  if (!FindRaw(path, section, key, raw)) return std::wstring(defaultValue);
+  return NarrowToWide(raw);
+}
+
+std::wstring IniReadText(const std::wstring& path, std::wstring_view section, std::wstring_view key) {
+  std::string raw;
+  if (!FindRaw(path, section, key, raw)) return {};
+  return Utf8ToWide(raw);
+}
+
+std::int32_t IniReadInt(const std::wstring& path, std::wstring_view section, std::wstring_view key,
+                        std::int32_t defaultValue) {
+  std::string raw;
+  if (!FindRaw(path, section, key, raw) || raw.empty()) return defaultValue;
+  return static_cast<std::int32_t>(ParseIntAutoBase(raw, INT32_MIN, INT32_MAX));
+}
+
+std::int64_t IniReadInt64(const std::wstring& path, std::wstring_view section, std::wstring_view key) {
+  std::string raw;
+  if (!FindRaw(path, section, key, raw) || raw.empty()) return 0;
+  return ParseIntAutoBase(raw, INT64_MIN, INT64_MAX);
+}
+
+void IniWriteString(const std::wstring& path, std::wstring_view section, std::wstring_view key,
+                    std::wstring_view value) {
+  const std::string s = WideToNarrow(EscapeSectionName(section));
+  const std::string k = WideToNarrow(key);
+  const std::string v = WideToNarrow(value);
+  EditFile(path, [&](std::string& text) { return IniEditSetValue(text, s, k, v); });
+}
+
+void IniWriteInt(const std::wstring& path, std::wstring_view section, std::wstring_view key, std::int32_t value) {
+  IniWriteString(path, section, key, std::to_wstring(value));
+}
+
+void IniDeleteSection(const std::wstring& path, std::wstring_view section) {
+  const std::string s = WideToNarrow(EscapeSectionName(section));
+  EditFile(path, [&](std::string& text) {
+    IniEditRemoveSection(text, s);
+    return true;
+  });
+}
+
+std::vector<std::wstring> IniListSections(const std::wstring& path) {
+  std::vector<std::wstring> out;
+  std::shared_ptr<const CIniDocument> doc = Cache().Load(path);
+  if (!doc) return out;
+  for (const std::string& name : doc->SectionNames()) {
+    // The platform returns the names NUL-separated, so an empty name ends the list.
+    if (name.empty()) break;
+    out.push_back(UnescapeSectionName(NarrowToWide(name)));
+  }
+  return out;
+}
+
+void IniForgetCache() { Cache().Clear(); }

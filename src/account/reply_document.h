@@ -1,0 +1,41 @@
+// Reply documents and every other INI-layout file of the client, read value
+// by value. Each read looks at the file again, so a document its owner
+// rewrote or deleted is never read stale; a parse is reused only while the
+// file is unchanged.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The account service's marker; it must be followed by at least one byte.
+bool HasReplyMarker(const char* bytes, std::size_t length);
+
+std::wstring EscapeSectionName(std::wstring_view name);
+std::wstring UnescapeSectionName(std::wstring_view name);
+
+// Plain value, decoded with the narrow code page.
+std::wstring IniReadString(const std::wstring& path, std::wstring_view section, std::wstring_view key,
+                           std::wstring_view defaultValue);
+// Text value: the bytes decoded as UTF-8; empty when missing.
+std::wstring IniReadText(const std::wstring& path, std::wstring_view section, std::wstring_view key);
+std::int32_t IniReadInt(const std::wstring& path, std::wstring_view section, std::wstring_view key,
+                        std::int32_t defaultValue);
+std::int64_t IniReadInt64(const std::wstring& path, std::wstring_view section, std::wstring_view key);
+
+// Writes are not reported: a failed write leaves the old file, which is what
+// the next read shows.
+void IniWriteString(const std::wstring& path, std::wstring_view section, std::wstring_view key,
+                    std::wstring_view value);
+void IniWriteInt(const std::wstring& path, std::wstring_view section, std::wstring_view key, std::int32_t value);
+void IniDeleteSection(const std::wstring& path, std::wstring_view section);
+std::vector<std::wstring> IniListSections(const std::wstring& path);
+
+// Integer conversion with automatic base ("0x" hex, leading "0" octal),
+// stopping at the first character that does not fit, saturating at the
+// type's limits; text without leading digits gives 0.
+std::int64_t ParseIntAutoBase(std::string_view text, std::int64_t min, std::int64_t max);
+
+// Drops every cached parse (tests that rewrite files behind our back).
+void IniForgetCache();

@@ -1,0 +1,18 @@
+// Conversions between wide text and bytes. Nothing else in the code base
+// converts: the narrow code page is the ANSI code page on Windows and UTF-8
+// elsewhere; UTF-8 decoding never fails (bad bytes become U+FFFD).
+#pragma once
+#include <string>
+#include <string_view>
+
+std::wstring Utf8ToWide(std::string_view bytes);
+std::string WideToUtf8(std::wstring_view text);
+
+std::wstring NarrowToWide(std::string_view bytes);
+std::string WideToNarrow(std::wstring_view text);
+
+// ASCII-only case folding: names in documents and keys are ASCII, and a
+// locale-dependent fold would make lookups differ between machines.
+bool EqualsNoCaseAscii(std::string_view a, std::string_view b);
+bool EqualsNoCaseAscii(std::wstring_view a, std::wstring_view b);
+std::string ToLowerAscii(std::string_view s);

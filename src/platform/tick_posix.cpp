@@ -1,0 +1,10 @@
+#include "platform/tick.h"
+
+#include <time.h>
+
+Tick GetTickMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  const std::uint64_t ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u + static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+  return static_cast<Tick>(ms);
+}
