@@ -86,7 +86,11 @@ std::string_view LineEndingOf(std::string_view text) {
 
 CIniDocument CIniDocument::Parse(std::string_view bytes) {
   CIniDocument doc;
-  Section* current = nullptr;  // keys before the first header belong to no section
+  // Keys before the first header form a nameless section, as the platform's
+  // reader has it: found under "", never listed.
+  doc.sections_.push_back(Section{});
+  doc.firstSection_.emplace(std::string(), 0);
+  Section* current = &doc.sections_.back();
   for (std::size_t pos = BodyStart(bytes); pos < bytes.size();) {
     const Line line = ClassifyLine(bytes, pos);
     pos = line.next;
@@ -94,7 +98,7 @@ CIniDocument CIniDocument::Parse(std::string_view bytes) {
       doc.sections_.push_back(Section{std::string(line.name), {}, {}});
       current = &doc.sections_.back();
       doc.firstSection_.emplace(ToLowerAscii(line.name), doc.sections_.size() - 1);
-    } else if (line.kind == Line::Entry && current) {
+    } else if (line.kind == Line::Entry) {
       current->keys.emplace_back(std::string(line.name), std::string(StripQuotes(line.value)));
       current->firstKey.emplace(ToLowerAscii(line.name), current->keys.size() - 1);
     }
@@ -114,7 +118,7 @@ const std::string* CIniDocument::Find(std::string_view section, std::string_view
 std::vector<std::string> CIniDocument::SectionNames() const {
   std::vector<std::string> names;
   names.reserve(sections_.size());
-  for (const Section& s : sections_) names.push_back(s.name);
+  for (std::size_t i = 1; i < sections_.size(); ++i) names.push_back(sections_[i].name);
   return names;
 }
 

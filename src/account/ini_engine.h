@@ -16,7 +16,7 @@ class CIniDocument {
   // the first section and its first key win.
   const std::string* Find(std::string_view section, std::string_view key) const;
 
-  // Every section in file order, duplicates included, raw bytes.
+  // Every section headed in the file, in file order, duplicates included.
   std::vector<std::string> SectionNames() const;
 
  private:

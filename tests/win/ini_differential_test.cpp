@@ -74,6 +74,11 @@ std::vector<Document> Documents() {
       {"escaped section names", "[a%5bb%5d]\nk=1\n[100%25]\nk=2\n", {{L"a[b]", L"k"}, {L"100%", L"k"}}},
       {"key without equals", "[K]\nflag\nx=1\n", {{L"K", L"x"}}},
       {"no final line end", "[E]\nlast=value", {{L"E", L"last"}}},
+      {"comments, tabs and odd lines",
+       "; comment=1\n[C]\n; note=2\n\tTabbed\t=\tt\t\n=nameless\nafter=3\n",
+       {{L"C", L"; note"}, {L"C", L"Tabbed"}, {L"C", L"after"}, {L"", L"; comment"}}},
+      {"byte order mark", "\xEF\xBB\xBF[B]\nk=bom\n", {{L"B", L"k"}}},
+      {"empty section name", "[]\nk=1\n[N]\nk=2\n", {{L"", L"k"}, {L"N", L"k"}}},
   };
 }
 
@@ -157,6 +162,40 @@ TEST(IniDifferential, WritesReadBackTheSame) {
         << "the platform reads our file differently: " << r.section << L"/" << r.key;
   }
   EXPECT_EQ(IniListSections(ours), PlatformSections(theirs));
+}
+
+TEST(IniDifferential, DeliberateDifferencesInWrites) {
+  CTempDir dir;
+  // Deleting a repeated section: the platform drops the first copy and the
+  // second then answers reads; we drop every copy, so "deleted" means gone.
+  {
+    const std::string start = "[Dup]\nk=1\n[Other]\nx=1\n[Dup]\nk=2\n";
+    const std::wstring ours = dir.Write(L"ours.ini", start);
+    const std::wstring theirs = dir.Write(L"theirs.ini", start);
+    IniDeleteSection(ours, L"Dup");
+    WritePrivateProfileStringW(L"Dup", nullptr, nullptr, theirs.c_str());
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, theirs.c_str());
+    IniForgetCache();
+    EXPECT_EQ(IniReadString(ours, L"Dup", L"k", kDefault), kDefault);
+    EXPECT_EQ(PlatformRead(theirs, L"Dup", L"k"), L"2");
+    EXPECT_EQ(IniReadString(ours, L"Other", L"x", kDefault), L"1");
+  }
+  // A value with a line break: the platform writes it raw, and the text after
+  // the break becomes lines of their own (here a new section with a key).
+  // We refuse the write and keep the old value.
+  {
+    const std::string start = "[A]\nx=1\n";
+    const std::wstring ours = dir.Write(L"ours2.ini", start);
+    const std::wstring theirs = dir.Write(L"theirs2.ini", start);
+    const wchar_t* injected = L"2\r\n[Injected]\r\nevil=1";
+    IniWriteString(ours, L"A", L"x", injected);
+    WritePrivateProfileStringW(L"A", L"x", injected, theirs.c_str());
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, theirs.c_str());
+    IniForgetCache();
+    EXPECT_EQ(IniReadString(ours, L"A", L"x", kDefault), L"1");
+    EXPECT_EQ(IniReadString(ours, L"Injected", L"evil", kDefault), kDefault);
+    EXPECT_EQ(PlatformRead(theirs, L"Injected", L"evil"), L"1");
+  }
 }
 
 }  // namespace

@@ -95,7 +95,7 @@ TEST_F(IniFile, PlainValueLookups) {
       {L"VPN", L"Late", L"<default>"},
       {L"VPN", L"Missing", L"<default>"},
       {L"Nowhere", L"AuthResult", L"<default>"},
-      {L"", L"MagicTag", L"<default>"},
+      {L"", L"MagicTag", L"VpnServerResponse"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(IniReadString(path, c.section, c.key, L"<default>"), c.expected) << c.section << L"/" << c.key;
