@@ -182,7 +182,7 @@ class CWindowsMachineInfoSource : public IMachineInfoSource {
     VARIANT text;
     VariantInit(&text);
     std::wstring out;
-    if (SUCCEEDED(VariantChangeType(&text, &value, 0, VT_BSTR)) && text.bstrVal) {
+    if (SUCCEEDED(VariantChangeType(&text, const_cast<VARIANT*>(&value), 0, VT_BSTR)) && text.bstrVal) {
       out.assign(text.bstrVal, SysStringLen(text.bstrVal));
     }
     VariantClear(&text);

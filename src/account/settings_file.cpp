@@ -238,7 +238,9 @@ void CSettingsFile::Write(std::wstring_view section, std::wstring_view name, cha
     Section s;
     s.hasHeader = true;
     s.name = std::wstring(section);
-    s.rawHeader = "[" + EscapeSettingsText(WideToUtf8(section), kSectionSpecials) + "]";
+    s.rawHeader = '[';
+    s.rawHeader += EscapeSettingsText(WideToUtf8(section), kSectionSpecials);
+    s.rawHeader += ']';
     sections_.push_back(std::move(s));
     firstSection = &sections_.back();
   }

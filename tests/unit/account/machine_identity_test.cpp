@@ -30,7 +30,10 @@ std::vector<std::uint8_t> Descriptor(const char* vendor, const char* product, co
     std::uint32_t offset = 0;
     if (text) {
       offset = static_cast<std::uint32_t>(d.size());
-      d.insert(d.end(), text, text + std::strlen(text) + 1);
+      for (const char* c = text;; ++c) {
+        d.push_back(static_cast<std::uint8_t>(*c));
+        if (!*c) break;
+      }
     }
     std::memcpy(d.data() + at, &offset, 4);  // little-endian on every target we build
   };
