@@ -96,8 +96,8 @@ class CSysfsMachineInfoSource : public IMachineInfoSource {
     std::vector<DriveAnswer> answers;
     std::vector<fs::path> disks;
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(root_ / "block", ec)) {
-      if (IsDirectory(entry.path() / "device")) disks.push_back(entry.path());
+    for (fs::directory_iterator it(root_ / "block", ec), end; !ec && it != end; it.increment(ec)) {
+      if (IsDirectory(it->path() / "device")) disks.push_back(it->path());
     }
     std::sort(disks.begin(), disks.end());
     for (std::size_t i = 0; i < disks.size(); ++i) {
@@ -129,8 +129,8 @@ class CSysfsMachineInfoSource : public IMachineInfoSource {
     if (!IsDirectory(net)) return std::nullopt;
     std::vector<std::pair<long, AdapterRecord>> found;
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(net, ec)) {
-      const fs::path p = entry.path();
+    for (fs::directory_iterator it(net, ec), end; !ec && it != end; it.increment(ec)) {
+      const fs::path p = it->path();
       // Interfaces not backed by a device (bridges, tunnels, veth, dummies)
       // are software, never this computer's own hardware.
       if (!IsDirectory(p / "device")) continue;

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -148,7 +149,11 @@ class CWindowsMachineInfoSource : public IMachineInfoSource {
     ULONG size = static_cast<ULONG>(buf.size());
     DWORD rc = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(buf.data()), &size);
     if (rc == ERROR_BUFFER_OVERFLOW) {
-      buf.resize(size);
+      try {
+        buf.resize(size);
+      } catch (const std::bad_alloc&) {
+        return std::nullopt;
+      }
       rc = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(buf.data()), &size);
     }
     if (rc != ERROR_SUCCESS) {

@@ -128,14 +128,6 @@ TEST(SettingsFile, NamesCompareWithoutCaseAndOneValuePerName) {
   EXPECT_EQ(CSettingsFile::Parse(bytes).ReadInt(L"Main", L"Other"), 1);
 }
 
-TEST(SettingsFile, RetypingAValueReplacesIt) {
-  CSettingsFile file;
-  file.WriteString(L"Main", L"Value", L"text");
-  file.WriteInt(L"Main", L"Value", 3);
-  EXPECT_EQ(file.ReadString(L"Main", L"Value"), std::nullopt);
-  EXPECT_EQ(file.ReadInt(L"Main", L"Value"), 3);
-}
-
 TEST(SettingsFile, Deletion) {
   CSettingsFile file = CSettingsFile::Parse("[Main]\nA=i:1\nB=i:2\n[Proxy]\nType=i:1\n[main]\nA=i:3\n");
   EXPECT_TRUE(file.DeleteValue(L"Main", L"a"));
@@ -154,11 +146,6 @@ TEST(SettingsFile, NewValueGoesBeforeTrailingBlankLines) {
   CSettingsFile file = CSettingsFile::Parse("[Main]\nA=i:1\n\n[Proxy]\nType=i:0\n");
   file.WriteInt(L"Main", L"B", 2);
   EXPECT_EQ(file.Format(), "[Main]\nA=i:1\nB=i:2\n\n[Proxy]\nType=i:0\n");
-}
-
-TEST(SettingsFile, UnescapeRejectsBrokenEscapes) {
-  EXPECT_EQ(UnescapeSettingsText("a\\x41\\\\b"), "aA\\b");
-  for (const char* bad : {"\\", "x\\y", "\\x", "\\x4", "\\xg0"}) EXPECT_EQ(UnescapeSettingsText(bad), std::nullopt) << bad;
 }
 
 }  // namespace

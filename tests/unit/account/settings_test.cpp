@@ -11,14 +11,6 @@
 
 namespace {
 
-TEST(Settings, MissingValuesReadAsTheirDefaults) {
-  CScopedFakeSettings fake;
-  EXPECT_EQ(GetSettingInt(L"Main", L"SavePassword", 1), 1);
-  EXPECT_EQ(GetSettingInt(L"Main", L"LastVpnServerId", -1), -1);
-  EXPECT_EQ(GetSettingString(L"Main", L"Username", L""), L"");
-  EXPECT_EQ(GetSettingBinary(L"Main", L"Password"), std::nullopt);
-}
-
 TEST(Settings, NullNameDeletesTheSectionAndNullValueTheValue) {
   CScopedFakeSettings fake;
   SetSettingString(L"Main", L"Username", L"alice");
@@ -109,11 +101,6 @@ TEST(Settings, SavedLoginFlows) {
     EXPECT_EQ(f.password, L"");
     EXPECT_EQ(GetSettingBinary(L"Main", L"Password"), foreign);
   }
-}
-
-TEST(Settings, EmptyProtectedBytesNeverUnprotect) {
-  CScopedFakeSettings fake;
-  EXPECT_EQ(UnprotectPassword(ByteString{}), std::nullopt);
 }
 
 TEST(SettingsPlaces, ExecutableFolderAndOverrideFile) {
