@@ -1,0 +1,203 @@
+#include "platform/win32.h"
+// after windows.h
+#include <shlobj.h>
+#include <wincrypt.h>
+
+#include <cstring>
+#include <cwchar>
+#include <vector>
+
+#include "account/password_seal.h"
+#include "account/settings_platform.h"
+
+namespace {
+
+constexpr wchar_t kDefaultUserRoot[] = L"Software\\Quillnet\\Quillnet";
+constexpr wchar_t kProtectionDescription[] = L"Quillnet";
+
+class CRegistrySettingsStore : public ISettingsStore {
+ public:
+  explicit CRegistrySettingsStore(std::wstring root) : root_(std::move(root)) {}
+
+  std::optional<std::int32_t> ReadInt(std::wstring_view section, std::wstring_view name) override {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!Query(section, name, type, data) || type != REG_DWORD || data.size() != sizeof(DWORD)) return std::nullopt;
+    DWORD value = 0;
+    std::memcpy(&value, data.data(), sizeof value);
+    return static_cast<std::int32_t>(value);
+  }
+
+  std::optional<std::wstring> ReadString(std::wstring_view section, std::wstring_view name) override {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!Query(section, name, type, data) || type != REG_SZ) return std::nullopt;
+    // Values written by others need not end with a NUL nor have an even
+    // length; take the whole characters up to the first NUL.
+    std::wstring text(data.size() / sizeof(wchar_t), L'\0');
+    if (!text.empty()) std::memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
+    text.resize(std::wcslen(text.c_str()));
+    return text;
+  }
+
+  std::optional<ByteString> ReadBinary(std::wstring_view section, std::wstring_view name) override {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!Query(section, name, type, data) || type != REG_BINARY) return std::nullopt;
+    return ByteString(data.begin(), data.end());
+  }
+
+  void WriteInt(std::wstring_view section, std::wstring_view name, std::int32_t value) override {
+    const DWORD dword = static_cast<DWORD>(value);
+    Set(section, name, REG_DWORD, &dword, sizeof dword);
+  }
+
+  void WriteString(std::wstring_view section, std::wstring_view name, std::wstring_view value) override {
+    const std::wstring text(value);
+    Set(section, name, REG_SZ, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+  }
+
+  void WriteBinary(std::wstring_view section, std::wstring_view name, const ByteString& value) override {
+    Set(section, name, REG_BINARY, value.data(), value.size());
+  }
+
+  void DeleteValue(std::wstring_view section, std::wstring_view name) override {
+    HKEY key = OpenSection(section);
+    if (!key) return;
+    RegDeleteValueW(key, std::wstring(name).c_str());
+    RegCloseKey(key);
+  }
+
+  void DeleteSection(std::wstring_view section) override {
+    HKEY root = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, root_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root, nullptr) !=
+        ERROR_SUCCESS) {
+      return;
+    }
+    // An empty section name would name the root itself.
+    if (!section.empty()) RegDeleteTreeW(root, std::wstring(section).c_str());
+    RegCloseKey(root);
+  }
+
+ private:
+  // Opening a section makes the root and the section key when missing.
+  HKEY OpenSection(std::wstring_view section) const {
+    const std::wstring path = section.empty() ? root_ : root_ + L"\\" + std::wstring(section);
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
+      return nullptr;
+    }
+    return key;
+  }
+
+  bool Query(std::wstring_view section, std::wstring_view name, DWORD& type, std::vector<BYTE>& data) const {
+    HKEY key = OpenSection(section);
+    if (!key) return false;
+    const std::wstring valueName(name);
+    LSTATUS status = ERROR_MORE_DATA;
+    // The value can grow between the size query and the read.
+    for (int attempt = 0; attempt < 4 && status == ERROR_MORE_DATA; ++attempt) {
+      DWORD size = 0;
+      status = RegQueryValueExW(key, valueName.c_str(), nullptr, &type, nullptr, &size);
+      if (status != ERROR_SUCCESS) break;
+      data.assign(size, 0);
+      status = RegQueryValueExW(key, valueName.c_str(), nullptr, &type, data.empty() ? nullptr : data.data(), &size);
+      if (status == ERROR_SUCCESS) data.resize(size);
+    }
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+  }
+
+  void Set(std::wstring_view section, std::wstring_view name, DWORD type, const void* bytes, std::size_t size) const {
+    HKEY key = OpenSection(section);
+    if (!key) return;
+    RegSetValueExW(key, std::wstring(name).c_str(), 0, type, static_cast<const BYTE*>(bytes),
+                   static_cast<DWORD>(size));
+    RegCloseKey(key);
+  }
+
+  std::wstring root_;
+};
+
+class CDataProtectionProtector : public IPasswordProtector {
+ public:
+  ByteString Protect(std::wstring_view password) override {
+    ByteString plain = PasswordToUtf16Bytes(password);
+    DATA_BLOB in{static_cast<DWORD>(plain.size()), plain.data()};
+    DATA_BLOB entropy{0, nullptr};
+    DATA_BLOB out{0, nullptr};
+    ByteString result;
+    if (CryptProtectData(&in, kProtectionDescription, &entropy, nullptr, nullptr, CRYPTPROTECT_AUDIT, &out)) {
+      result.assign(out.pbData, out.pbData + out.cbData);
+      LocalFree(out.pbData);
+    }
+    SecureZeroMemory(plain.data(), plain.size());
+    return result;
+  }
+
+  std::optional<std::wstring> Unprotect(const ByteString& protectedBytes) override {
+    ByteString copy(protectedBytes);
+    DATA_BLOB in{static_cast<DWORD>(copy.size()), copy.data()};
+    DATA_BLOB entropy{0, nullptr};
+    DATA_BLOB out{0, nullptr};
+    LPWSTR description = nullptr;
+    if (!CryptUnprotectData(&in, &description, &entropy, nullptr, nullptr, CRYPTPROTECT_AUDIT, &out)) {
+      return std::nullopt;
+    }
+    // Bounded by the output's size: damaged data need not end with a NUL.
+    auto text = PasswordFromUtf16Bytes(out.pbData, out.cbData & ~DWORD{1});
+    SecureZeroMemory(out.pbData, out.cbData);
+    LocalFree(out.pbData);
+    if (description) LocalFree(description);
+    return text;
+  }
+};
+
+std::wstring KnownFolder(int csidl) {
+  wchar_t buf[MAX_PATH] = {};
+  if (SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buf) != S_OK || !buf[0]) return {};
+  std::wstring path(buf);
+  if (path.back() != L'\\') path += L'\\';
+  return path;
+}
+
+}  // namespace
+
+std::shared_ptr<ISettingsStore> MakePlatformSettingsStore(const std::wstring& userRoot) {
+  return std::make_shared<CRegistrySettingsStore>(userRoot.empty() ? std::wstring(kDefaultUserRoot) : userRoot);
+}
+
+std::shared_ptr<IPasswordProtector> MakePlatformPasswordProtector(const std::wstring&) {
+  return std::make_shared<CDataProtectionProtector>();
+}
+
+std::wstring PlatformExecutablePath() {
+  std::vector<wchar_t> buf(MAX_PATH);
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0) return {};
+    if (n < buf.size()) return std::wstring(buf.data(), n);
+    if (buf.size() >= 32768) return {};
+    buf.resize(buf.size() * 2);
+  }
+}
+
+std::wstring PlatformProgramDataFolder() {
+  std::wstring base = KnownFolder(CSIDL_COMMON_APPDATA);
+  // Without the common folder, keep the documents per user rather than in
+  // whatever the working folder happens to be.
+  if (base.empty()) base = KnownFolder(CSIDL_LOCAL_APPDATA);
+  return base.empty() ? std::wstring() : base + L"Quillnet\\";
+}
+
+bool CreateFolderWithParents(const std::wstring& folder) {
+  std::wstring path = folder;
+  while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+  const int rc = SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
+  if (rc == ERROR_SUCCESS || rc == ERROR_ALREADY_EXISTS || rc == ERROR_FILE_EXISTS) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  }
+  return false;
+}
