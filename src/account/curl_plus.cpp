@@ -67,6 +67,10 @@ class CCurlPlusImpl {
     // Name resolution must not use signals: several transfers run on
     // worker threads at once.
     curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
+    // Only web addresses, also after a redirect: a reply must never come
+    // from a local file or another protocol.
+    curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl_, CURLOPT_URL, narrowUrl.c_str());
   }
 

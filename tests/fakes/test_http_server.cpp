@@ -8,7 +8,7 @@
 namespace {
 
 std::string StatusLine(int status) {
-  const char* reason = status == 200 ? "OK" : status == 404 ? "Not Found" : "Status";
+  const char* reason = status == 200 ? "OK" : status == 404 ? "Not Found" : status == 302 ? "Found" : "Status";
   return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\n";
 }
 
@@ -105,7 +105,7 @@ void CTestHttpServer::Serve(TestSocket s) {
   }
   if (ok) {
     const std::string head = StatusLine(reply.status) + "Content-Length: " + std::to_string(reply.body.size()) +
-                             "\r\nConnection: close\r\n\r\n";
+                             "\r\nConnection: close\r\n" + reply.extraHeaders + "\r\n";
     ok = TestSendAll(s, head.data(), head.size());
     const std::size_t chunk = reply.chunkSize ? reply.chunkSize : reply.body.size();
     for (std::size_t at = 0; ok && at < reply.body.size(); at += chunk) {

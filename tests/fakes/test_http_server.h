@@ -25,6 +25,7 @@ struct TestHttpReply {
   bool hang = false;     // never answer; the connection stays open until the server stops
   int chunkDelayMs = 0;  // with a body in several pieces: the pause between them
   std::size_t chunkSize = 0;
+  std::string extraHeaders = {};  // whole lines, each ended by "\r\n"
 };
 
 class CTestHttpServer {

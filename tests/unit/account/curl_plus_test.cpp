@@ -12,6 +12,7 @@
 #include "fakes/test_http_server.h"
 #include "fakes/transfer_wait.h"
 #include "platform/file_io.h"
+#include "platform/strings.h"
 
 namespace {
 
@@ -256,6 +257,46 @@ TEST(CurlPlus, ARefusedConnectionEndsAtOnceWithStatusZero) {
   EXPECT_EQ(WaitForTransferEnd(queue, t.EventId(), 10000), std::vector<std::uintptr_t>{kCurlEventEnded});
   EXPECT_EQ(t.ResponseCode(), 0);
   EXPECT_EQ(t.TakeReceived(), "");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CurlPlus, RedirectsAreFollowedOnlyToWebAddresses) {
+  CTestHttpServer target([](const TestHttpRequest&) { return TestHttpReply{200, "moved here"}; });
+  ASSERT_TRUE(target.Ok());
+  struct Case {
+    std::string location;
+    int status;
+    std::string body;
+  };
+  const Case cases[] = {
+      {WideToUtf8(target.BaseUrl()) + "page", 200, "moved here"},
+      {"file:///etc/hostname", 302, ""},
+  };
+  for (const Case& c : cases) {
+    CTestHttpServer server([&](const TestHttpRequest&) {
+      TestHttpReply r{302, ""};
+      r.extraHeaders = "Location: " + c.location + "\r\n";
+      return r;
+    });
+    ASSERT_TRUE(server.Ok());
+    CMessageQueue queue;
+    CCurlPlus t(server.BaseUrl());
+    t.SetNotify(&queue, kMsg);
+    ASSERT_TRUE(t.Start());
+    WaitForTransferEnd(queue, t.EventId(), 10000);
+    EXPECT_EQ(t.ResponseCode(), c.status) << c.location;
+    EXPECT_EQ(t.TakeReceived(), c.body) << c.location;
+  }
+  CCurlPlus local(L"file:///etc/hostname");
+  CMessageQueue queue;
+  local.SetNotify(&queue, kMsg);
+  ASSERT_TRUE(local.Start());
+  WaitForTransferEnd(queue, local.EventId(), 10000);
+  EXPECT_EQ(local.TakeReceived(), "");
+  EXPECT_EQ(local.ResponseCode(), 0);
 }
 
 }  // namespace
