@@ -1,6 +1,7 @@
 #include "account/account_service.h"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 #include <chrono>
 #include <random>
@@ -183,6 +184,35 @@ TEST(AccountServiceOverHttp, KnobsMakeTheRepliesTheClientMustRefuse) {
   const Fetched none = Fetch(BuildProbeRequest(silent.HttpsBase(), NextRequestRandom, limits));
   EXPECT_EQ(none.status, 0);
   EXPECT_TRUE(none.body.empty());
+}
+
+TEST(AccountServiceOverHttp, DownloadsAreAnnouncedWithTheirDigestAndServed) {
+  CTempDir files;
+  std::string content(300000, '\0');
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>((i * 131) >> 3);
+  files.Write(L"Quillnet.exe", content);
+  CServiceProcess service("", std::string(kAccounts) + "[Downloads]\nDownloadGreen=" +
+                                  (files.Path() / "Quillnet.exe").string() + "\n");
+  ASSERT_TRUE(service.Ready());
+  const Fetched probe = Fetch(BuildProbeRequest(service.HttpBase()));
+  ASSERT_EQ(probe.status, 200);
+  const std::wstring doc = files.Write(L"QuillnetAnns.ini", probe.body);
+  const std::wstring url = IniReadString(doc, L"VPN", L"DownloadGreen", L"");
+  EXPECT_EQ(url, service.HttpBase() + L"downloads/Quillnet.exe");
+
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  ASSERT_EQ(EVP_Digest(content.data(), content.size(), digest, &length, EVP_md5(), nullptr), 1);
+  std::wstring hex;
+  for (unsigned int i = 0; i < length; ++i) {
+    hex += L"0123456789abcdef"[digest[i] >> 4];
+    hex += L"0123456789abcdef"[digest[i] & 15];
+  }
+  EXPECT_EQ(IniReadString(doc, L"VPN", L"DownloadGreenMD5", L""), hex);
+
+  const Fetched download = Fetch(CCurlPlus(url));
+  EXPECT_EQ(download.status, 200);
+  EXPECT_EQ(download.body, content);
 }
 
 class CRecordingOwner : public ILoginHostProbeOwner {

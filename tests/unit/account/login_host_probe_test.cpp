@@ -62,7 +62,7 @@ struct Bed {
   void SetLoginHosts(const std::wstring& hosts) {
     IniWriteString(overridePath, L"Main", L"LoginHosts", hosts);
   }
-  LoginHostProbeSettings Settings(long connectMs = 10000, std::uint32_t noStatusMs = 1500) {
+  LoginHostProbeSettings Settings(long connectMs = 10000, std::uint32_t noStatusMs = 700) {
     LoginHostProbeSettings s{overridePath, anns, {}};
     s.limits.connectTimeoutMs = connectMs;
     s.limits.noStatusTimeoutMs = noStatusMs;
