@@ -1,5 +1,9 @@
 #include "fakes/test_http_server.h"
 
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
 #include <chrono>
 #include <cstdlib>
 
@@ -19,9 +23,82 @@ std::size_t ContentLengthOf(const std::string& head) {
   return static_cast<std::size_t>(std::strtoull(lower.c_str() + at + 17, nullptr, 10));
 }
 
+SSL_CTX* MakeTlsContext() {
+  SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+  EVP_PKEY* key = EVP_EC_gen("P-256");
+  X509* cert = X509_new();
+  bool ok = ctx && key && cert;
+  if (ok) {
+    ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+    X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(cert), 24 * 3600);
+    X509_set_pubkey(cert, key);
+    X509_NAME* name = X509_get_subject_name(cert);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
+    X509_set_issuer_name(cert, name);
+    ok = X509_sign(cert, key, EVP_sha256()) > 0 && SSL_CTX_use_certificate(ctx, cert) == 1 &&
+         SSL_CTX_use_PrivateKey(ctx, key) == 1;
+  }
+  X509_free(cert);
+  EVP_PKEY_free(key);
+  if (!ok && ctx) {
+    SSL_CTX_free(ctx);
+    ctx = nullptr;
+  }
+  return ctx;
+}
+
+// One accepted connection, plain or TLS.
+class CConnection {
+ public:
+  CConnection(TestSocket s, SSL_CTX* tls) : s_(s) {
+    if (!tls) return;
+    ssl_ = SSL_new(tls);
+    if (!ssl_ || SSL_set_fd(ssl_, static_cast<int>(s)) != 1 || SSL_accept(ssl_) != 1) failed_ = true;
+  }
+  ~CConnection() {
+    if (ssl_) {
+      if (!failed_) SSL_shutdown(ssl_);
+      SSL_free(ssl_);
+    }
+    TestCloseSocket(s_);
+  }
+  bool Failed() const { return failed_; }
+  // As TestReceive.
+  int Receive(char* buffer, int size, int timeoutMs) {
+    if (!ssl_) return TestReceive(s_, buffer, size, timeoutMs);
+    if (SSL_pending(ssl_) == 0 && !TestWaitReadable(s_, timeoutMs)) return -2;
+    const int n = SSL_read(ssl_, buffer, size);
+    if (n > 0) return n;
+    const int error = SSL_get_error(ssl_, n);
+    if (error == SSL_ERROR_WANT_READ) return -2;
+    failed_ = error != SSL_ERROR_ZERO_RETURN;
+    return error == SSL_ERROR_ZERO_RETURN ? 0 : -1;
+  }
+  bool Send(const char* data, std::size_t size) {
+    if (!ssl_) return TestSendAll(s_, data, size);
+    while (size > 0) {
+      const int n = SSL_write(ssl_, data, static_cast<int>(size));
+      if (n <= 0) {
+        failed_ = true;
+        return false;
+      }
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  TestSocket s_;
+  SSL* ssl_ = nullptr;
+  bool failed_ = false;
+};
+
 }  // namespace
 
-CTestHttpServer::CTestHttpServer(Handler handler) : handler_(std::move(handler)) {
+CTestHttpServer::CTestHttpServer(Handler handler, bool tls) : handler_(std::move(handler)) {
+  if (tls && !(tls_ = MakeTlsContext())) return;
   listener_ = TestListenLoopback(64, port_);
   if (listener_ != kNoTestSocket) listenThread_ = std::thread(&CTestHttpServer::Listen, this);
 }
@@ -36,9 +113,12 @@ CTestHttpServer::~CTestHttpServer() {
   }
   for (std::thread& t : connections) t.join();
   TestCloseSocket(listener_);
+  if (tls_) SSL_CTX_free(tls_);
 }
 
-std::wstring CTestHttpServer::BaseUrl() const { return L"http://127.0.0.1:" + std::to_wstring(port_) + L"/"; }
+std::wstring CTestHttpServer::BaseUrl() const {
+  return (tls_ ? L"https://127.0.0.1:" : L"http://127.0.0.1:") + std::to_wstring(port_) + L"/";
+}
 
 std::vector<TestHttpRequest> CTestHttpServer::Requests() const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -65,16 +145,20 @@ void CTestHttpServer::Listen() {
 }
 
 void CTestHttpServer::Serve(TestSocket s) {
+  CConnection connection(s, tls_);
+  if (connection.Failed()) {
+    closed_.fetch_add(1);
+    return;
+  }
   std::string data;
   char buffer[4096];
   std::size_t headEnd = std::string::npos;
   while (!stop_.load()) {
     if (headEnd != std::string::npos && data.size() >= headEnd + 4 + ContentLengthOf(data.substr(0, headEnd + 2)))
       break;
-    const int n = TestReceive(s, buffer, sizeof buffer, 20);
+    const int n = connection.Receive(buffer, sizeof buffer, 20);
     if (n == -2) continue;
     if (n <= 0) {
-      TestCloseSocket(s);
       closed_.fetch_add(1);
       return;
     }
@@ -98,7 +182,7 @@ void CTestHttpServer::Serve(TestSocket s) {
   if (reply.hang) {
     // Hold the connection without a word until the client gives up or we stop.
     while (ok && !stop_.load()) {
-      const int n = TestReceive(s, buffer, sizeof buffer, 20);
+      const int n = connection.Receive(buffer, sizeof buffer, 20);
       if (n == 0 || n == -1) break;
     }
     ok = false;
@@ -106,14 +190,13 @@ void CTestHttpServer::Serve(TestSocket s) {
   if (ok) {
     const std::string head = StatusLine(reply.status) + "Content-Length: " + std::to_string(reply.body.size()) +
                              "\r\nConnection: close\r\n" + reply.extraHeaders + "\r\n";
-    ok = TestSendAll(s, head.data(), head.size());
+    ok = connection.Send(head.data(), head.size());
     const std::size_t chunk = reply.chunkSize ? reply.chunkSize : reply.body.size();
     for (std::size_t at = 0; ok && at < reply.body.size(); at += chunk) {
       if (at > 0) ok = SleepUnlessStopped(reply.chunkDelayMs);
-      if (ok) ok = TestSendAll(s, reply.body.data() + at, std::min(chunk, reply.body.size() - at));
+      if (ok) ok = connection.Send(reply.body.data() + at, std::min(chunk, reply.body.size() - at));
     }
   }
-  TestCloseSocket(s);
   closed_.fetch_add(1);
 }
 

@@ -28,17 +28,20 @@ struct TestHttpReply {
   std::string extraHeaders = {};  // whole lines, each ended by "\r\n"
 };
 
+struct ssl_ctx_st;
+
 class CTestHttpServer {
  public:
   using Handler = std::function<TestHttpReply(const TestHttpRequest&)>;
-  explicit CTestHttpServer(Handler handler);
+  // With `tls`, HTTPS under a self-signed certificate made for this server.
+  explicit CTestHttpServer(Handler handler, bool tls = false);
   ~CTestHttpServer();
   CTestHttpServer(const CTestHttpServer&) = delete;
   CTestHttpServer& operator=(const CTestHttpServer&) = delete;
 
   bool Ok() const { return listener_ != kNoTestSocket; }
   std::uint16_t Port() const { return port_; }
-  std::wstring BaseUrl() const;  // http://127.0.0.1:port/
+  std::wstring BaseUrl() const;  // http(s)://127.0.0.1:port/
   std::vector<TestHttpRequest> Requests() const;
   // Connections that have gone (closed by the client or answered).
   int ClosedConnections() const { return closed_.load(); }
@@ -49,6 +52,7 @@ class CTestHttpServer {
   bool SleepUnlessStopped(int ms);
 
   Handler handler_;
+  ssl_ctx_st* tls_ = nullptr;
   TestSocket listener_ = kNoTestSocket;
   std::uint16_t port_ = 0;
   std::atomic<bool> stop_{false};

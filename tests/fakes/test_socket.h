@@ -13,5 +13,7 @@ TestSocket TestAccept(TestSocket listener, int timeoutMs);
 TestSocket TestConnectLoopback(std::uint16_t port);
 // Bytes read; 0 when the peer closed; -1 on error; -2 when nothing came within timeoutMs.
 int TestReceive(TestSocket s, char* buffer, int size, int timeoutMs);
+// True when data (or the peer's close) waits within timeoutMs.
+bool TestWaitReadable(TestSocket s, int timeoutMs);
 bool TestSendAll(TestSocket s, const char* data, std::size_t size);
 void TestCloseSocket(TestSocket s);

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,6 +31,9 @@ sockaddr_in Loopback(std::uint16_t port) {
 }  // namespace
 
 TestSocket TestListenLoopback(int backlog, std::uint16_t& port) {
+  // TLS writes to a peer that has gone must fail, not end the test program.
+  static const bool ignored = signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+  (void)ignored;
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return kNoTestSocket;
   sockaddr_in a = Loopback(0);
@@ -65,6 +69,8 @@ int TestReceive(TestSocket s, char* buffer, int size, int timeoutMs) {
   const ssize_t n = recv(static_cast<int>(s), buffer, static_cast<std::size_t>(size), 0);
   return n < 0 ? -1 : static_cast<int>(n);
 }
+
+bool TestWaitReadable(TestSocket s, int timeoutMs) { return WaitReadable(static_cast<int>(s), timeoutMs); }
 
 bool TestSendAll(TestSocket s, const char* data, std::size_t size) {
   while (size > 0) {

@@ -70,6 +70,8 @@ int TestReceive(TestSocket s, char* buffer, int size, int timeoutMs) {
   return n < 0 ? -1 : n;
 }
 
+bool TestWaitReadable(TestSocket s, int timeoutMs) { return WaitReadable(static_cast<SOCKET>(s), timeoutMs); }
+
 bool TestSendAll(TestSocket s, const char* data, std::size_t size) {
   while (size > 0) {
     const int n = send(static_cast<SOCKET>(s), data, static_cast<int>(size), 0);

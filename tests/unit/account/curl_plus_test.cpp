@@ -300,3 +300,26 @@ TEST(CurlPlus, RedirectsAreFollowedOnlyToWebAddresses) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CurlPlus, HttpsWorksWithAnUncheckedCertificate) {
+  const std::string text = "[VPN]\r\nMagicTag=VpnServerResponse\r\n" + std::string(50000, 'z');
+  CTestHttpServer server([&](const TestHttpRequest& r) { return TestHttpReply{200, Scrambled(text + r.body, 0x91)}; },
+                         true);
+  ASSERT_TRUE(server.Ok());
+  ASSERT_EQ(server.BaseUrl().rfind(L"https://", 0), 0u);
+  CMessageQueue queue;
+  CCurlPlus t(server.BaseUrl() + L"client.php");
+  t.AddField("cmd", "login");
+  t.SetScrambleKey(0x91);
+  t.SetNotify(&queue, kMsg);
+  ASSERT_TRUE(t.Start());
+  const auto kinds = WaitForTransferEnd(queue, t.EventId(), 10000);
+  ASSERT_FALSE(kinds.empty());
+  EXPECT_EQ(kinds.back(), kCurlEventEnded);
+  EXPECT_EQ(t.ResponseCode(), 200);
+  EXPECT_EQ(t.TakeReceived(), text + "cmd=login");
+}
+
+}  // namespace

@@ -83,7 +83,7 @@ TEST(LoginHostProbe, FastestValidHostWinsIsRememberedAndTriedFirstNextTime) {
   Bed bed;
   CTestHttpServer noMarker(Answer("[VPN]\r\nClientIP=1.2.3.4\r\n", 5));
   CTestHttpServer error(Answer(kAnnouncements, 5, 500));
-  CTestHttpServer fastest(Answer(kAnnouncements, 50));
+  CTestHttpServer fastest(Answer(kAnnouncements, 50), true);
   CTestHttpServer late(Answer(kAnnouncements, 400));
   CTestHttpServer silent(Silent());
   for (auto* s : {&noMarker, &error, &fastest, &late, &silent}) ASSERT_TRUE(s->Ok());
@@ -97,7 +97,7 @@ TEST(LoginHostProbe, FastestValidHostWinsIsRememberedAndTriedFirstNextTime) {
     EXPECT_EQ(probe.RunningProbes(), 0u);
     EXPECT_TRUE(probe.HasWinner());
     EXPECT_EQ(probe.LoginBaseUrl(), fastest.BaseUrl());
-    EXPECT_EQ(probe.WebSiteUrl(), L"http://127.0.0.1/");
+    EXPECT_EQ(probe.WebSiteUrl(), L"https://127.0.0.1/");
     ASSERT_EQ(bed.owner.wins.size(), 1u) << "later valid answers do not win again";
     EXPECT_TRUE(bed.owner.timers.empty());
     EXPECT_EQ(IniReadString(bed.anns, L"Main", L"LastFastestHostUrl", L""), fastest.BaseUrl());
