@@ -1,0 +1,78 @@
+// Runs the reference account service as a child process on free loopback
+// ports for one test, and stops it (and waits for it) afterwards.
+#pragma once
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "fakes/temp_dir.h"
+
+class CServiceProcess {
+ public:
+  // `extra` is appended to a [Service] section that asks for free ports.
+  CServiceProcess(const std::string& serviceKnobs, const std::string& restOfConfig) {
+    const std::string config = "[Service]\nBind=127.0.0.1\nHttpPort=0\nHttpsPort=0\n" + serviceKnobs + "\n" + restOfConfig;
+    dir_.Write(L"service.ini", config);
+    const std::string narrowPath = (dir_.Path() / "service.ini").string();
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      const int null = open("/dev/null", O_WRONLY);
+      if (null >= 0 && !getenv("QUILLNET_SERVICE_LOG")) dup2(null, 2);
+      execl(QUILLNET_ACCOUNT_SERVICE, QUILLNET_ACCOUNT_SERVICE, narrowPath.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(out[1]);
+    std::string text;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (text.find("ready\n") == std::string::npos && std::chrono::steady_clock::now() < until) {
+      pollfd p{out[0], POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      char buffer[256];
+      const ssize_t n = read(out[0], buffer, sizeof buffer);
+      if (n <= 0) break;
+      text.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(out[0]);
+    httpPort_ = PortAfter(text, "http ");
+    httpsPort_ = PortAfter(text, "https ");
+    ready_ = text.find("ready\n") != std::string::npos;
+  }
+
+  ~CServiceProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status = 0;
+      waitpid(pid_, &status, 0);
+    }
+  }
+
+  bool Ready() const { return ready_; }
+  std::wstring HttpBase() const { return L"http://127.0.0.1:" + std::to_wstring(httpPort_) + L"/"; }
+  std::wstring HttpsBase() const { return L"https://127.0.0.1:" + std::to_wstring(httpsPort_) + L"/"; }
+
+ private:
+  static int PortAfter(const std::string& text, const std::string& word) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+      std::size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      if (text.compare(start, word.size(), word) == 0) return std::atoi(text.c_str() + start + word.size());
+      start = end + 1;
+    }
+    return 0;
+  }
+
+  CTempDir dir_;
+  pid_t pid_ = -1;
+  int httpPort_ = 0;
+  int httpsPort_ = 0;
+  bool ready_ = false;
+};
