@@ -145,10 +145,15 @@ int ProbeWaitMs(const std::vector<PendingProbe>& pending, Tick now) {
 }
 
 void ApplyAnswer(std::vector<PendingProbe>& pending, const PingReply& reply) {
+  // One answer finishes one probe, the oldest one waiting on that sender.
+  // After Remeasure the same server can be in flight twice; handing the
+  // first answer to both would give the newer probe a time it never took.
   for (PendingProbe& probe : pending) {
     if (probe.state != kSpeedTesting || probe.server.host != reply.from) continue;
     const std::int32_t elapsed = static_cast<std::int32_t>(reply.time - probe.sendTime);
-    if (elapsed >= 0) probe.state = elapsed;
+    if (elapsed < 0) continue;
+    probe.state = elapsed;
+    return;
   }
 }
 

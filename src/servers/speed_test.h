@@ -44,7 +44,7 @@ void QueueUntested(const VpnServerMap& servers, SpeedQueues& queues);
 // How long to wait for answers: the least time left of any probe, at most
 // one second.
 int ProbeWaitMs(const std::vector<PendingProbe>& pending, Tick now);
-// Gives the answer's time to every waiting probe sent to its sender.
+// Gives the answer's time to the oldest waiting probe sent to its sender.
 void ApplyAnswer(std::vector<PendingProbe>& pending, const PingReply& reply);
 // Probes still without an answer more than a second after sending time out.
 void ExpireProbes(std::vector<PendingProbe>& pending, Tick now);

@@ -158,6 +158,17 @@ TEST(WorkerPass, AnswersAndTimeouts) {
   ApplyAnswer(pending, reply);
   EXPECT_EQ(pending[1].state, 1000);
 
+  // Two probes in flight to one sender: each answer finishes one of them.
+  std::vector<PendingProbe> twice = {Probe(L"10.0.0.5", 100, kSpeedTesting), Probe(L"10.0.0.5", 400, kSpeedTesting)};
+  reply.from = L"10.0.0.5";
+  reply.time = 420;
+  ApplyAnswer(twice, reply);
+  EXPECT_EQ(twice[0].state, 320);
+  EXPECT_EQ(twice[1].state, kSpeedTesting);
+  reply.time = 700;
+  ApplyAnswer(twice, reply);
+  EXPECT_EQ(twice[1].state, 300);
+
   std::vector<PendingProbe> waiting = {Probe(L"a", 100, kSpeedTesting), Probe(L"b", 200, kSpeedTesting),
                                        Probe(L"c", 100, 999)};
   ExpireProbes(waiting, 1100);
