@@ -164,6 +164,8 @@ void ExpireProbes(std::vector<PendingProbe>& pending, Tick now) {
   }
 }
 
+std::wstring BlockedWorkerText(int worker) { return std::to_wstring(worker) + L" thread blocked"; }
+
 CSpeedTest::CSpeedTest(IMessageTarget& target, SpeedTestOptions options)
     : target_(target), shared_(std::make_shared<SpeedTestShared>(std::move(options))) {}
 

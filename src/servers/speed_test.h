@@ -60,6 +60,9 @@ struct SpeedTestOptions {
   int stopWaitMs = 1500;
 };
 
+// What the dialog tells the user about a worker Stop() gave up on.
+std::wstring BlockedWorkerText(int worker);
+
 struct SpeedTestShared;
 
 class CSpeedTest {

@@ -480,6 +480,7 @@ TEST(SpeedWorkerHeldUp, OutlivesTheDialogWithoutTouchingIt) {
   }
   const auto stopping = std::chrono::steady_clock::now();
   EXPECT_EQ(test->Stop(), std::vector<int>{0});
+  EXPECT_EQ(BlockedWorkerText(0), L"0 thread blocked");
   const auto waited = std::chrono::steady_clock::now() - stopping;
   EXPECT_GE(waited, 1400ms);
   EXPECT_LT(waited, 3000ms);
