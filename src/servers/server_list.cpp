@@ -5,7 +5,10 @@
 #include <cmath>
 #include <string>
 
+#include "account/ini_engine.h"
 #include "account/reply_document.h"
+#include "platform/file_io.h"
+#include "platform/strings.h"
 
 namespace {
 
@@ -31,6 +34,41 @@ std::wstring LowerAscii(std::wstring text) {
 }
 
 std::wstring Key(const wchar_t* name, int index) { return name + std::to_wstring(index); }
+
+// The reply read once and looked up like the value-by-value accessors do.
+// A list of thousands of servers would otherwise mean tens of thousands of
+// file opens while the chooser opens, and one list could mix two versions
+// of a reply that is rewritten meanwhile.
+class CReplySnapshot {
+ public:
+  explicit CReplySnapshot(const std::wstring& path) {
+    std::string bytes;
+    if (ReadWholeFile(path, bytes)) doc_ = CIniDocument::Parse(bytes);
+  }
+  bool Raw(std::wstring_view key, std::string& out) const {
+    const std::string* value = doc_.Find(section_, WideToNarrow(key));
+    if (value == nullptr) return false;
+    out.assign(value->c_str());  // up to the first NUL, as the accessors read it
+    return true;
+  }
+  std::wstring String(std::wstring_view key) const {
+    std::string raw;
+    return Raw(key, raw) ? NarrowToWide(raw) : std::wstring();
+  }
+  std::wstring Text(std::wstring_view key) const {
+    std::string raw;
+    return Raw(key, raw) ? Utf8ToWide(raw) : std::wstring();
+  }
+  std::int32_t Int(std::wstring_view key, std::int32_t defaultValue) const {
+    std::string raw;
+    if (!Raw(key, raw) || raw.empty()) return defaultValue;
+    return static_cast<std::int32_t>(ParseIntAutoBase(raw, INT32_MIN, INT32_MAX));
+  }
+
+ private:
+  CIniDocument doc_ = CIniDocument::Parse("");
+  const std::string section_ = WideToNarrow(EscapeSectionName(kSection));
+};
 
 }  // namespace
 
@@ -92,20 +130,21 @@ double ParseDecimalDouble(std::wstring_view text) {
 }
 
 VpnServerMap LoadServerList(const std::wstring& replyPath) {
+  const CReplySnapshot reply(replyPath);
   VpnServerMap servers;
   for (int i = 0;; ++i) {
     VpnServerInfo server;
-    server.id = ParseDecimalInt32(IniReadString(replyPath, kSection, Key(L"ServerId", i), L""));
+    server.id = ParseDecimalInt32(reply.String(Key(L"ServerId", i)));
     if (server.id == 0) break;
-    server.title = IniReadText(replyPath, kSection, Key(L"Title", i));
-    server.comment = IniReadText(replyPath, kSection, Key(L"Comment", i));
-    server.load = ParseDecimalDouble(IniReadString(replyPath, kSection, Key(L"Load", i), L""));
-    server.host = IniReadString(replyPath, kSection, Key(L"ServerHost", i), L"");
-    server.ipsecSharedKey = IniReadString(replyPath, kSection, Key(L"IPSecSharedKey", i), L"");
-    server.openVpn = IniReadString(replyPath, kSection, Key(L"OpenVpn", i), L"");
-    server.protocols = Trim(IniReadString(replyPath, kSection, Key(L"Protocols", i), L""));
-    server.pptpUseMppe = IniReadInt(replyPath, kSection, Key(L"PPTPUseMPPE", i), 0);
-    const std::wstring categories = IniReadString(replyPath, kSection, Key(L"Categories", i), L"");
+    server.title = reply.Text(Key(L"Title", i));
+    server.comment = reply.Text(Key(L"Comment", i));
+    server.load = ParseDecimalDouble(reply.String(Key(L"Load", i)));
+    server.host = reply.String(Key(L"ServerHost", i));
+    server.ipsecSharedKey = reply.String(Key(L"IPSecSharedKey", i));
+    server.openVpn = reply.String(Key(L"OpenVpn", i));
+    server.protocols = Trim(reply.String(Key(L"Protocols", i)));
+    server.pptpUseMppe = reply.Int(Key(L"PPTPUseMPPE", i), 0);
+    const std::wstring categories = reply.String(Key(L"Categories", i));
     std::size_t start = 0;
     while (start <= categories.size()) {
       std::size_t comma = categories.find(L',', start);

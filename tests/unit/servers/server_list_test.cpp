@@ -117,6 +117,39 @@ TEST_F(ServerListFile, ThousandsOfServers) {
   EXPECT_EQ(servers.at(1).host, L"10.0.11.249");
 }
 
+TEST_F(ServerListFile, ReadsValuesExactlyAsTheAccessorsDo) {
+  IniForgetCache();
+  const std::wstring path = dir_.Write(
+      L"odd.ini", std::string("MagicTag=VpnServerResponse\n"
+                              "[ servers ]\n"
+                              "serverid0 = 5 \n"
+                              "TITLE0=\"  quoted  \"\n"
+                              "Comment0=bad \xFF\xFE utf-8\n"
+                              "ServerHost0=10.0.0.5\0hidden\n"
+                              "PPTPUseMPPE0=\n"
+                              "Protocols0='pptp'\n"
+                              "Load0\n"
+                              "ServerId1=6\n"
+                              "PPTPUseMPPE1=0x7fffffffff\n"
+                              "[Servers]\n"
+                              "ServerId2=7\n",
+                              200));
+  const VpnServerMap servers = LoadServerList(path);
+  ASSERT_EQ(Ids(servers), (std::vector<std::int32_t>{5, 6}));
+  for (int i = 0; i < 2; ++i) {
+    const std::wstring n = std::to_wstring(i);
+    const VpnServerInfo& s = servers.at(i == 0 ? 5 : 6);
+    EXPECT_EQ(s.title, IniReadText(path, L"Servers", L"Title" + n));
+    EXPECT_EQ(s.comment, IniReadText(path, L"Servers", L"Comment" + n));
+    EXPECT_EQ(s.host, IniReadString(path, L"Servers", L"ServerHost" + n, L""));
+    EXPECT_EQ(s.protocols, IniReadString(path, L"Servers", L"Protocols" + n, L""));
+    EXPECT_EQ(s.pptpUseMppe, IniReadInt(path, L"Servers", L"PPTPUseMPPE" + n, 0));
+  }
+  EXPECT_EQ(servers.at(5).host, L"10.0.0.5");
+  EXPECT_EQ(servers.at(5).title, L"  quoted  ");
+  EXPECT_EQ(servers.at(6).pptpUseMppe, INT32_MAX);
+}
+
 TEST_F(ServerListFile, MissingReplyGivesNoServers) {
   EXPECT_TRUE(LoadServerList(dir_.File(L"absent.ini")).empty());
 }
