@@ -1,0 +1,86 @@
+#include "servers/speed_probe.h"
+
+
+std::uint16_t InternetChecksum(const std::uint8_t* bytes, std::size_t length) {
+  std::uint32_t sum = 0;
+  std::size_t i = 0;
+  for (; i + 1 < length; i += 2) sum += static_cast<std::uint32_t>(bytes[i] << 8 | bytes[i + 1]);
+  if (i < length) sum += static_cast<std::uint32_t>(bytes[i] << 8);
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<std::uint16_t>(~sum & 0xFFFF);
+}
+
+void BuildEchoRequest(std::uint8_t (&packet)[kEchoRequestSize], std::uint32_t identifier, std::uint32_t sequence,
+                      std::uint32_t sendTime) {
+  packet[0] = 8;
+  packet[1] = 0;
+  packet[2] = packet[3] = 0;
+  packet[4] = static_cast<std::uint8_t>(identifier);
+  packet[5] = static_cast<std::uint8_t>(identifier >> 8);
+  packet[6] = static_cast<std::uint8_t>(sequence);
+  packet[7] = static_cast<std::uint8_t>(sequence >> 8);
+  for (int i = 8; i < 12; ++i) packet[i] = 0;
+  for (int i = 0; i < 4; ++i) packet[12 + i] = static_cast<std::uint8_t>(sendTime >> (8 * i));
+  for (int i = 0; i < 256; ++i) packet[16 + i] = static_cast<std::uint8_t>(i);
+  const std::uint16_t sum = InternetChecksum(packet, kEchoRequestSize);
+  // The checksum is a sequence of network-order words; store it that way.
+  packet[2] = static_cast<std::uint8_t>(sum >> 8);
+  packet[3] = static_cast<std::uint8_t>(sum);
+}
+
+std::array<std::uint8_t, kUdpRequestSize> BuildTimeServiceRequest() {
+  std::array<std::uint8_t, kUdpRequestSize> request{};
+  request[0] = 0x1B;
+  return request;
+}
+
+bool JudgeIcmpDatagram(const std::uint8_t* bytes, std::size_t length, bool withIpHeader, bool& isEchoReply) {
+  isEchoReply = false;
+  std::size_t offset = 0;
+  if (withIpHeader) {
+    if (length < kIpHeaderSize + kEchoRequestSize) return false;
+    // Honour IP options: the ICMP message starts after the header the packet
+    // declares, not always at 20.
+    offset = static_cast<std::size_t>(bytes[0] & 0x0F) * 4;
+    if (offset < kIpHeaderSize || length < offset + 2) return true;
+  } else if (length < kEchoRequestSize) {
+    return false;
+  }
+  isEchoReply = bytes[offset] == 0 && bytes[offset + 1] == 0;
+  return true;
+}
+
+bool ParseDottedIpv4(const std::wstring& text, std::uint32_t& networkOrder) {
+  std::uint8_t parts[4];
+  std::size_t i = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0) {
+      if (i >= text.size() || text[i] != L'.') return false;
+      ++i;
+    }
+    const std::size_t start = i;
+    unsigned value = 0;
+    while (i < text.size() && text[i] >= L'0' && text[i] <= L'9' && i - start < 3) value = value * 10 + (text[i++] - L'0');
+    const std::size_t digits = i - start;
+    if (digits == 0 || value > 255 || (digits > 1 && text[start] == L'0')) return false;
+    parts[part] = static_cast<std::uint8_t>(value);
+  }
+  if (i != text.size()) return false;
+  // Byte order in memory is the network order.
+  std::uint8_t* out = reinterpret_cast<std::uint8_t*>(&networkOrder);
+  for (int part = 0; part < 4; ++part) out[part] = parts[part];
+  return true;
+}
+
+std::wstring FormatDottedIpv4(std::uint32_t networkOrder) {
+  const std::uint8_t* bytes = reinterpret_cast<const std::uint8_t*>(&networkOrder);
+  return std::to_wstring(bytes[0]) + L"." + std::to_wstring(bytes[1]) + L"." + std::to_wstring(bytes[2]) + L"." +
+         std::to_wstring(bytes[3]);
+}
+
+void CSocketPingBase::Close() {
+  CloseSocket();
+  delete this;
+}
+
+CSocketPingBase::~CSocketPingBase() { CloseSocket(); }
