@@ -116,14 +116,16 @@ class CNetlink {
   alignas(nlmsghdr) char buffer_[64 * 1024];
 };
 
+// One request in one flat buffer: header, route message, attributes.
 struct RouteRequest {
-  nlmsghdr header;
-  rtmsg route;
-  char attributes[128];
+  alignas(nlmsghdr) char bytes[NLMSG_SPACE(sizeof(rtmsg)) + 128] = {};
+  nlmsghdr* Header() { return reinterpret_cast<nlmsghdr*>(bytes); }
+  rtmsg* Route() { return static_cast<rtmsg*>(NLMSG_DATA(Header())); }
 };
 
-void AddAttribute(nlmsghdr* h, unsigned short type, const void* data, unsigned short length) {
-  auto* a = reinterpret_cast<rtattr*>(reinterpret_cast<char*>(h) + NLMSG_ALIGN(h->nlmsg_len));
+void AddAttribute(RouteRequest& request, unsigned short type, const void* data, unsigned short length) {
+  nlmsghdr* h = request.Header();
+  auto* a = reinterpret_cast<rtattr*>(request.bytes + NLMSG_ALIGN(h->nlmsg_len));
   a->rta_type = type;
   a->rta_len = RTA_LENGTH(length);
   std::memcpy(RTA_DATA(a), data, length);
@@ -257,12 +259,12 @@ class CLinuxForwardTable : public IForwardTable {
   std::uint32_t ReadRoutes(std::vector<KernelRoute>& routes) {
     std::lock_guard lock(mutex_);
     if (!netlink_.Ok()) return EIO;
-    RouteRequest request{};
-    request.header.nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
-    request.header.nlmsg_type = RTM_GETROUTE;
-    request.header.nlmsg_flags = NLM_F_REQUEST;
-    request.route.rtm_family = AF_INET;
-    return netlink_.Dump(&request.header, [&](nlmsghdr* h) {
+    RouteRequest request;
+    request.Header()->nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
+    request.Header()->nlmsg_type = RTM_GETROUTE;
+    request.Header()->nlmsg_flags = NLM_F_REQUEST;
+    request.Route()->rtm_family = AF_INET;
+    return netlink_.Dump(request.Header(), [&](nlmsghdr* h) {
       if (h->nlmsg_type != RTM_NEWROUTE) return;
       const auto* rt = static_cast<const rtmsg*>(NLMSG_DATA(h));
       if (rt->rtm_family != AF_INET || rt->rtm_type != RTN_UNICAST || (rt->rtm_flags & RTM_F_CLONED)) return;
@@ -366,24 +368,26 @@ class CLinuxForwardTable : public IForwardTable {
     // name a different network than the caller meant.
     if (prefix < 0 || (row.destination & ~row.mask) != 0) return EINVAL;
     const bool direct = row.nextHop == 0 || IsLocalAddress(row.ifIndex, row.nextHop);
-    RouteRequest request{};
-    request.header.nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
-    request.header.nlmsg_type = add ? RTM_NEWROUTE : RTM_DELROUTE;
-    request.header.nlmsg_flags = NLM_F_REQUEST | (add ? NLM_F_CREATE | NLM_F_EXCL : 0);
-    request.route.rtm_family = AF_INET;
-    request.route.rtm_dst_len = static_cast<unsigned char>(prefix);
-    request.route.rtm_table = RT_TABLE_MAIN;
-    request.route.rtm_type = RTN_UNICAST;
-    request.route.rtm_protocol = add ? RTPROT_STATIC : RTPROT_UNSPEC;
-    request.route.rtm_scope = add ? (direct ? RT_SCOPE_LINK : RT_SCOPE_UNIVERSE) : RT_SCOPE_NOWHERE;
-    if (row.destination != 0) AddAttribute(&request.header, RTA_DST, &row.destination, 4);
-    if (!direct) AddAttribute(&request.header, RTA_GATEWAY, &row.nextHop, 4);
-    if (direct && row.nextHop != 0) AddAttribute(&request.header, RTA_PREFSRC, &row.nextHop, 4);
-    if (row.ifIndex != 0) AddAttribute(&request.header, RTA_OIF, &row.ifIndex, 4);
-    AddAttribute(&request.header, RTA_PRIORITY, &row.metric1, 4);
+    RouteRequest request;
+    nlmsghdr* header = request.Header();
+    header->nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
+    header->nlmsg_type = add ? RTM_NEWROUTE : RTM_DELROUTE;
+    header->nlmsg_flags = NLM_F_REQUEST | (add ? NLM_F_CREATE | NLM_F_EXCL : 0);
+    rtmsg* route = request.Route();
+    route->rtm_family = AF_INET;
+    route->rtm_dst_len = static_cast<unsigned char>(prefix);
+    route->rtm_table = RT_TABLE_MAIN;
+    route->rtm_type = RTN_UNICAST;
+    route->rtm_protocol = add ? RTPROT_STATIC : RTPROT_UNSPEC;
+    route->rtm_scope = add ? (direct ? RT_SCOPE_LINK : RT_SCOPE_UNIVERSE) : RT_SCOPE_NOWHERE;
+    if (row.destination != 0) AddAttribute(request, RTA_DST, &row.destination, 4);
+    if (!direct) AddAttribute(request, RTA_GATEWAY, &row.nextHop, 4);
+    if (direct && row.nextHop != 0) AddAttribute(request, RTA_PREFSRC, &row.nextHop, 4);
+    if (row.ifIndex != 0) AddAttribute(request, RTA_OIF, &row.ifIndex, 4);
+    AddAttribute(request, RTA_PRIORITY, &row.metric1, 4);
     std::lock_guard lock(mutex_);
     if (!netlink_.Ok()) return EIO;
-    return netlink_.Transact(&request.header);
+    return netlink_.Transact(header);
   }
 
   std::string runFolder_;
