@@ -43,6 +43,7 @@ bool CRouteJournal::Open(bool truncate) {
   file_.clear();
   const std::filesystem::path path(path_);
   std::error_code ignored;
+  std::filesystem::create_directories(path.parent_path(), ignored);
   // A journal left by a run that was never replayed must not be cut short.
   if (!truncate && !opened_) mayTruncate_ = !std::filesystem::exists(path, ignored) ||
                                             std::filesystem::file_size(path, ignored) == 0;
@@ -73,13 +74,16 @@ void CRouteJournal::BeforeAdd(const ForwardRow& row) {
 void CRouteJournal::AfterAdd(const ForwardRow& row, bool added) {
   std::lock_guard lock(mutex_);
   Write(added ? '=' : '-', row);
-  if (added) ++live_;
+  if (added) ++live_[KeyOf(row)];
 }
 
 void CRouteJournal::AfterDelete(const ForwardRow& row) {
   std::lock_guard lock(mutex_);
+  auto it = live_.find(KeyOf(row));
+  if (it == live_.end()) return;  // not one of ours: nothing to record
   Write('-', row);
-  if (live_ > 0 && --live_ == 0 && mayTruncate_) Open(true);
+  if (--it->second == 0) live_.erase(it);
+  if (live_.empty() && mayTruncate_) Open(true);
 }
 
 RouteJournalReplay CRouteJournal::Replay(IForwardTable& table) {
@@ -133,7 +137,7 @@ RouteJournalReplay CRouteJournal::Replay(IForwardTable& table) {
   RemoveFile(path_);
   file_.close();
   opened_ = false;
-  live_ = 0;
+  live_.clear();
   return result;
 }
 

@@ -12,8 +12,10 @@
 #pragma once
 #include <cstdint>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <string>
+#include <tuple>
 
 #include "routing/route_table.h"
 
@@ -47,7 +49,8 @@ class CRouteJournal {
   std::ofstream file_;
   bool opened_ = false;
   bool mayTruncate_ = false;
-  long live_ = 0;
+  // Rows added and not yet deleted; when none is left the file starts over.
+  std::map<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t>, int> live_;
 };
 
 // The table every part of the client changes routes through: rows are

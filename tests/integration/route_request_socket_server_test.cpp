@@ -122,6 +122,8 @@ TEST_F(SocketServer, MalformedRequestsGetZeroAndTheConversationGoesOn) {
       {1}, {1, 2}, {1, 2, 3}, {1, 2, 3, 4}, {1, 2, 3, 4, 5, 6}, Request(Address(8, 8, 8, 8), 2),
       Request(Address(8, 8, 8, 8), 0), Request(0), std::vector<unsigned char>(4096, 1),
   };
+  for (std::size_t length = 1; length <= 64; ++length)
+    if (length != 5) bad.push_back(std::vector<unsigned char>(length, 1));
   for (std::size_t i = 0; i < bad.size(); ++i) EXPECT_EQ(client.Ask(bad[i]), 0) << "message " << i;
   EXPECT_EQ(client.Ask(Request(Address(8, 8, 8, 8))), 1);
   EXPECT_EQ(table.CountRows(), baseline + 1);

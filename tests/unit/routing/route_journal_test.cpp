@@ -120,6 +120,21 @@ TEST_F(RouteJournal, StaysSmallAcrossManyConnections) {
   EXPECT_EQ(table.Rows(), before);
 }
 
+TEST_F(RouteJournal, DeletingSomeoneElsesRouteDoesNotCutOurRecordShort) {
+  const ForwardRow theirs = Route(L"9.9.9.9");
+  table.PutRow(theirs);
+  const std::wstring folder = (dir.Path() / "not" / "there" / "yet").wstring();
+  {
+    CRouteJournal journal(folder);
+    CJournaledForwardTable journaled(table, journal);
+    ASSERT_EQ(journaled.AddForwardRow(Route(L"1.1.1.1")), 0u);
+    ASSERT_EQ(journaled.DeleteForwardRow(theirs), 0u);
+  }
+  CRouteJournal next(folder);
+  EXPECT_EQ(next.Replay(table).deleted, 1);
+  EXPECT_EQ(table.Rows(), before);
+}
+
 TEST(BootIdentity, ToleratesTheWobbleOfAComputedBootTime) {
   struct Case {
     const char* a;
