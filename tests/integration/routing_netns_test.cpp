@@ -58,6 +58,7 @@ class KernelRoutes : public ::testing::Test {
     vpn.reset();
     table.reset();
     ns.reset();
+    if (!socketPath.empty()) unlink(socketPath.c_str());  // a killed child leaves its socket file
   }
 
   CTestVpn& Connect(std::int32_t mode, std::vector<std::wstring> routes) {
@@ -121,6 +122,7 @@ TEST_F(KernelRoutes, EachModeAddsExactlyItsRoutesAndStopPutsTheTableBack) {
               "192.168.0.0/16 via 10.8.0.1 dev qrvpn0 proto static metric 1",
               "10.8.0.1 via 10.8.0.1 dev qrvpn0 proto static metric 1",
               "203.0.113.7 via 192.168.77.1 dev qrlan0 proto static metric 101"})},
+      {"none", 0, L"", ""},
       {"per application", 3, L"",
        Lines({"10.8.0.1 dev qrvpn0 proto static scope link src 10.8.0.2 metric 1",
               "93.184.216.34 dev qrvpn0 proto static scope link src 10.8.0.2 metric 1"})},
@@ -240,49 +242,68 @@ TEST_F(KernelRoutes, AfterACrashTheJournalPutsTheTableBack) {
   // Someone's own route that equals one of the plan's must survive.
   ASSERT_EQ(ns->Ip("route add 10.0.0.0/8 dev qrvpn0 metric 1"), 0);
   before = ns->RouteDump();
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  table.reset();  // the child makes its own
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  table.reset();  // each child makes its own
+  struct Case {
+    const char* name;
+    std::int32_t mode;
+    int deleted;
+  } cases[] = {
+      {"listed: 200 networks, the DNS host and the proxy", RouteModeListedRoutes, 202},
+      {"per application: the DNS host and two requested hosts", RouteModePerApplication, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      close(ready[0]);
+      auto system = CreateLinuxForwardTable("/run");
+      CRouteJournal journal(dir.Path().wstring());
+      journal.Replay(*system);
+      CJournaledForwardTable journaled(*system, journal);
+      std::vector<std::wstring> routes = {L"10.0.0.0/8"};
+      for (int i = 0; i < 200; ++i) routes.push_back(L"172.16." + std::to_wstring(i) + L".0/24");
+      CTestVpn v(journaled, std::make_unique<CVpnRouteRequestSocketServer>(journaled, socketPath));
+      v.routeMode = c.mode;
+      v.routes = routes;
+      v.SetProxy(1, L"203.0.113.7", 8080, nullptr, nullptr);
+      if (v.Start() != 0) _exit(2);
+      v.Learn(L"10.8.0.2");
+      v.SetVpnDns(L"10.8.0.1", nullptr);
+      v.SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
+      bool ok = false;
+      if (c.mode == RouteModeListedRoutes) {
+        ok = v.error == GENERAL_VPN_ERROR_MODIFY_ROUTE && v.failedRoutes.size() == 1;
+      } else {
+        const int fd = ConnectTo(socketPath);
+        ok = v.state == GENERAL_VPN_STATE_ALL_DONE && Ask(fd, "1.1.1.1") == 1 && Ask(fd, "8.8.8.8") == 1;
+      }
+      const char done = ok ? 'y' : 'n';
+      [[maybe_unused]] ssize_t n = write(ready[1], &done, 1);
+      pause();
+      _exit(0);
+    }
+    close(ready[1]);
+    char done = 0;
+    const ssize_t got = read(ready[0], &done, 1);
     close(ready[0]);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_EQ(got, 1);
+    ASSERT_EQ(done, 'y');
+    EXPECT_NE(ns->RouteDump(), before);
+
     auto system = CreateLinuxForwardTable("/run");
     CRouteJournal journal(dir.Path().wstring());
-    journal.Replay(*system);
-    CJournaledForwardTable journaled(*system, journal);
-    std::vector<std::wstring> routes = {L"10.0.0.0/8"};
-    for (int i = 0; i < 200; ++i) routes.push_back(L"172.16." + std::to_wstring(i) + L".0/24");
-    CTestVpn v(journaled, std::make_unique<CVpnRouteRequestSocketServer>(journaled, socketPath));
-    v.routeMode = RouteModeListedRoutes;
-    v.routes = routes;
-    v.SetProxy(1, L"203.0.113.7", 8080, nullptr, nullptr);
-    if (v.Start() != 0) _exit(2);
-    v.Learn(L"10.8.0.2");
-    v.SetVpnDns(L"10.8.0.1", nullptr);
-    v.SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
-    const char done = v.error == GENERAL_VPN_ERROR_MODIFY_ROUTE && v.failedRoutes.size() == 1 ? 'y' : 'n';
-    [[maybe_unused]] ssize_t n = write(ready[1], &done, 1);
-    pause();
-    _exit(0);
+    const RouteJournalReplay r = journal.Replay(*system);
+    EXPECT_EQ(r.deleted, c.deleted);
+    EXPECT_EQ(r.uncertain, 0);
+    EXPECT_EQ(r.failed, 0);
+    EXPECT_EQ(ns->RouteDump(), before);
   }
-  close(ready[1]);
-  char done = 0;
-  ASSERT_EQ(read(ready[0], &done, 1), 1);
-  close(ready[0]);
-  kill(child, SIGKILL);
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_EQ(done, 'y');
-  const std::string crashed = ns->RouteDump();
-  EXPECT_NE(crashed, before);
-
-  table = CreateLinuxForwardTable("/run");
-  CRouteJournal journal(dir.Path().wstring());
-  const RouteJournalReplay r = journal.Replay(*table);
-  EXPECT_EQ(r.deleted, 202);  // 200 networks, the DNS host and the proxy
-  EXPECT_EQ(r.uncertain, 0);
-  EXPECT_EQ(ns->RouteDump(), before);
 }
 
 }  // namespace
