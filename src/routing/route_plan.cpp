@@ -1,5 +1,7 @@
 // The route plan: which routes a connection adds when it is up and takes
 // away when it goes down, for each route mode.
+#include "routing/route_plan.h"
+
 #include <climits>
 
 #include "vpn/general_vpn.h"

@@ -11,6 +11,7 @@
 
 #include "accel/route_request_server.h"
 #include "platform/tick.h"
+#include "routing/route_plan.h"
 #include "routing/route_table.h"
 
 enum GeneralVpnState : std::int32_t {
@@ -39,11 +40,6 @@ enum GeneralVpnError : std::int32_t {
   GENERAL_VPN_ERROR_GET_VPN_DNS = 7,
 };
 
-constexpr std::int32_t RouteModeNone = 0;
-constexpr std::int32_t RouteModeDefaultGateway = 1;
-constexpr std::int32_t RouteModeListedRoutes = 2;
-constexpr std::int32_t RouteModePerApplication = 3;
-
 // Detail that goes with GENERAL_VPN_ERROR_GET_GATEWAY when Start finds no
 // default route.
 constexpr std::int32_t kNoDefaultRouteDetail = 13;
@@ -59,11 +55,6 @@ class CGeneralVpnCallbackInterface {
  protected:
   ~CGeneralVpnCallbackInterface() = default;
 };
-
-// Splits a route entry ("10.0.0.0 mask 255.0.0.0" or "10.0.0.0/8", any case)
-// into destination and mask texts. False when neither form is there; a
-// prefix length outside 1..32 gives an empty mask.
-bool ParseRouteEntry(const std::wstring& entry, std::wstring& destination, std::wstring& mask);
 
 class CGeneralVpn {
  public:
