@@ -56,6 +56,19 @@ class CGeneralVpnCallbackInterface {
   ~CGeneralVpnCallbackInterface() = default;
 };
 
+// How a kind derives from it:
+//   - its constructor sets `type`;
+//   - its Start calls CGeneralVpn::Start first and gives up on a non-zero
+//     result, then reports GENERAL_VPN_STATE_PREPARE and gets going;
+//   - on its worker thread it reports progress with SetState only, sets
+//     `localIp` (and `vpnGateway`, SetVpnDns) before it reports
+//     GENERAL_VPN_STATE_CONNECTED, and never reports beyond that: SetState
+//     runs the route plan and turns a clean CONNECTED into ALL_DONE;
+//   - its Stop calls RestoreRoutes first and CGeneralVpn::Stop last;
+//   - GetStatistics, GetErrorDetailText and its own error texts (codes 9 and
+//     up, falling back to CGeneralVpn::GetErrorText) are its own.
+// No lock guards the fields: configuration, Start and Stop run on the
+// owner's thread, SetState on the kind's.
 class CGeneralVpn {
  public:
   // `forwardTable` outlives the object; pass the journaled table so that a
@@ -84,8 +97,10 @@ class CGeneralVpn {
   virtual std::wstring GetErrorText(std::int32_t errorCode);
   std::wstring GetStateText(std::int32_t stateValue) const;
 
-  // The only way progress is reported; runs the route plan on CONNECTED
-  // without error and then reports ALL_DONE instead (see the .cpp).
+  // The only way progress is reported: stores the triple and tells the
+  // observer. CONNECTED with error 0 first runs the route plan, which
+  // reports MODIFY_ROUTE itself; the observer then hears ALL_DONE, or the
+  // plan's error and nothing more.
   void SetState(std::int32_t newState, std::int32_t newError, std::int32_t newDetail);
   // Null and "0.0.0.0" are stored as empty.
   void SetVpnDns(const wchar_t* first, const wchar_t* second);
@@ -124,13 +139,12 @@ class CGeneralVpn {
   std::wstring proxyPassword;
 
  protected:
-  // For kinds: set `type` in the constructor (1 PPTP, 2 L2TP, 3 OpenVPN),
-  // `localIp` (dotted) before reporting CONNECTED, `vpnGateway` when the
-  // server pushed one, and use ForwardTable() for their own route reads.
+  // The table this connection changes routes through; kinds use it for
+  // their own reads (GetAdapterDns of a dial-up adapter, for instance).
   IForwardTable& ForwardTable() { return forwardTable; }
-  std::int32_t type = 0;
-  std::wstring localIp;
-  std::wstring vpnGateway;
+  std::int32_t type = 0;    // 1 PPTP, 2 L2TP, 3 OpenVPN
+  std::wstring localIp;     // the VPN interface's address, dotted
+  std::wstring vpnGateway;  // pushed by the server; empty when none
 
  private:
   bool ApplyRoutePlan();
