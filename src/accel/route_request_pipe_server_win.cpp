@@ -1,0 +1,236 @@
+#include "accel/route_request_pipe_server.h"
+
+#include "platform/win32.h"
+// After <windows.h>.
+#include <sddl.h>
+
+#include <cstring>
+
+namespace {
+
+enum InstanceState { kConnecting = 0, kReading = 1, kWriting = 2 };
+
+// Lets programs at low integrity (sandboxed browsers among them) open the
+// pipe: a low mandatory label with no-write-up and no access control list.
+constexpr wchar_t kPipeSecurity[] = L"S:(ML;;NW;;;LW)D:NO_ACCESS_CONTROL";
+
+}  // namespace
+
+struct CVpnRouteRequestPipeServer::PipeInstance {
+  OVERLAPPED overlap;
+  HANDLE pipe;
+  unsigned char request[kRouteRequestBufferSize];
+  DWORD requestBytes;
+  unsigned char reply[kRouteRequestBufferSize];
+  DWORD replyBytes;
+  int state;
+  bool pending;
+  Tick started;
+};
+
+CVpnRouteRequestPipeServer::CVpnRouteRequestPipeServer(IForwardTable& table, std::wstring pipeName, Clock clock)
+    : CVpnRouteRequestBaseServer(table, std::move(clock)), pipeName_(std::move(pipeName)) {
+  stopEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  handles_.push_back(stopEvent_);
+}
+
+CVpnRouteRequestPipeServer::~CVpnRouteRequestPipeServer() {
+  Stop();
+  CloseAll();
+  if (stopEvent_) CloseHandle(stopEvent_);
+}
+
+bool CVpnRouteRequestPipeServer::PrepareStart() {
+  if (!stopEvent_) return false;
+  ResetEvent(stopEvent_);
+  inUse_ = 1;
+  return true;
+}
+
+void CVpnRouteRequestPipeServer::SignalStop() { SetEvent(stopEvent_); }
+
+void CVpnRouteRequestPipeServer::FreeInstance(void* event) {
+  auto it = instances_.find(event);
+  if (it != instances_.end()) {
+    PipeInstance& instance = *it->second;
+    if (instance.pipe && instance.pipe != INVALID_HANDLE_VALUE) {
+      DisconnectNamedPipe(instance.pipe);
+      CloseHandle(instance.pipe);
+    }
+    instances_.erase(it);
+  }
+  CloseHandle(static_cast<HANDLE>(event));
+}
+
+void CVpnRouteRequestPipeServer::CloseAll() {
+  for (std::size_t i = 1; i < handles_.size(); ++i) FreeInstance(handles_[i]);
+  instances_.clear();
+  handles_.resize(1);
+  inUse_ = 1;
+}
+
+int CVpnRouteRequestPipeServer::CreateListeningInstance() {
+  if (inUse_ >= static_cast<std::size_t>(kRouteRequestMaxInstances) + 1) return kCreateFailed;
+  HANDLE event = nullptr;
+  PipeInstance* instance = nullptr;
+  if (inUse_ == handles_.size()) {
+    event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!event) return kCreateFailed;
+    auto fresh = std::make_unique<PipeInstance>();
+    std::memset(fresh.get(), 0, sizeof(PipeInstance));
+    instance = fresh.get();
+    handles_.push_back(event);
+    instances_[event] = std::move(fresh);
+  } else {
+    event = handles_[inUse_];
+    instance = instances_[event].get();
+    std::memset(instance, 0, sizeof(PipeInstance));
+  }
+  ++inUse_;
+  instance->started = GetTickMs();
+  instance->overlap.hEvent = event;
+
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPipeSecurity, SDDL_REVISION_1, &descriptor, nullptr)) {
+    descriptor = LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH);
+    if (descriptor) {
+      InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION);
+      SetSecurityDescriptorDacl(descriptor, TRUE, nullptr, FALSE);
+    }
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, TRUE};
+  instance->pipe = CreateNamedPipeW(pipeName_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
+                                    kRouteRequestBufferSize, kRouteRequestBufferSize, 5000, &attributes);
+  if (descriptor) LocalFree(descriptor);
+  if (instance->pipe != INVALID_HANDLE_VALUE) {
+    const BOOL connected = ConnectNamedPipe(instance->pipe, &instance->overlap);
+    const DWORD status = connected ? ERROR_PIPE_CONNECTED : GetLastError();
+    if (status == ERROR_PIPE_CONNECTED) {
+      SetEvent(event);
+      instance->state = kReading;
+      return kCreateConnected;
+    }
+    if (status == ERROR_IO_PENDING) {
+      instance->pending = true;
+      instance->state = kConnecting;
+      return kCreateWaiting;
+    }
+  }
+  // Give everything back; the instance sat at the last position in use.
+  --inUse_;
+  handles_.erase(handles_.begin() + static_cast<std::ptrdiff_t>(inUse_));
+  FreeInstance(event);
+  return kCreateFailed;
+}
+
+void CVpnRouteRequestPipeServer::CloseInstance(std::size_t position) {
+  PipeInstance& instance = *instances_[handles_[position]];
+  DisconnectNamedPipe(instance.pipe);
+  CloseHandle(instance.pipe);
+  instance.pipe = INVALID_HANDLE_VALUE;
+  std::swap(handles_[position], handles_[inUse_ - 1]);
+  --inUse_;
+  // Spares younger than a second stay for the next client; older ones go.
+  const Tick now = GetTickMs();
+  for (std::size_t i = handles_.size(); i-- > inUse_;) {
+    if (TickElapsed(now, instances_[handles_[i]]->started) <= 1000) continue;
+    void* event = handles_[i];
+    handles_.erase(handles_.begin() + static_cast<std::ptrdiff_t>(i));
+    FreeInstance(event);
+  }
+}
+
+void CVpnRouteRequestPipeServer::Run() {
+  int last = CreateListeningInstance();
+  for (;;) {
+    while (last == kCreateFailed || last == kCreateConnected) {
+      last = CreateListeningInstance();
+      if (last == kCreateFailed) break;
+    }
+    const DWORD waited =
+        WaitForMultipleObjects(static_cast<DWORD>(inUse_), reinterpret_cast<HANDLE*>(handles_.data()), FALSE, INFINITE);
+    if (waited == WAIT_FAILED || waited >= WAIT_OBJECT_0 + inUse_) {
+      // Nothing more can be heard; Stop still takes the routes away.
+      CloseAll();
+      return;
+    }
+    const std::size_t position = waited - WAIT_OBJECT_0;
+    if (position == 0) {
+      CloseAll();
+      PurgeRoutes(kPurgeAll);
+      return;
+    }
+    PipeInstance& instance = *instances_[handles_[position]];
+    bool closed = false;
+    if (instance.pending) {
+      DWORD bytes = 0;
+      const BOOL ok = GetOverlappedResult(instance.pipe, &instance.overlap, &bytes, FALSE);
+      switch (instance.state) {
+        case kConnecting:
+          if (!ok) {
+            last = kCreateFailed;
+            CloseInstance(position);
+            closed = true;
+          } else {
+            instance.requestBytes = 0;
+            last = kCreateConnected;
+            instance.state = kReading;
+            PurgeRoutes(kPurgeExpired);
+          }
+          break;
+        case kReading:
+          if (!ok || bytes == 0) {
+            CloseInstance(position);
+            closed = true;
+          } else {
+            instance.requestBytes = bytes;
+            instance.state = kWriting;
+          }
+          break;
+        default:
+          if (!ok || bytes != instance.replyBytes) {
+            CloseInstance(position);
+            closed = true;
+          } else {
+            instance.state = kReading;
+          }
+          break;
+      }
+    }
+    if (closed) continue;
+    if (instance.state == kReading) {
+      DWORD bytes = 0;
+      const BOOL ok = ReadFile(instance.pipe, instance.request, kRouteRequestBufferSize, &bytes, &instance.overlap);
+      if (ok && bytes > 0) {
+        instance.pending = false;
+        instance.requestBytes = bytes;
+        instance.state = kWriting;
+      } else if (!ok && GetLastError() == ERROR_IO_PENDING) {
+        instance.pending = true;
+      } else {
+        CloseInstance(position);
+      }
+    } else if (instance.state == kWriting) {
+      instance.reply[0] = Answer(instance.request, instance.requestBytes);
+      instance.replyBytes = 1;
+      DWORD bytes = 0;
+      const BOOL ok = WriteFile(instance.pipe, instance.reply, instance.replyBytes, &bytes, &instance.overlap);
+      if (ok && bytes == 1) {
+        instance.pending = false;
+        instance.state = kReading;
+      } else if (!ok && GetLastError() == ERROR_IO_PENDING) {
+        instance.pending = true;
+      } else {
+        CloseInstance(position);
+      }
+    }
+  }
+}
+
+std::unique_ptr<CVpnRouteRequestBaseServer> CreateRouteRequestServer(IForwardTable& table,
+                                                                     const std::wstring& endpoint,
+                                                                     CVpnRouteRequestBaseServer::Clock clock) {
+  return std::make_unique<CVpnRouteRequestPipeServer>(table, endpoint.empty() ? kRouteRequestPipeName : endpoint,
+                                                      std::move(clock));
+}

@@ -1,0 +1,151 @@
+#include "routing/route_journal.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <tuple>
+
+#include "platform/file_io.h"
+
+namespace {
+
+constexpr char kFileName[] = "routes.journal";
+constexpr char kBootPrefix[] = "boot ";
+
+using RowKey = std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t>;
+
+RowKey KeyOf(const ForwardRow& row) {
+  return {row.destination, row.mask, row.nextHop, row.ifIndex, row.metric1};
+}
+
+}  // namespace
+
+bool SameBoot(const std::string& recorded, const std::string& current) {
+  if (recorded.empty() || current.empty()) return true;
+  if (recorded == current) return true;
+  // Boot times in seconds wobble with the clock's reading of the tick.
+  char* end1 = nullptr;
+  char* end2 = nullptr;
+  const long long a = std::strtoll(recorded.c_str(), &end1, 10);
+  const long long b = std::strtoll(current.c_str(), &end2, 10);
+  if (*end1 != 0 || *end2 != 0) return false;
+  return a - b <= 120 && b - a <= 120;
+}
+
+CRouteJournal::CRouteJournal(const std::wstring& folder)
+    : path_((std::filesystem::path(folder) / kFileName).wstring()) {}
+
+CRouteJournal::~CRouteJournal() = default;
+
+bool CRouteJournal::Open(bool truncate) {
+  file_.close();
+  file_.clear();
+  const std::filesystem::path path(path_);
+  std::error_code ignored;
+  // A journal left by a run that was never replayed must not be cut short.
+  if (!truncate && !opened_) mayTruncate_ = !std::filesystem::exists(path, ignored) ||
+                                            std::filesystem::file_size(path, ignored) == 0;
+  file_.open(path, std::ios::binary | (truncate ? std::ios::trunc : std::ios::app));
+  opened_ = true;
+  if (!file_) return false;
+  if (truncate || mayTruncate_) {
+    if (file_.tellp() == 0) file_ << kBootPrefix << CurrentBootId() << '\n';
+  }
+  return true;
+}
+
+void CRouteJournal::Write(char op, const ForwardRow& row) {
+  if (!opened_ && !Open(false)) return;
+  if (!file_) return;
+  file_ << op << ' ' << row.destination << ' ' << row.mask << ' ' << row.nextHop << ' ' << row.ifIndex << ' '
+        << row.metric1 << '\n';
+  // Into the system's hands at once: it must survive our process, not the
+  // machine.
+  file_.flush();
+}
+
+void CRouteJournal::BeforeAdd(const ForwardRow& row) {
+  std::lock_guard lock(mutex_);
+  Write('+', row);
+}
+
+void CRouteJournal::AfterAdd(const ForwardRow& row, bool added) {
+  std::lock_guard lock(mutex_);
+  Write(added ? '=' : '-', row);
+  if (added) ++live_;
+}
+
+void CRouteJournal::AfterDelete(const ForwardRow& row) {
+  std::lock_guard lock(mutex_);
+  Write('-', row);
+  if (live_ > 0 && --live_ == 0 && mayTruncate_) Open(true);
+}
+
+RouteJournalReplay CRouteJournal::Replay(IForwardTable& table) {
+  std::lock_guard lock(mutex_);
+  RouteJournalReplay result;
+  std::string bytes;
+  if (ReadWholeFile(path_, bytes)) {
+    std::istringstream lines(bytes);
+    std::string line;
+    std::map<RowKey, char> last;  // the newest word on each row
+    std::string boot;
+    while (std::getline(lines, line)) {
+      if (line.rfind(kBootPrefix, 0) == 0) {
+        boot = line.substr(sizeof kBootPrefix - 1);
+        continue;
+      }
+      std::istringstream fields(line);
+      char op = 0;
+      ForwardRow row;
+      // A torn last line from the crash reads short and is dropped.
+      if (!(fields >> op >> row.destination >> row.mask >> row.nextHop >> row.ifIndex >> row.metric1)) continue;
+      if (op == '+' || op == '=' || op == '-') last[KeyOf(row)] = op;
+    }
+    result.otherBoot = !SameBoot(boot, CurrentBootId());
+    std::vector<ForwardRow> rows;
+    const bool haveTable = !result.otherBoot && table.ReadForwardTable(rows) == 0;
+    if (!result.otherBoot && !haveTable) {
+      // Without the table nothing can be told apart; try again next time.
+      result.failed = static_cast<int>(last.size());
+      return result;
+    }
+    for (const auto& [key, op] : last) {
+      if (result.otherBoot || op == '-') continue;
+      if (op == '+') {
+        ++result.uncertain;
+        continue;
+      }
+      const ForwardRow* present = nullptr;
+      ForwardRow wanted;
+      std::tie(wanted.destination, wanted.mask, wanted.nextHop, wanted.ifIndex, wanted.metric1) = key;
+      for (const ForwardRow& r : rows)
+        if (SameRoute(r, wanted)) present = &r;
+      if (!present) {
+        ++result.missing;
+        continue;
+      }
+      if (table.DeleteForwardRow(*present) == 0) ++result.deleted;
+      else ++result.failed;
+    }
+  }
+  RemoveFile(path_);
+  file_.close();
+  opened_ = false;
+  live_ = 0;
+  return result;
+}
+
+std::uint32_t CJournaledForwardTable::AddForwardRow(const ForwardRow& row) {
+  journal_.BeforeAdd(row);
+  const std::uint32_t result = inner_.AddForwardRow(row);
+  journal_.AfterAdd(row, result == 0);
+  return result;
+}
+
+std::uint32_t CJournaledForwardTable::DeleteForwardRow(const ForwardRow& row) {
+  const std::uint32_t result = inner_.DeleteForwardRow(row);
+  if (result == 0) journal_.AfterDelete(row);
+  return result;
+}
