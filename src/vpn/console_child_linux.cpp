@@ -180,6 +180,8 @@ bool CConsoleChild::Write(const std::string& bytes) {
   return true;
 }
 
+bool CConsoleChild::Interrupt() { return impl_->pid > 0 && ::kill(impl_->pid, SIGTERM) == 0; }
+
 void CConsoleChild::Terminate() {
   if (impl_->pid > 0) ::kill(impl_->pid, SIGKILL);
 }

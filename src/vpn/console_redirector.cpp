@@ -1,5 +1,6 @@
 #include "vpn/console_redirector.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "platform/strings.h"
@@ -55,6 +56,16 @@ void CConsoleRedirector::StopChild() {
 bool CConsoleRedirector::IsRunning() const {
   std::lock_guard<std::mutex> control(controlLock_);
   return reader_.joinable();
+}
+
+bool CConsoleRedirector::InterruptChild() {
+  std::lock_guard<std::mutex> control(controlLock_);
+  return reader_.joinable() && child_->Interrupt();
+}
+
+bool CConsoleRedirector::WaitReaderIdle(unsigned milliseconds) {
+  std::unique_lock<std::mutex> lock(idleLock_);
+  return idle_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return !readerActive_; });
 }
 
 void CConsoleRedirector::ReaderMain() {
