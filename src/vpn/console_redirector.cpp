@@ -143,11 +143,11 @@ bool CConsoleRedirector::ConsumeOutputThrough(std::string_view text) {
 }
 
 void CConsoleRedirector::WriteInput(const std::wstring& text) {
-  {
-    std::lock_guard<std::mutex> control(controlLock_);
-    if (reader_.joinable()) child_->Write(WideToNarrow(text));
-  }
+  // Emptied before the write, not after: from another thread than the
+  // reader, the child's answer may otherwise arrive in between and be lost.
   ClearOutput();
+  std::lock_guard<std::mutex> control(controlLock_);
+  if (reader_.joinable()) child_->Write(WideToNarrow(text));
 }
 
 std::vector<std::wstring> SplitCommandLine(std::wstring_view line) {
