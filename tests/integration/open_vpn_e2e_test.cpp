@@ -230,8 +230,12 @@ TEST_P(OpenVpnEndToEnd, OpenVpnAloneForComparison) {
     if (!completed) std::this_thread::sleep_for(1ms);
   }
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+  std::this_thread::sleep_for(300ms);  // a few keepalive packets for the transcript
   alone.StopChild();
   ASSERT_TRUE(completed) << alone.GetOutput();
+  // QUILLNET_RECORD_TRANSCRIPT=folder keeps the real log for the parser's tests.
+  if (const char* keep = std::getenv("QUILLNET_RECORD_TRANSCRIPT"))
+    std::ofstream(fs::path(keep) / ("openvpn-" + GetParam() + "-verb5.log"), std::ios::binary) << alone.GetOutput();
   std::printf("[ measure  ] %s: openvpn alone connects in %lld ms\n", GetParam().c_str(),
               static_cast<long long>(ms.count()));
 }

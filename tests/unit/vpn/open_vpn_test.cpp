@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <mutex>
+#include <random>
 
 #include "fakes/fake_forward_table.h"
 #include "text/text_table.h"
@@ -231,6 +235,66 @@ TEST_F(OpenVpnParsing, ChunksCutAnywhereGiveTheSameStates) {
     EXPECT_EQ(vpn.state, GENERAL_VPN_STATE_ALL_DONE) << "chunks of " << cut;
   }
   EXPECT_EQ(reference.back().first, GENERAL_VPN_STATE_ALL_DONE);
+}
+
+std::string ReadTranscript(const char* name) {
+  std::ifstream in(std::string(QUILLNET_TEST_DATA) + "/openvpn/" + name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Real openvpn logs at verbosity 5 from the test bed, fed in random cuts
+// after prompts that arrive split across chunks.
+TEST_F(OpenVpnParsing, RecordedTranscriptsInRandomChunks) {
+  for (const char* name : {"openvpn-udp-verb5.log", "openvpn-tcp-verb5.log"}) {
+    const std::string log = ReadTranscript(name);
+    ASSERT_FALSE(log.empty()) << name;
+    std::mt19937 rng(7);
+    for (int round = 0; round < 20; ++round) {
+      CFakeForwardTable table;
+      SetUpHomeNetwork(table);
+      CScriptedOpenVpn vpn(table);
+      vpn.Feed("2026-12-09 Enter Auth User");
+      vpn.Feed("name:");
+      vpn.Feed("Enter Auth Pass");
+      EXPECT_EQ(vpn.answers.size(), 1u);
+      vpn.Feed("word:");
+      EXPECT_EQ(vpn.answers, (std::vector<std::wstring>{L"alice\n", L"secret\n"}));
+      for (std::size_t at = 0; at < log.size();) {
+        const std::size_t n = 1 + rng() % 700;
+        vpn.Feed(std::string_view(log).substr(at, n));
+        at += n;
+      }
+      // openvpn may print the push again; it is handled once.
+      vpn.Feed("PUSH: Received control message: 'PUSH_REPLY,ifconfig 10.77.0.9 255.255.255.0'\n");
+      ASSERT_EQ(vpn.state, GENERAL_VPN_STATE_ALL_DONE) << name << " round " << round;
+      EXPECT_EQ(vpn.GetLocalIp(), L"10.8.0.2");
+      EXPECT_EQ(vpn.dns1, L"10.8.0.1");
+      EXPECT_EQ(vpn.dns2, L"10.8.0.53");
+      std::vector<std::int32_t> firsts;
+      for (const auto& [state, error] : vpn.notes) {
+        EXPECT_EQ(error, 0);
+        if (std::find(firsts.begin(), firsts.end(), state) == firsts.end()) firsts.push_back(state);
+      }
+      EXPECT_EQ(firsts, (std::vector<std::int32_t>{GENERAL_VPN_STATE_PREPARE, GENERAL_VPN_STATE_CONNECT,
+                                                   GENERAL_VPN_STATE_AUTHENTICATE, GENERAL_VPN_STATE_AUTHENTICATED,
+                                                   GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_STATE_ALL_DONE}));
+    }
+  }
+}
+
+TEST_F(OpenVpnParsing, HostileOutputStaysBounded) {
+  CScriptedOpenVpn vpn(table_);
+  std::mt19937 rng(3);
+  std::string junk(64 * 1024, '\0');
+  for (int i = 0; i < 40; ++i) {  // 2.5 MiB of binary without a line end
+    for (char& c : junk) c = static_cast<char>(rng());
+    vpn.Feed(junk);
+  }
+  EXPECT_LE(vpn.GetOutput().size(), CConsoleRedirector::kMaxBufferedOutput);
+  // A NUL before a milestone hides it from the search, as in a C string.
+  vpn.ClearOutput();
+  vpn.Feed(std::string("x\0TLS: Initial packet from", 27));
+  EXPECT_TRUE(vpn.notes.empty());
 }
 
 }  // namespace
