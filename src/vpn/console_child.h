@@ -20,6 +20,8 @@ class CConsoleChild {
   long Read(char* buffer, std::size_t max);
   WaitResult Wait(unsigned milliseconds);
   bool Write(const std::string& bytes);
+  // Asks the child to end by itself; false where the platform has no way.
+  bool Interrupt();
   // Ends the child at once (it may have ended already).
   void Terminate();
   // Releases everything; reaps the child where the platform needs it.

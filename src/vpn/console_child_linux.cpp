@@ -152,10 +152,12 @@ long CConsoleChild::Read(char* buffer, std::size_t max) {
 CConsoleChild::WaitResult CConsoleChild::Wait(unsigned milliseconds) {
   if (impl_->pid < 0) return WaitResult::Failed;
   if (impl_->pidfd >= 0) {
-    pollfd p{impl_->pidfd, POLLIN, 0};
-    const int r = ::poll(&p, 1, static_cast<int>(milliseconds));
+    // Wake for output too: the reader then drains at once instead of at the
+    // end of the interval, so a prompt is answered as soon as it appears.
+    pollfd p[2] = {{impl_->pidfd, POLLIN, 0}, {impl_->master, POLLIN, 0}};
+    const int r = ::poll(p, 2, static_cast<int>(milliseconds));
     if (r < 0) return errno == EINTR ? WaitResult::Timeout : WaitResult::Failed;
-    return r == 0 ? WaitResult::Timeout : WaitResult::Exited;
+    return (p[0].revents & POLLIN) ? WaitResult::Exited : WaitResult::Timeout;
   }
   // Kernels without process descriptors: look, then sleep.
   siginfo_t info{};
@@ -179,6 +181,8 @@ bool CConsoleChild::Write(const std::string& bytes) {
   }
   return true;
 }
+
+bool CConsoleChild::Interrupt() { return impl_->pid > 0 && ::kill(impl_->pid, SIGTERM) == 0; }
 
 void CConsoleChild::Terminate() {
   if (impl_->pid > 0) ::kill(impl_->pid, SIGKILL);

@@ -103,6 +103,9 @@ bool CConsoleChild::Write(const std::string& bytes) {
           wrote == bytes.size());
 }
 
+// Console programs here are told to exit through their own channels (an event).
+bool CConsoleChild::Interrupt() { return false; }
+
 void CConsoleChild::Terminate() {
   if (impl_->process) ::TerminateProcess(impl_->process, 0);
 }

@@ -1,5 +1,6 @@
 #include "vpn/console_redirector.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "platform/strings.h"
@@ -55,6 +56,16 @@ void CConsoleRedirector::StopChild() {
 bool CConsoleRedirector::IsRunning() const {
   std::lock_guard<std::mutex> control(controlLock_);
   return reader_.joinable();
+}
+
+bool CConsoleRedirector::InterruptChild() {
+  std::lock_guard<std::mutex> control(controlLock_);
+  return reader_.joinable() && child_->Interrupt();
+}
+
+bool CConsoleRedirector::WaitReaderIdle(unsigned milliseconds) {
+  std::unique_lock<std::mutex> lock(idleLock_);
+  return idle_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return !readerActive_; });
 }
 
 void CConsoleRedirector::ReaderMain() {
@@ -132,11 +143,11 @@ bool CConsoleRedirector::ConsumeOutputThrough(std::string_view text) {
 }
 
 void CConsoleRedirector::WriteInput(const std::wstring& text) {
-  {
-    std::lock_guard<std::mutex> control(controlLock_);
-    if (reader_.joinable()) child_->Write(WideToNarrow(text));
-  }
+  // Emptied before the write, not after: from another thread than the
+  // reader, the child's answer may otherwise arrive in between and be lost.
   ClearOutput();
+  std::lock_guard<std::mutex> control(controlLock_);
+  if (reader_.joinable()) child_->Write(WideToNarrow(text));
 }
 
 std::vector<std::wstring> SplitCommandLine(std::wstring_view line) {

@@ -34,6 +34,11 @@ class CConsoleRedirector {
   // OnChildExit, so a subclass calls it first thing in its own destructor.
   void StopChild();
   bool IsRunning() const;
+  // Asks the child to end by itself where the platform has a way (SIGTERM);
+  // false where it has none.
+  bool InterruptChild();
+  // Waits up to `milliseconds` until no reader thread runs; true when none does.
+  bool WaitReaderIdle(unsigned milliseconds);
 
   void AppendOutput(const char* bytes, std::size_t count);
   void ClearOutput();

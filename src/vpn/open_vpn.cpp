@@ -1,0 +1,275 @@
+#include "vpn/open_vpn.h"
+
+#include <mutex>
+
+#include "platform/strings.h"
+#include "text/text_table.h"
+#include "vpn/open_vpn_platform.h"
+
+namespace {
+
+constexpr std::string_view kPushPrefix = "PUSH: Received control message: ";
+
+std::mutex& DirectoryLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::wstring& DirectoryValue() {
+  static std::wstring directory;
+  return directory;
+}
+
+#ifdef _WIN32
+constexpr wchar_t kSeparator = L'\\';
+#else
+constexpr wchar_t kSeparator = L'/';
+#endif
+
+bool IsTrimmed(char c) { return c == ' ' || c == '\'' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view TrimWhite(std::string_view s) {
+  auto white = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; };
+  while (!s.empty() && white(s.front())) s.remove_prefix(1);
+  while (!s.empty() && white(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+std::vector<std::string_view> Split(std::string_view s, char separator) {
+  std::vector<std::string_view> parts;
+  for (;;) {
+    const std::size_t at = s.find(separator);
+    parts.push_back(s.substr(0, at));
+    if (at == std::string_view::npos) return parts;
+    s.remove_prefix(at + 1);
+  }
+}
+
+std::wstring Widen(std::string_view s) { return NarrowToWide(s); }
+
+}  // namespace
+
+std::wstring OpenVpnDirectory() {
+  std::lock_guard<std::mutex> lock(DirectoryLock());
+  return DirectoryValue();
+}
+
+void SetOpenVpnDirectory(const std::wstring& directory) {
+  std::lock_guard<std::mutex> lock(DirectoryLock());
+  DirectoryValue() = directory;
+}
+
+OpenVpnParams SplitOpenVpnParams(std::wstring_view text) {
+  OpenVpnParams out;
+  const std::size_t first = text.find(L',');
+  if (first == std::wstring_view::npos) return out;
+  const std::wstring_view protocol = text.substr(0, first);
+  const std::wstring_view rest = text.substr(first + 1);
+  const std::size_t second = rest.find(L',');
+  out.port = std::wstring(rest.substr(0, second));
+  if (second != std::wstring_view::npos) out.extraOptions = std::wstring(rest.substr(second + 1));
+  if (protocol == L"tcp") out.protocolPiece = L" tcp-client";
+  else if (protocol == L"udp") out.protocolPiece = L" udp";
+  return out;
+}
+
+std::optional<std::string> ExtractPushMessage(std::string_view buffer) {
+  const std::size_t start = buffer.find(kPushPrefix);
+  if (start == std::string_view::npos) return std::nullopt;
+  const std::size_t from = start + kPushPrefix.size();
+  const std::size_t end = buffer.find('\n', from);
+  if (end == std::string_view::npos) return std::nullopt;
+  return std::string(buffer.substr(from, end - from));
+}
+
+OpenVpnPush ParsePushMessage(std::string_view message) {
+  while (!message.empty() && IsTrimmed(message.front())) message.remove_prefix(1);
+  while (!message.empty() && IsTrimmed(message.back())) message.remove_suffix(1);
+  OpenVpnPush push;
+  for (std::string_view item : Split(message, ',')) {
+    const std::vector<std::string_view> tokens = Split(item, ' ');
+    if (tokens[0] == "route-gateway" && tokens.size() >= 2) {
+      push.gateway = Widen(TrimWhite(tokens[1]));
+    } else if (tokens[0] == "dhcp-option" && tokens.size() >= 3 && EqualsNoCaseAscii(tokens[1], "dns")) {
+      const std::string_view server = TrimWhite(tokens[2]);
+      if (!server.empty()) push.dns.push_back(Widen(server));
+    } else if (tokens[0] == "ifconfig" && tokens.size() >= 2) {
+      push.localIp = Widen(TrimWhite(tokens[1]));
+    }
+  }
+  return push;
+}
+
+std::wstring BuildOpenVpnCommandLine(const OpenVpnCommand& c) {
+  const OpenVpnParams params = SplitOpenVpnParams(c.openVpnParams);
+  std::wstring line = L"\"" + OpenVpnProgramPath(c.openVpnDirectory) + L"\"";
+  line += L"  --proto " + params.protocolPiece;
+  line += L" --mssfix 1320 --remote " + c.serverHost + L" " + params.port;
+  line += L" --nobind --dev tap --auth-user-pass  --pull --ca \"" + c.openVpnDirectory + kSeparator + L"ca.crt\"";
+  line += L" --tls-client" + OpenVpnServiceOption() + L" --remap-usr1 SIGTERM --verb 5";
+  if (c.routeMode == RouteModeDefaultGateway) line += L" --redirect-gateway def1";
+  if (c.proxyType == 1) {
+    line += L" --http-proxy " + c.proxyServer + L" " + std::to_wstring(c.proxyPort) + L" stdin";
+  } else if (c.proxyType == 2) {
+    line += L" --socks-proxy " + c.proxyServer + L" " + std::to_wstring(c.proxyPort);
+  }
+  line += L" " + params.extraOptions;
+  return line;
+}
+
+COpenVpn::COpenVpn(IForwardTable& forwardTable, std::unique_ptr<CVpnRouteRequestBaseServer> routeRequestServer)
+    : CGeneralVpn(forwardTable, std::move(routeRequestServer)), openVpnDirectory(OpenVpnDirectory()) {
+  type = 3;
+}
+
+COpenVpn::~COpenVpn() {
+  // The reader thread calls into this object; it must be gone before any
+  // part of it is.
+  StopChild();
+}
+
+std::int32_t COpenVpn::Start() {
+  CGeneralVpn::Start();  // no default route is no reason to give up here
+  pushHandled = false;
+  ClearOutput();
+  state = GENERAL_VPN_STATE_PREPARE;
+  error = GENERAL_VPN_ERROR_SUCCESS;
+  errorDetail = 0;
+  OpenVpnCommand command;
+  command.openVpnDirectory = openVpnDirectory;
+  command.serverHost = serverHost;
+  command.openVpnParams = openVpnParams;
+  command.routeMode = routeMode;
+  command.proxyType = proxyType;
+  command.proxyServer = proxyServer;
+  command.proxyPort = proxyPort;
+  if (!StartChild(BuildOpenVpnCommandLine(command))) {
+    error = OPEN_VPN_ERROR_EXEC;
+    errorDetail = 0;
+    return OPEN_VPN_ERROR_EXEC;
+  }
+  error = GENERAL_VPN_ERROR_SUCCESS;
+  errorDetail = 0;
+  return 0;
+}
+
+std::int32_t COpenVpn::Stop() {
+  RestoreRoutes();
+  {
+    COpenVpnExitRequest exit(*this);
+    WaitReaderIdle(2000);
+    CGeneralVpn::Stop();
+  }
+  error = GENERAL_VPN_ERROR_SUCCESS;
+  errorDetail = 0;
+  return 0;
+}
+
+std::int32_t COpenVpn::GetStatistics(std::uint32_t& sent, std::uint32_t& received) {
+  sent = sentCount;
+  received = receivedCount;
+  return 0;
+}
+
+std::wstring COpenVpn::GetErrorDetailText(std::int32_t) { return {}; }
+
+std::wstring COpenVpn::GetErrorText(std::int32_t errorCode) {
+  switch (errorCode) {
+    case OPEN_VPN_ERROR_EXEC:
+      return GetText("OPEN_VPN_ERROR_EXEC");
+    case OPEN_VPN_ERROR_NO_ADAPTER:
+      return GetText("OPEN_VPN_ERROR_NO_ADAPTER");
+    case OPEN_VPN_ERROR_TLS_ERROR:
+      return GetText("OPEN_VPN_ERROR_TLS_ERROR");
+    default:
+      return CGeneralVpn::GetErrorText(errorCode);
+  }
+}
+
+void COpenVpn::OnOutput(const char* bytes, std::size_t count) {
+  AppendOutput(bytes, count);
+  ParseOpenVpnOutput();
+}
+
+void COpenVpn::OnChildExit() {
+  ParseOpenVpnOutput();
+  if (error == GENERAL_VPN_ERROR_SUCCESS) SetState(GENERAL_VPN_STATE_DISCONNECTED, 0, 0);
+}
+
+void COpenVpn::ParseOpenVpnOutput() {
+  struct Prompt {
+    const char* text;
+    const std::wstring* answer;
+  };
+  const Prompt prompts[] = {
+      {"Enter Auth Username:", &username},
+      {"Enter Auth Password:", &password},
+      {"Enter SOCKS5 Proxy Username:", &proxyUsername},
+      {"Enter HTTP Proxy Username:", &proxyUsername},
+      {"Enter SOCKS5 Proxy Password:", &proxyPassword},
+      {"Enter HTTP Proxy Password:", &proxyPassword},
+  };
+  for (const Prompt& p : prompts) {
+    if (OutputEndsWith(p.text)) {
+      AnswerPrompt(*p.answer + L"\n");
+      break;
+    }
+  }
+
+  struct Milestone {
+    const char* text;
+    std::int32_t state;
+    std::int32_t error;
+  };
+  static const Milestone milestones[] = {
+      {"Socket bind failed on local address", GENERAL_VPN_STATE_CONNECT, GENERAL_VPN_ERROR_CONNECT},
+      {"There are no TAP-Win32 adapters on this system", GENERAL_VPN_STATE_CONNECT, OPEN_VPN_ERROR_NO_ADAPTER},
+      {"Control Channel MTU parms", GENERAL_VPN_STATE_PREPARE, 0},
+      {"TLS: Initial packet from", GENERAL_VPN_STATE_CONNECT, 0},
+      {"Peer Connection Initiated with", GENERAL_VPN_STATE_AUTHENTICATE, 0},
+  };
+  for (const Milestone& m : milestones)
+    if (ConsumeOutputThrough(m.text)) SetState(m.state, m.error, 0);
+
+  if (!pushHandled) {
+    if (std::optional<std::string> message = ExtractPushMessage(GetOutput())) {
+      SetState(GENERAL_VPN_STATE_AUTHENTICATED, 0, 0);
+      pushHandled = true;
+      HandlePush(*message);
+    }
+  }
+  // A push without an address has been reported as a failure; a later
+  // "Initialization Sequence Completed" must not turn it into a connection
+  // and change routes without knowing the VPN's address.
+  if (pushHandled && localIp.empty()) return;
+
+  if (ConsumeOutputThrough("Initialization Sequence Completed")) {
+    ClearOutput();
+    SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
+  }
+  if (ConsumeOutputThrough("SIGTERM[soft,auth-failure]")) {
+    ClearOutput();
+    SetState(GENERAL_VPN_STATE_AUTHENTICATE, GENERAL_VPN_ERROR_INTERNAL, 0);
+  }
+  if (state == GENERAL_VPN_STATE_ALL_DONE) {
+    const std::string taken = TakeOutput();
+    if (taken.find("SIGTERM[") != std::string::npos) SetState(GENERAL_VPN_STATE_DISCONNECTED, 0, 0);
+    std::uint32_t sent = 0, received = 0;
+    for (char c : taken) {
+      if (c == 'w' || c == 'W') ++sent;
+      else if (c == 'r' || c == 'R') ++received;
+    }
+    sentCount += sent;
+    receivedCount += received;
+  }
+}
+
+void COpenVpn::HandlePush(std::string_view message) {
+  const OpenVpnPush push = ParsePushMessage(message);
+  if (push.gateway) vpnGateway = *push.gateway;
+  if (push.localIp) localIp = *push.localIp;
+  if (localIp.empty()) {
+    SetState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_GET_LOCAL_IP, 0);
+    return;
+  }
+  SetVpnDns(push.dns.size() > 0 ? push.dns[0].c_str() : L"", push.dns.size() > 1 ? push.dns[1].c_str() : L"");
+}

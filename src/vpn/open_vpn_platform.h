@@ -1,0 +1,22 @@
+// The only places where running openvpn differs between the platforms: which
+// program, and how it is told to exit (a named event it watches on Windows,
+// SIGTERM elsewhere, where --service does not exist).
+#pragma once
+#include <string>
+
+class CConsoleRedirector;
+
+std::wstring OpenVpnProgramPath(const std::wstring& openVpnDirectory);
+// " --service <event>" where openvpn watches an exit event; empty elsewhere.
+std::wstring OpenVpnServiceOption();
+
+// Asks the running openvpn to exit; the returned object undoes what asking
+// needed (the event) when it goes.
+class COpenVpnExitRequest {
+ public:
+  explicit COpenVpnExitRequest(CConsoleRedirector& child);
+  ~COpenVpnExitRequest();
+
+ private:
+  void* event_ = nullptr;
+};
