@@ -1,0 +1,106 @@
+#include "vpn/tap_driver.h"
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "platform/file_io.h"
+#include "text/text_table.h"
+#include "vpn/open_vpn.h"
+#include "vpn/tap_driver_platform.h"
+
+namespace {
+
+std::mutex& DriverLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::wstring& DriverDirectory() {
+  static std::wstring directory;
+  return directory;
+}
+
+// Four dot-separated numbers; what cannot be read counts as 0.
+void ReadVersion(std::wstring_view text, std::uint32_t out[4]) {
+  std::size_t at = 0;
+  for (int i = 0; i < 4; ++i) {
+    out[i] = 0;
+    std::uint64_t value = 0;
+    bool any = false;
+    while (at < text.size() && text[at] >= L'0' && text[at] <= L'9') {
+      value = value * 10 + static_cast<std::uint64_t>(text[at] - L'0');
+      if (value > 0xFFFFFFFFull) value = 0xFFFFFFFFull;
+      any = true;
+      ++at;
+    }
+    if (any) out[i] = static_cast<std::uint32_t>(value);
+    if (at < text.size() && text[at] == L'.') {
+      ++at;
+    } else {
+      // Nothing more can be read; the remaining numbers stay 0.
+      for (int k = i + 1; k < 4; ++k) out[k] = 0;
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+std::wstring OpenVpnDriverDirectory() {
+  std::lock_guard<std::mutex> lock(DriverLock());
+  return DriverDirectory();
+}
+
+bool CheckOpenVpnComponent(const std::wstring& programDirectory) {
+  const std::wstring openVpnDir = programDirectory + L"openvpn" + kTapPathSeparator;
+  const std::wstring driverDir =
+      openVpnDir + (RunsAs32BitOn64BitSystem() ? L"driver_x64" : L"driver_x86") + kTapPathSeparator;
+  SetOpenVpnDirectory(openVpnDir);
+  {
+    std::lock_guard<std::mutex> lock(DriverLock());
+    DriverDirectory() = driverDir;
+  }
+  for (const std::wstring& file : OpenVpnComponentFiles(openVpnDir, driverDir))
+    if (!FileExists(file)) return false;
+  return OpenVpnProgramAvailable(openVpnDir);
+}
+
+int CompareOpenVpnVersion(std::wstring_view required) {
+  std::uint32_t want[4], have[4];
+  ReadVersion(required, want);
+  ReadVersion(kBuiltInOpenVpnVersion, have);
+  for (int i = 0; i < 4; ++i) {
+    if (want[i] > have[i]) return 1;
+    if (want[i] < have[i]) return -1;
+  }
+  return 0;
+}
+
+bool IsTapAdapterReady(ITapSystem& system) {
+  // openvpn names every adapter it can use with its identifier in braces.
+  if (system.ShowAdapters().find('{') == std::string::npos) return false;
+  std::vector<TapDevice> devices;
+  if (!system.ListNetworkDevices(devices)) return false;
+  bool ready = false;
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    if (!devices[i].propertiesRead || devices[i].description != kTapAdapterDescription) continue;
+    const std::optional<DevNodeStatus> status = system.ReadStatus(i);
+    if (!status) continue;
+    if (!(status->status & kDevNodeHasProblem)) {
+      ready = true;
+    } else if (status->problem == kProblemDisabled) {
+      system.EnableTapAdapters();
+      const std::optional<DevNodeStatus> after = system.ReadStatus(i);
+      if (after && !(after->status & kDevNodeHasProblem)) ready = true;
+    }
+  }
+  return ready;
+}
+
+void CBlockedOperation_InstallOpenVpnDriver::Run(IBlockedOperationHost& dialog) {
+  dialog.SetStatusText(GetText("InstallingOpenVpnDriver"));
+  const Tick started = GetTickMs();
+  RunInstaller();
+  const std::uint32_t spent = TickElapsed(GetTickMs(), started);
+  if (spent < minimumShowMs_) std::this_thread::sleep_for(std::chrono::milliseconds(minimumShowMs_ - spent));
+}
