@@ -14,5 +14,7 @@ inline constexpr const wchar_t* kBuiltInLoginHostLists[5] = {
     L"http://login5.quillnet.example/;http://login5.quillnet.example:8088/;https://login5.quillnet.example/",
 };
 
-// The vendor's home page until a login host has won.
+// The vendor's public web site: its host (named in some texts) and its home
+// page until a login host has won.
+inline constexpr const wchar_t* kBuiltInWebSiteHost = L"www.quillnet.example";
 inline constexpr const wchar_t* kBuiltInWebSiteUrl = L"http://www.quillnet.example/";

@@ -1,5 +1,7 @@
 #include "servers/speed_probe.h"
 
+#include <atomic>
+
 
 std::uint16_t InternetChecksum(const std::uint8_t* bytes, std::size_t length) {
   std::uint32_t sum = 0;
@@ -84,3 +86,47 @@ void CSocketPingBase::Close() {
 }
 
 CSocketPingBase::~CSocketPingBase() { CloseSocket(); }
+
+namespace {
+// Shared by every ICMP prober of the process, so that two probers never send
+// the same identifier and sequence.
+std::atomic<std::uint32_t> g_echoIdentifier{1};
+std::atomic<std::uint32_t> g_echoSequence{1};
+}  // namespace
+
+int CSocketPing_ICMP::SendProbe(const std::wstring& host) {
+  BuildEchoRequest(packet_, g_echoIdentifier++, g_echoSequence++, clock_());
+  return SendDatagram(host, 0, packet_, sizeof packet_);
+}
+
+void CSocketPing_ICMP::Receive(PingReply& reply) {
+  std::uint8_t buffer[2048];
+  std::uint32_t from = 0;
+  const int n = ReadDatagram(buffer, sizeof buffer, from);
+  bool echoReply = false;
+  // A raw socket hands us the IP header too; an ICMP datagram socket does not.
+  if (n < 0 || !JudgeIcmpDatagram(buffer, static_cast<std::size_t>(n), !datagram_, echoReply)) {
+    reply.failed = 1;
+    return;
+  }
+  reply.from = FormatDottedIpv4(from);
+  reply.time = clock_();
+  reply.ok = echoReply ? 1 : 0;
+}
+
+int CSocketPing_UDP::SendProbe(const std::wstring& host) {
+  static const auto request = BuildTimeServiceRequest();
+  return SendDatagram(host, port_, request.data(), request.size());
+}
+
+void CSocketPing_UDP::Receive(PingReply& reply) {
+  std::uint8_t buffer[2048];
+  std::uint32_t from = 0;
+  if (ReadDatagram(buffer, sizeof buffer, from) < 0) {
+    reply.failed = 1;
+    return;
+  }
+  reply.from = FormatDottedIpv4(from);
+  reply.time = clock_();
+  reply.ok = 1;
+}

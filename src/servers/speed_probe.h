@@ -85,6 +85,8 @@ class CSocketPingBase {
   // datagram (or a pending socket error) is consumed and counts as a failed
   // read, so it cannot keep the socket readable forever.
   int ReadDatagram(std::uint8_t* buffer, std::size_t capacity, std::uint32_t& fromNetworkOrder);
+  // Sends to a dotted IPv4 host; -1 when the host is not one or the send fails.
+  int SendDatagram(const std::wstring& host, std::uint16_t port, const void* bytes, std::size_t length);
 
   std::intptr_t socket_ = -1;
   bool socketLibrary_ = false;  // the socket library was started for this prober

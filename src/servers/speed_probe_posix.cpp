@@ -18,8 +18,6 @@ namespace {
 
 // Process-wide, as the identifiers of one program's echoes should be; only
 // the ICMP worker touches them.
-std::atomic<std::uint32_t> g_echoIdentifier{1};
-std::atomic<std::uint32_t> g_echoSequence{1};
 
 bool MakeNonBlocking(int fd) {
   const int flags = fcntl(fd, F_GETFL, 0);
@@ -36,14 +34,6 @@ int OpenSocket(int type, int protocol) {
   return fd;
 }
 
-int SendTo(std::intptr_t fd, const std::wstring& host, std::uint16_t port, const void* bytes, std::size_t length) {
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  if (fd == -1 || !ParseDottedIpv4(host, to.sin_addr.s_addr)) return -1;
-  return static_cast<int>(sendto(static_cast<int>(fd), bytes, length, MSG_NOSIGNAL,
-                                 reinterpret_cast<const sockaddr*>(&to), sizeof to));
-}
 
 }  // namespace
 
@@ -101,25 +91,6 @@ int CSocketPing_ICMP::Open() {
   return fd == -1 ? -1 : 0;
 }
 
-int CSocketPing_ICMP::SendProbe(const std::wstring& host) {
-  BuildEchoRequest(packet_, g_echoIdentifier++, g_echoSequence++, clock_());
-  return SendTo(socket_, host, 0, packet_, sizeof packet_);
-}
-
-void CSocketPing_ICMP::Receive(PingReply& reply) {
-  std::uint8_t buffer[2048];
-  std::uint32_t from = 0;
-  const int n = ReadDatagram(buffer, sizeof buffer, from);
-  bool echoReply = false;
-  if (n < 0 || !JudgeIcmpDatagram(buffer, static_cast<std::size_t>(n), !datagram_, echoReply)) {
-    reply.failed = 1;
-    return;
-  }
-  reply.from = FormatDottedIpv4(from);
-  reply.time = clock_();
-  reply.ok = echoReply ? 1 : 0;
-}
-
 int CSocketPing_UDP::Open() {
   const int fd = OpenSocket(SOCK_DGRAM, IPPROTO_UDP);
   if (fd == -1) return -1;
@@ -133,19 +104,13 @@ int CSocketPing_UDP::Open() {
   return 0;
 }
 
-int CSocketPing_UDP::SendProbe(const std::wstring& host) {
-  static const auto request = BuildTimeServiceRequest();
-  return SendTo(socket_, host, port_, request.data(), request.size());
-}
-
-void CSocketPing_UDP::Receive(PingReply& reply) {
-  std::uint8_t buffer[2048];
-  std::uint32_t from = 0;
-  if (ReadDatagram(buffer, sizeof buffer, from) < 0) {
-    reply.failed = 1;
-    return;
-  }
-  reply.from = FormatDottedIpv4(from);
-  reply.time = clock_();
-  reply.ok = 1;
+int CSocketPingBase::SendDatagram(const std::wstring& host, std::uint16_t port, const void* bytes,
+                                   std::size_t length) {
+  const std::intptr_t fd = socket_;
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  if (fd == -1 || !ParseDottedIpv4(host, to.sin_addr.s_addr)) return -1;
+  return static_cast<int>(sendto(static_cast<int>(fd), bytes, length, MSG_NOSIGNAL,
+                                 reinterpret_cast<const sockaddr*>(&to), sizeof to));
 }

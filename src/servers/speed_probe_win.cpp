@@ -8,8 +8,6 @@
 
 namespace {
 
-std::atomic<std::uint32_t> g_echoIdentifier{1};
-std::atomic<std::uint32_t> g_echoSequence{1};
 
 SOCKET AsSocket(std::intptr_t s) { return static_cast<SOCKET>(s); }
 
@@ -24,16 +22,6 @@ std::intptr_t OpenSocket(int type, int protocol) {
   return static_cast<std::intptr_t>(s);
 }
 
-int SendTo(std::intptr_t s, const std::wstring& host, std::uint16_t port, const void* bytes, std::size_t length) {
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  std::uint32_t address = 0;
-  if (s == -1 || !ParseDottedIpv4(host, address)) return -1;
-  to.sin_addr.s_addr = address;
-  return sendto(AsSocket(s), static_cast<const char*>(bytes), static_cast<int>(length), 0,
-                reinterpret_cast<const sockaddr*>(&to), sizeof to);
-}
 
 bool StartSocketLibrary() {
   WSADATA data;
@@ -93,25 +81,6 @@ int CSocketPing_ICMP::Open() {
   return socket_ == -1 ? -1 : 0;
 }
 
-int CSocketPing_ICMP::SendProbe(const std::wstring& host) {
-  BuildEchoRequest(packet_, g_echoIdentifier++, g_echoSequence++, clock_());
-  return SendTo(socket_, host, 0, packet_, sizeof packet_);
-}
-
-void CSocketPing_ICMP::Receive(PingReply& reply) {
-  std::uint8_t buffer[2048];
-  std::uint32_t from = 0;
-  const int n = ReadDatagram(buffer, sizeof buffer, from);
-  bool echoReply = false;
-  if (n < 0 || !JudgeIcmpDatagram(buffer, static_cast<std::size_t>(n), true, echoReply)) {
-    reply.failed = 1;
-    return;
-  }
-  reply.from = FormatDottedIpv4(from);
-  reply.time = clock_();
-  reply.ok = echoReply ? 1 : 0;
-}
-
 int CSocketPing_UDP::Open() {
   socketLibrary_ = StartSocketLibrary();
   const std::intptr_t s = OpenSocket(SOCK_DGRAM, IPPROTO_UDP);
@@ -126,19 +95,15 @@ int CSocketPing_UDP::Open() {
   return 0;
 }
 
-int CSocketPing_UDP::SendProbe(const std::wstring& host) {
-  static const auto request = BuildTimeServiceRequest();
-  return SendTo(socket_, host, port_, request.data(), request.size());
-}
-
-void CSocketPing_UDP::Receive(PingReply& reply) {
-  std::uint8_t buffer[2048];
-  std::uint32_t from = 0;
-  if (ReadDatagram(buffer, sizeof buffer, from) < 0) {
-    reply.failed = 1;
-    return;
-  }
-  reply.from = FormatDottedIpv4(from);
-  reply.time = clock_();
-  reply.ok = 1;
+int CSocketPingBase::SendDatagram(const std::wstring& host, std::uint16_t port, const void* bytes,
+                                   std::size_t length) {
+  const std::intptr_t s = socket_;
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  std::uint32_t address = 0;
+  if (s == -1 || !ParseDottedIpv4(host, address)) return -1;
+  to.sin_addr.s_addr = address;
+  return sendto(AsSocket(s), static_cast<const char*>(bytes), static_cast<int>(length), 0,
+                reinterpret_cast<const sockaddr*>(&to), sizeof to);
 }

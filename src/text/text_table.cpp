@@ -1,14 +1,13 @@
 #include "text/text_table.h"
 
+#include "account/operator_hosts.h"
+
 #include <functional>
 #include <map>
 #include <utility>
 
 namespace {
 
-// The vendor's public web site; texts that send the user there are built
-// around it so that the host is spelled in one place only.
-constexpr wchar_t kWebSiteHost[] = L"www.quillnet.example";
 
 using TextMap = std::map<std::string, std::wstring, std::less<>>;
 
@@ -26,7 +25,7 @@ void Set(const char* key, std::wstring text) {
 }  // namespace
 
 void LoadTextTable() {
-  const std::wstring host = kWebSiteHost;
+  const std::wstring host = kBuiltInWebSiteHost;
 
   Set("RegisterModulesSuccessfully", L"Quillnet Modules are installed successfully.");
   Set("RegisterModulesFailed",
