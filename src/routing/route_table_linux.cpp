@@ -13,6 +13,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sstream>
 
 #include "platform/strings.h"
@@ -53,29 +54,35 @@ class CNetlink {
 
   // Sends one request and waits for its acknowledgement; the kernel's errno.
   std::uint32_t Transact(nlmsghdr* request) {
-    request->nlmsg_seq = ++seq_;
     request->nlmsg_flags |= NLM_F_ACK;
-    if (!SendAll(request)) return static_cast<std::uint32_t>(errno ? errno : EIO);
-    for (;;) {
-      ssize_t n = recv(fd_, buffer_, sizeof buffer_, 0);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return static_cast<std::uint32_t>(errno);
-      }
-      for (auto* h = reinterpret_cast<nlmsghdr*>(buffer_); NLMSG_OK(h, static_cast<unsigned>(n));
-           h = NLMSG_NEXT(h, n)) {
-        if (h->nlmsg_seq != seq_ || h->nlmsg_type != NLMSG_ERROR) continue;
-        const auto* e = static_cast<const nlmsgerr*>(NLMSG_DATA(h));
-        return static_cast<std::uint32_t>(-e->error);
-      }
-    }
+    return Exchange(request, [](const nlmsghdr* h) -> std::optional<std::uint32_t> {
+      if (h->nlmsg_type != NLMSG_ERROR) return std::nullopt;
+      return static_cast<std::uint32_t>(-static_cast<const nlmsgerr*>(NLMSG_DATA(h))->error);
+    });
   }
 
   // Runs a dump and hands every message to `each`; errno on failure.
   template <typename F>
   std::uint32_t Dump(nlmsghdr* request, F&& each) {
-    request->nlmsg_seq = ++seq_;
     request->nlmsg_flags |= NLM_F_DUMP;
+    return Exchange(request, [&](nlmsghdr* h) -> std::optional<std::uint32_t> {
+      if (h->nlmsg_type == NLMSG_DONE) return 0;
+      if (h->nlmsg_type == NLMSG_ERROR) {
+        const int error = static_cast<const nlmsgerr*>(NLMSG_DATA(h))->error;
+        if (error != 0) return static_cast<std::uint32_t>(-error);
+        return std::nullopt;
+      }
+      each(h);
+      return std::nullopt;
+    });
+  }
+
+ private:
+  // Sends the request, then hands each answer to it to `onMessage` until
+  // that returns a result.
+  template <typename F>
+  std::uint32_t Exchange(nlmsghdr* request, F&& onMessage) {
+    request->nlmsg_seq = ++seq_;
     if (!SendAll(request)) return static_cast<std::uint32_t>(errno ? errno : EIO);
     for (;;) {
       ssize_t n = recv(fd_, buffer_, sizeof buffer_, 0);
@@ -86,18 +93,11 @@ class CNetlink {
       for (auto* h = reinterpret_cast<nlmsghdr*>(buffer_); NLMSG_OK(h, static_cast<unsigned>(n));
            h = NLMSG_NEXT(h, n)) {
         if (h->nlmsg_seq != seq_) continue;
-        if (h->nlmsg_type == NLMSG_DONE) return 0;
-        if (h->nlmsg_type == NLMSG_ERROR) {
-          const auto* e = static_cast<const nlmsgerr*>(NLMSG_DATA(h));
-          if (e->error != 0) return static_cast<std::uint32_t>(-e->error);
-          continue;
-        }
-        each(h);
+        if (std::optional<std::uint32_t> result = onMessage(h)) return *result;
       }
     }
   }
 
- private:
   bool SendAll(nlmsghdr* request) {
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
