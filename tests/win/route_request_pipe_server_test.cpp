@@ -10,20 +10,10 @@
 
 #include "accel/route_request_pipe_server.h"
 #include "fakes/fake_forward_table.h"
+#include "fakes/route_request_bytes.h"
 #include "platform/win32.h"
 
 namespace {
-
-std::uint32_t Address(int a, int b, int c, int d) {
-  return HostToNet(static_cast<std::uint32_t>(a << 24 | b << 16 | c << 8 | d));
-}
-
-std::vector<unsigned char> Request(std::uint32_t address, unsigned char command = 1) {
-  std::vector<unsigned char> r(5);
-  r[0] = command;
-  std::memcpy(r.data() + 1, &address, 4);
-  return r;
-}
 
 class CPipeClient {
  public:
