@@ -11,6 +11,19 @@ QUILLNET_WINE64=/usr/lib/wine/wine64
 QUILLNET_WINE32=/usr/lib/wine/wine
 export QUILLNET_WINE64 QUILLNET_WINE32
 
+# True when the kernel executes 32-bit x86 programs (IA-32 emulation), tried
+# with a 96-byte static program that exits with 7; needs no 32-bit package.
+quillnet_kernel_runs_32bit() {
+  [ -n "${QUILLNET_ASSUME_32BIT:-}" ] && { [ "$QUILLNET_ASSUME_32BIT" = 1 ]; return; }
+  local f rc
+  f=$(mktemp /tmp/quillnet-elf32.XXXXXX) || return 1
+  printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\xbb\x07\x00\x00\x00\xb8\x01\x00\x00\x00\xcd\x80' >"$f"
+  chmod +x "$f"
+  "$f" 2>/dev/null; rc=$?
+  rm -f "$f"
+  [ "$rc" = 7 ]
+}
+
 # True when this kernel can run 32-bit programs (and so Wine's 32-bit side).
 quillnet_can_run_32bit() {
   [ -x "$QUILLNET_WINE32" ] && "$QUILLNET_WINE32" --version >/dev/null 2>&1
