@@ -38,3 +38,12 @@ quillnet_wine_ready() {
     setsid "$QUILLNET_WINE64" wineboot </dev/null >/dev/null 2>&1 || true
   fi
 }
+
+# Why 32-bit Windows programs cannot run here (for skip messages).
+quillnet_why_no_32bit() {
+  if quillnet_kernel_runs_32bit; then
+    echo "Wine's 32-bit side (wine32:i386) is not installed here"
+  else
+    echo "this kernel cannot run 32-bit programs"
+  fi
+}

@@ -11,7 +11,7 @@ probe="$(dirname "$exe")/gui_probe.exe"
 mkdir -p "$out"
 
 if [ "$triplet" = i686-w64-mingw32 ]; then
-  quillnet_can_run_32bit || { echo "skipped: this kernel cannot run 32-bit programs"; exit 77; }
+  quillnet_can_run_32bit || { echo "skipped: $(quillnet_why_no_32bit)"; exit 77; }
   wine=$QUILLNET_WINE32
 else
   wine=$QUILLNET_WINE64
