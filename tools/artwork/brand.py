@@ -77,11 +77,11 @@ def quill_path(cv, x, y, s):
     c = cv.ctx
     p = lambda u, v: (x + u * s, y + v * s)
     c.new_sub_path()
-    c.move_to(*p(0.33, 0.80))                     # nib
-    c.curve_to(*p(0.36, 0.58), *p(0.50, 0.34), *p(0.73, 0.20))   # outer vane up to the tip
-    c.curve_to(*p(0.72, 0.38), *p(0.62, 0.52), *p(0.47, 0.60))   # inner vane down
-    c.line_to(*p(0.52, 0.50))                     # a notch in the vane
-    c.curve_to(*p(0.45, 0.58), *p(0.40, 0.66), *p(0.33, 0.80))
+    c.move_to(*p(0.31, 0.80))                                      # nib end of the vane
+    c.curve_to(*p(0.29, 0.56), *p(0.45, 0.30), *p(0.75, 0.15))     # outer vane up to the tip
+    c.curve_to(*p(0.75, 0.33), *p(0.68, 0.45), *p(0.60, 0.51))     # inner vane down to the notch
+    c.line_to(*p(0.545, 0.515))
+    c.curve_to(*p(0.52, 0.60), *p(0.44, 0.67), *p(0.31, 0.80))
     c.close_path()
 
 
@@ -92,6 +92,15 @@ def mark(cv, x, y, s, face=BLUE, outline=DEEP, quill=WHITE):
     shield_path(cv, x, y, s)
     cv.fill(cv.vgrad(y, y + s, [(0, top), (1, bottom)]), preserve=True)
     cv.stroke(outline, max(1.0, s / 20.0))
+    if s >= 20:
+        cv.save()
+        c2 = cv.ctx
+        c2.translate(x + s / 2, y + s / 2)
+        c2.scale(0.86, 0.88)
+        c2.translate(-(x + s / 2), -(y + s / 2))
+        shield_path(cv, x, y, s)
+        cv.restore()
+        cv.stroke(WHITE, max(1.0, s / 28.0), a=0.35)
     # a soft light on the upper half
     cv.save()
     shield_path(cv, x, y, s)
@@ -101,8 +110,21 @@ def mark(cv, x, y, s, face=BLUE, outline=DEEP, quill=WHITE):
     cv.restore()
     quill_path(cv, x, y, s)
     cv.fill(quill)
-    # the shaft, so the nib reaches past the vane
     c = cv.ctx
-    c.move_to(x + 0.35 * s, y + 0.74 * s)
-    c.line_to(x + 0.29 * s, y + 0.86 * s)
-    cv.stroke(quill, max(1.0, s / 16.0))
+
+    def shaft():
+        c.move_to(x + 0.62 * s, y + 0.30 * s)
+        c.curve_to(x + 0.50 * s, y + 0.46 * s, x + 0.40 * s, y + 0.62 * s, x + 0.31 * s, y + 0.78 * s)
+
+    if s >= 24:
+        # the shaft shows as a thin line of the face colour inside the vane
+        c.save()
+        quill_path(cv, x, y, s)
+        c.clip()
+        shaft()
+        cv.stroke(shade(face, 0.1), s / 36.0, cap=cairo.LINE_CAP_BUTT)
+        c.restore()
+    # and as a white nib beyond it
+    c.move_to(x + 0.32 * s, y + 0.76 * s)
+    c.line_to(x + 0.26 * s, y + 0.86 * s)
+    cv.stroke(quill, max(1.0, s / 18.0))

@@ -44,7 +44,11 @@ def resource_script():
 def outputs():
     out = {}
     for _, name, kind, build in make_skin.IMAGES:
-        out["images/" + name] = ENCODERS[kind](build())
+        if isinstance(kind, tuple):
+            kind, clear = kind
+            out["images/" + name] = ENCODERS[kind](build(), clear=clear)
+        else:
+            out["images/" + name] = ENCODERS[kind](build())
     out.update(make_icon.outputs())
     out.update(make_animation.outputs())
     out["artwork.rc"] = resource_script()

@@ -36,19 +36,37 @@ def window_icon(size):
     return cv.rgba()
 
 
-def arrow(cv, cx, top, bottom, half, up, face, edge, width):
-    """A solid arrow with a thin dark edge so it reads on any taskbar."""
-    c = cv.ctx
-    head = half * 1.15
+def arrow_path(cv, cx, top, bottom, half, up):
+    head = half * 1.2
+    shaft = half * 0.45
     if up:
-        pts = [(cx, top), (cx + half, top + head), (cx + half * 0.42, top + head), (cx + half * 0.42, bottom),
-               (cx - half * 0.42, bottom), (cx - half * 0.42, top + head), (cx - half, top + head)]
+        pts = [(cx, top), (cx + half, top + head), (cx + shaft, top + head), (cx + shaft, bottom),
+               (cx - shaft, bottom), (cx - shaft, top + head), (cx - half, top + head)]
     else:
-        pts = [(cx, bottom), (cx + half, bottom - head), (cx + half * 0.42, bottom - head), (cx + half * 0.42, top),
-               (cx - half * 0.42, top), (cx - half * 0.42, bottom - head), (cx - half, bottom - head)]
+        pts = [(cx, bottom), (cx + half, bottom - head), (cx + shaft, bottom - head), (cx + shaft, top),
+               (cx - shaft, top), (cx - shaft, bottom - head), (cx - half, bottom - head)]
     cv.polyline(pts, close=True)
-    cv.fill(face, preserve=True)
-    cv.stroke(edge, width)
+
+
+def arrows(cv, specs, k):
+    """Solid arrows with a thin dark edge, cut out of what lies under them so
+    that they read on the shield and on any taskbar. All cut-outs come first
+    so that one arrow's cut does not bite into its neighbour."""
+    import cairo
+    c = cv.ctx
+    for cx, top, bottom, half, up, _ in specs:
+        c.save()
+        c.set_operator(cairo.OPERATOR_CLEAR)
+        arrow_path(cv, cx, top, bottom, half, up)
+        c.set_line_width(2.2 * k)
+        c.set_line_join(cairo.LINE_JOIN_ROUND)
+        c.stroke_preserve()
+        c.fill()
+        c.restore()
+    for cx, top, bottom, half, up, face in specs:
+        arrow_path(cv, cx, top, bottom, half, up)
+        cv.fill(face, preserve=True)
+        cv.stroke(shade(face, -0.5), 0.9 * k)
 
 
 def tray_icon(size, traffic, connected):
@@ -57,10 +75,13 @@ def tray_icon(size, traffic, connected):
     face, edge = (BLUE, DEEP) if connected else (GREY_FACE, GREY_EDGE)
     brand.mark(cv, -1.0 * k, 0, 16 * k, face=face, outline=edge)
     sent, received = traffic
+    # fixed places, so an arrow that comes and goes does not shift the other
+    specs = []
     if sent:
-        arrow(cv, 10.5 * k, 6.5 * k, 15.5 * k, 2.6 * k, True, GOOD, shade(GOOD, -0.55), 0.9 * k)
+        specs.append((10.2 * k, 6.0 * k, 15.4 * k, 2.5 * k, True, GOOD))
     if received:
-        arrow(cv, 13.6 * k, 6.5 * k, 15.5 * k, 2.6 * k, False, ORANGE, shade(ORANGE, -0.55), 0.9 * k)
+        specs.append((13.6 * k, 6.0 * k, 15.4 * k, 2.5 * k, False, ORANGE))
+    arrows(cv, specs, k)
     return cv.rgba()
 
 

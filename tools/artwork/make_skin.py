@@ -324,8 +324,8 @@ def check_cell(cv, x, y, state, mark):
     cv.fill_rect(x, y, 13, 13, border)
     cv.fill_rect(x + 1, y + 1, 11, 11, face)
     if mark == "tick":
-        cv.polyline([(x + 3.2, y + 6.6), (x + 5.5, y + 9.0), (x + 9.9, y + 3.9)])
-        cv.stroke(ink, 1.8, cap=cairo.LINE_CAP_BUTT, join=cairo.LINE_JOIN_MITER)
+        cv.polyline([(x + 2.9, y + 6.4), (x + 5.4, y + 9.1), (x + 10.2, y + 3.7)])
+        cv.stroke(ink, 2.1, cap=cairo.LINE_CAP_BUTT, join=cairo.LINE_JOIN_MITER)
     elif mark == "dash":
         cv.fill_rect(x + 3, y + 3, 7, 7, ink)
 
@@ -394,19 +394,29 @@ def flags():
 
     def china():
         cv.fill_rect(0, 2, 16, 12, (222, 41, 16))
-        star(cv, 5.0, 6.4, 2.9)
+        star(cv, 4.8, 6.6, 3.3)
         cv.fill((255, 222, 0))
 
     def asia():
         cv.fill_rect(16, 2, 16, 12, (0, 124, 160))
-        globe_glyph(cv, 19.5 + 1, 3.5, 9, WHITE, width=1.0)
+        c.save()
+        cv.circle(24, 8, 3.9)
+        cv.stroke(WHITE, 1.1)
+        c.translate(24, 8)
+        c.scale(1.5, 3.9)
+        c.arc(0, 0, 1, 0, 2 * math.pi)
+        c.restore()
+        c.move_to(20.3, 8)
+        c.line_to(27.7, 8)
+        cv.stroke(WHITE, 0.9)
 
     def usa():
         for i in range(11):
             cv.fill_rect(32, 3 + i, 16, 1, (200, 16, 46) if i % 2 == 0 else WHITE)
         cv.fill_rect(32, 2, 8, 6, (40, 52, 120))
-        star(cv, 36.0, 5.2, 2.4)
-        cv.fill(WHITE)
+        for sx in (33, 35, 37):
+            for sy in (3, 5):
+                cv.fill_rect(sx + (1 if sy == 5 else 0), sy, 1, 1, WHITE, a=0.9)
 
     framed(0, china, (150, 20, 10))
     framed(16, asia, (0, 80, 110))
@@ -442,21 +452,43 @@ def connect_icons():
     return cv.rgba()
 
 
+def arc_arrow(cv, cx, cy, r, a0, a1, ink, width, head):
+    """An arc from a0 to a1 (radians, clockwise on screen) ending in an arrowhead."""
+    c = cv.ctx
+    back = head * 0.9 / r          # leave room for the head
+    c.arc(cx, cy, r, a0, a1 - back)
+    cv.stroke(ink, width, cap=cairo.LINE_CAP_BUTT)
+    ex, ey = cx + r * math.cos(a1), cy + r * math.sin(a1)
+    tx, ty = -math.sin(a1), math.cos(a1)         # direction of travel
+    nx, ny = math.cos(a1), math.sin(a1)
+    bx, by = ex - tx * head, ey - ty * head
+    cv.polyline([(ex + tx * head * 0.35, ey + ty * head * 0.35),
+                 (bx + nx * head * 0.75, by + ny * head * 0.75),
+                 (bx - nx * head * 0.75, by - ny * head * 0.75)], close=True)
+    cv.fill(ink)
+
+
 def policy_icons():
     cv = Canvas(60, 16)
     c = cv.ctx
     edge = shade(BLUE, -0.35)
-    # route: a path between a start ring and a target dot
-    c.move_to(5, 12)
-    c.curve_to(9, 12, 8, 4.5, 11.5, 4.5)
-    c.curve_to(13.5, 4.5, 14, 6, 15, 4)
-    cv.stroke(BLUE, 1.6)
-    cv.circle(4.5, 11.5, 2.4)
+    # route: a dashed way from a start ring to a destination pin
+    c.move_to(4.5, 12.5)
+    c.curve_to(10, 12.5, 8, 7, 13, 9.5)
+    c.set_dash([1.6, 1.4])
+    cv.stroke(BLUE, 1.3, cap=cairo.LINE_CAP_BUTT)
+    c.set_dash([])
+    cv.circle(4.0, 12.0, 2.2)
     cv.fill(WHITE, preserve=True)
     cv.stroke(edge, 1.3)
-    cv.circle(15.5, 4.5, 2.8)
+    pin = lambda: (c.move_to(15, 11.2), c.curve_to(12.2, 7.8, 11.8, 6.6, 11.8, 5.4),
+                   c.arc(15, 5.4, 3.2, math.pi, 2 * math.pi),
+                   c.curve_to(18.2, 6.6, 17.8, 7.8, 15, 11.2), c.close_path())
+    pin()
     cv.fill(ORANGE, preserve=True)
     cv.stroke(shade(ORANGE, -0.3), 1.0)
+    cv.circle(15, 5.4, 1.2)
+    cv.fill(WHITE)
     # type: a padlock
     x = 20
     c.move_to(x + 7, 8)
@@ -469,12 +501,7 @@ def policy_icons():
     cv.stroke(edge, 1.0)
     cv.fill_rect(x + 9.5, 9.5, 1, 3, WHITE)
     # refresh: a circular arrow
-    x = 40
-    c.arc(x + 10, 8, 5, math.radians(-60), math.radians(215))
-    cv.stroke(BLUE, 1.8, cap=cairo.LINE_CAP_BUTT)
-    ax, ay = x + 10 + 5 * math.cos(math.radians(-60)), 8 + 5 * math.sin(math.radians(-60))
-    cv.polyline([(ax - 3.2, ay - 2.4), (ax + 1.6, ay - 1.2), (ax + 0.2, ay + 3.4)], close=True)
-    cv.fill(BLUE)
+    arc_arrow(cv, 50, 8, 5.0, math.radians(-30), math.radians(250), BLUE, 1.8, 3.2)
     return cv.rgba()
 
 
@@ -512,14 +539,16 @@ def online_update():
 
 def speed_icons():
     cv = Canvas(60, 12)
-    off_face, off_edge = (222, 226, 230), (176, 184, 190)
+    off_face, off_edge = (224, 228, 231), (188, 195, 200)
     for i, (colour, lit) in enumerate(((GOOD, 3), (NORMAL, 2), (BAD, 1))):
         for b in range(3):
-            x, hgt = 12 * i + 1 + 4 * b, (4, 7, 10)[b]
+            x, hgt = 12 * i + 4 * b, (5, 8, 11)[b]
             on = b < lit
-            cv.ctx.rectangle(x + 0.5, 11.5 - hgt, 2, hgt)
-            cv.fill(colour if on else off_face, preserve=True)
-            cv.stroke(shade(colour, -0.3) if on else off_edge, 1.0, cap=cairo.LINE_CAP_SQUARE, join=cairo.LINE_JOIN_MITER)
+            if on:
+                cv.fill_rect(x, 12 - hgt, 3, hgt, colour)
+            else:
+                cv.fill_rect(x, 12 - hgt, 3, hgt, off_edge)
+                cv.fill_rect(x + 1, 12 - hgt + 1, 1, hgt - 1, off_face)
     # timeout: a grey disc with a cross
     cv.circle(42, 6, 5.3)
     cv.fill(GREY, preserve=True)
@@ -592,7 +621,7 @@ def web_icon(cv, kind, cx, cy, ink, accent):
         cv.stroke(ink, lw)
         c.arc(cx, cy - 3, 3.6, math.radians(200), math.radians(400))
         c.curve_to(cx + 1.4, cy + 0.5, cx, cy + 0.6, cx, cy + 3)
-        cv.stroke(accent, 2.2)
+        cv.stroke(ink, 2.2)
         cv.circle(cx, cy + 6.6, 1.5)
         cv.fill(accent)
     elif kind == "support":    # a headset
@@ -625,15 +654,16 @@ def web_buttons():
     return cv.rgb_on(GROUND)
 
 
-# resource number, file, encoding, builder
+# resource number, file, encoding (or encoding and the colour a reader that
+# ignores palette alpha shows for transparent pixels), builder
 IMAGES = [
     (162, "caption_minimize.png", "rgb", lambda: caption_buttons(27, "minimize")),
     (163, "caption_close.png", "rgb", lambda: caption_buttons(29, "close")),
     (167, "main_window.jpg", "jpeg", main_picture),
     (170, "window_frame.jpg", "jpeg", frame),
     (161, "buttons.bmp", "bmp", buttons),
-    (192, "scroll_vertical.png", "palette", lambda: scroll_bars(True)),
-    (191, "scroll_horizontal.png", "palette", lambda: scroll_bars(False)),
+    (192, "scroll_vertical.png", ("palette", THUMB["normal"]), lambda: scroll_bars(True)),
+    (191, "scroll_horizontal.png", ("palette", THUMB["normal"]), lambda: scroll_bars(False)),
     (169, "web_buttons.jpg", "jpeg", web_buttons),
     (172, "tabs.png", "palette", tabs),
     (175, "list_header.png", "palette", list_header),

@@ -207,12 +207,15 @@ def quantize(pixels, colours=256):
     return np.array(q.convert(mode))
 
 
-def png_palette(pixels):
-    """8-bit palette PNG; a transparent pixel keeps a palette alpha entry."""
+def png_palette(pixels, clear=GROUND):
+    """8-bit palette PNG; a transparent pixel keeps a palette alpha entry.
+
+    Fully transparent pixels get the colour 'clear', which is what a reader
+    that ignores the palette's alpha would show."""
     h, w = pixels.shape[:2]
     if pixels.shape[-1] == 4 and pixels[..., 3].min() < 255:
-        px = quantize(pixels)
-        px[px[..., 3] == 0] = 0
+        px = quantize(pixels).copy()
+        px[px[..., 3] == 0] = tuple(clear) + (0,)
         return _convert(px.tobytes(), w, h, "rgba", _NO_TIME + ["+dither", "-type", "PaletteAlpha", "-define", "png:bit-depth=8", "PNG:-"])
     px = quantize(pixels[..., :3])
     return _convert(px.tobytes(), w, h, "rgb", _NO_TIME + ["+dither", "-type", "Palette", "-define", "png:color-type=3", "-define", "png:bit-depth=8", "PNG:-"])
