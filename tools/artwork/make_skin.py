@@ -1,17 +1,18 @@
 """Draws the twenty skin images.
 
-Each builder returns the pixels of one image; IMAGES lists resource number,
-file name, encoding and builder. The cell grids follow the skin's definition
-strings (see the table in make_artwork.py's resource script comments).
+Each builder returns the pixels of one image; IMAGES at the end lists
+resource number, file name, encoding and builder. Every image is laid out
+on the cell grid its definition string gives when the skin registers it:
+pieces the skin stretches are uniform along the stretch, and nothing
+crosses a cell edge.
 """
 import math
 
 import cairo
-import numpy as np
 
 import brand
-from paint import (BAD, BLUE, CANCEL, DEEP, GOOD, GREY, GROUND, LINE, MIST, NORMAL, ORANGE,
-                   PAGE_FRAME, SKY, WHITE, Canvas, flatten, grey_of, mix, rgb, shade, sprite)
+from paint import (BAD, BLUE, DEEP, GOOD, GREY, GROUND, LINE, MIST, NORMAL, ORANGE, PAGE_FRAME, SKY, WHITE,
+                   Canvas, mix, shade)
 
 R = cairo.LINE_CAP_ROUND
 
@@ -422,12 +423,6 @@ def flags():
     framed(16, asia, (0, 80, 110))
     framed(32, usa, (40, 40, 90))
     return cv.rgba()
-
-
-def glyph_outline(cv, path, face, outline, width=1.0):
-    path()
-    cv.fill(face, preserve=True)
-    cv.stroke(outline, width)
 
 
 def connect_icons():
