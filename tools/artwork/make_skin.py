@@ -145,9 +145,17 @@ def network_motif(cv, x0, y0, x1, y1):
         c.line_to(*pts[b])
     cv.stroke(SKY, 1.0, a=0.55)
     for i, (x, y) in enumerate(pts):
-        cv.circle(x, y, 3.2 if i in (3, 5) else 2.4)
+        if i == 3:
+            continue
+        cv.circle(x, y, 3.2 if i == 5 else 2.4)
         cv.fill(WHITE, preserve=True)
-        cv.stroke(BLUE if i in (3, 5) else SKY, 1.2)
+        cv.stroke(BLUE if i == 5 else SKY, 1.2)
+    # the hub of the network is the client's own shield
+    x, y = pts[3]
+    cv.circle(x, y, 11)
+    cv.fill(WHITE, preserve=True)
+    cv.stroke(SKY, 1.0)
+    brand.mark(cv, x - 9, y - 9.5, 18)
 
 
 def news_glyph(cv, x, y, ink):
