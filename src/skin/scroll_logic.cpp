@@ -235,3 +235,28 @@ const char* CScrollBarModel::PartSuffix(ScrollPart part) const {
   if (part == hovered_) return "Hovered";
   return "";
 }
+
+ScrollBarPaint CScrollBarModel::PaintPlan(int gripLength) const {
+  const std::string kind = Kind();
+  ScrollBarPaint paint;
+  paint.backgroundCell = kind + "Background";
+  paint.track = bar_.track;
+  auto block = [&](const ListRect& r, ScrollPart part) {
+    paint.blocks.push_back({r,
+                            {r.left + 1, r.top + 1, r.right - 1, r.bottom - 1},
+                            {r.left + 2, r.top + 2, r.right - 2, r.bottom - 2},
+                            kind + "ThumbBackground" + PartSuffix(part)});
+  };
+  block(bar_.upLeft, kScrollPartUpLeft);
+  block(bar_.downRight, kScrollPartDownRight);
+  paint.upLeftGlyph = kind + "LeftUpArrow";
+  paint.downRightGlyph = kind + "RightDownArrow";
+  if (bar_.thumb.Empty()) return paint;
+  block(bar_.thumb, kScrollPartThumb);
+  const int thumbLength = vertical_ ? bar_.thumb.Height() : bar_.thumb.Width();
+  paint.drawGrip = thumbLength >= gripLength;
+  paint.gripCell = kind + "ThumbHandler";
+  paint.gripSuffix = PartSuffix(kScrollPartThumb);
+  paint.grip = bar_.thumb;
+  return paint;
+}

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/tick.h"
 #include "skin/list_logic.h"
@@ -77,6 +78,27 @@ class CScrollAutoRepeat {
   Tick due_ = 0;
 };
 
+// What painting a bar draws, back to front. Cell names are complete except
+// the grip's, which the registry resolves with its suffix and a fallback to
+// the bare name.
+struct ScrollBarBlock {
+  ListRect outer;       // border pen, white brush
+  ListRect inner;       // grey pen, one pixel inside
+  ListRect face;        // two pixels inside, the face cell stretched
+  std::string faceCell;
+};
+struct ScrollBarPaint {
+  std::string backgroundCell;  // stretched over the track
+  ListRect track;
+  std::vector<ScrollBarBlock> blocks;  // up/left arrow, down/right arrow, thumb
+  std::string upLeftGlyph;             // centred at natural size
+  std::string downRightGlyph;
+  bool drawGrip = false;
+  std::string gripCell;
+  std::string gripSuffix;
+  ListRect grip;  // the thumb, the grip centred in it
+};
+
 // What the bar needs from its owner list and its own window.
 class IScrollBarHost {
  public:
@@ -121,6 +143,11 @@ class CScrollBarModel {
   const CScrollAutoRepeat& AutoRepeat() const { return repeat_; }
   // "Down", "Hovered" or empty: the cell suffix a part is drawn with.
   const char* PartSuffix(ScrollPart part) const;
+  // "VScrollBar" or "HScrollBar": the prefix of every cell the bar draws.
+  const char* Kind() const { return vertical_ ? "VScrollBar" : "HScrollBar"; }
+  // `gripLength`: the grip cell's size along the bar; a shorter thumb has
+  // no grip.
+  ScrollBarPaint PaintPlan(int gripLength) const;
 
  private:
   int Along(int x, int y) const { return vertical_ ? y : x; }

@@ -40,7 +40,23 @@ int TabAtPoint(const std::vector<ListRect>& tabs, int x, int y, int active) {
   return hit;
 }
 
-TabFace TabFaceFor(const ListRect& tab, bool active) {
+TabFace TabFaceFor(const ListRect& tab, bool active, int leftEndWidth, int rightEndWidth) {
+  const std::string state = active ? "Active" : "Inactive";
+  TabFace face;
+  face.leftCell = "TabButtonLeft" + state;
+  face.middleCell = "TabButtonMiddle" + state;
+  face.rightCell = "TabButtonRight" + state;
+  face.left = {tab.left, tab.top, tab.left + leftEndWidth, tab.bottom};
+  face.right = {tab.right - rightEndWidth, tab.top, tab.right, tab.bottom};
+  face.middle = {face.left.right, tab.top, face.right.left, tab.bottom};
   const int drop = active ? 2 : 4;
-  return {tab.left + 4, tab.top + drop, {tab.left + 18, tab.top + drop, tab.right, tab.bottom}};
+  face.iconX = tab.left + 4;
+  face.iconY = tab.top + drop;
+  face.text = {tab.left + 18, tab.top + drop, tab.right, tab.bottom};
+  return face;
+}
+
+HeaderColumnEnds HeaderColumnEndsFor(const ListRect& column, int leftWidth, int rightWidth) {
+  return {{column.left, column.top, column.left + leftWidth, column.bottom},
+          {column.right - rightWidth, column.top, column.right, column.bottom}};
 }

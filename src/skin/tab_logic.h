@@ -3,6 +3,7 @@
 // press picks and where a tab's icon and text are painted.
 #pragma once
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "skin/list_logic.h"
@@ -36,9 +37,21 @@ TabStripLayout LayoutTabStrip(const TabStripInput& in);
 int TabAtPoint(const std::vector<ListRect>& tabs, int x, int y, int active);
 
 struct TabFace {
+  // The button behind: the two ends at the widths of the active tab's end
+  // cells, the middle stretched between, all at the tab's full height.
+  std::string leftCell, middleCell, rightCell;
+  ListRect left, middle, right;
   int iconX = 0;
   int iconY = 0;
   ListRect text;  // centred horizontally, no prefix processing
 };
 // The active tab draws its icon and text two pixels higher.
-TabFace TabFaceFor(const ListRect& tab, bool active);
+TabFace TabFaceFor(const ListRect& tab, bool active, int leftEndWidth, int rightEndWidth);
+
+// A header column's two end cells at natural width inside the column; the
+// middle cell is stretched over the whole header beforehand.
+struct HeaderColumnEnds {
+  ListRect left;
+  ListRect right;
+};
+HeaderColumnEnds HeaderColumnEndsFor(const ListRect& column, int leftWidth, int rightWidth);

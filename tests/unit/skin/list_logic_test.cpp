@@ -171,13 +171,24 @@ TEST(TabLogic, InsertIndexAndFace) {
   EXPECT_EQ(TabInsertIndex(0, 3), 0);
   EXPECT_EQ(TabInsertIndex(3, 3), 3);
   EXPECT_EQ(TabInsertIndex(9, 3), 3);
-  const TabFace active = TabFaceFor({82, 0, 144, 25}, true);
+  const TabFace active = TabFaceFor({82, 0, 144, 25}, true, 6, 6);
+  EXPECT_EQ(active.leftCell, "TabButtonLeftActive");
+  EXPECT_EQ(active.middleCell, "TabButtonMiddleActive");
+  EXPECT_EQ(active.rightCell, "TabButtonRightActive");
+  EXPECT_EQ(active.left, (ListRect{82, 0, 88, 25}));
+  EXPECT_EQ(active.middle, (ListRect{88, 0, 138, 25}));
+  EXPECT_EQ(active.right, (ListRect{138, 0, 144, 25}));
   EXPECT_EQ(active.iconX, 86);
   EXPECT_EQ(active.iconY, 2);
   EXPECT_EQ(active.text, (ListRect{100, 2, 144, 25}));
-  const TabFace inactive = TabFaceFor({82, 0, 144, 25}, false);
+  const TabFace inactive = TabFaceFor({82, 0, 144, 25}, false, 6, 6);
+  EXPECT_EQ(inactive.leftCell, "TabButtonLeftInactive");
   EXPECT_EQ(inactive.iconY, 4);
   EXPECT_EQ(inactive.text.top, 4);
+
+  const HeaderColumnEnds ends = HeaderColumnEndsFor({100, 0, 175, 20}, 4, 4);
+  EXPECT_EQ(ends.left, (ListRect{100, 0, 104, 20}));
+  EXPECT_EQ(ends.right, (ListRect{171, 0, 175, 20}));
 }
 
 }  // namespace

@@ -280,4 +280,42 @@ TEST_F(ScrollBarModel, HoverSuffixes) {
   EXPECT_EQ(bar_.Pressed(), kScrollPartNone);
 }
 
+TEST_F(ScrollBarModel, PaintPlan) {
+  bar_.MouseMove(5, 20);  // over the thumb
+  ScrollBarPaint paint = bar_.PaintPlan(16);
+  EXPECT_EQ(paint.backgroundCell, "VScrollBarBackground");
+  EXPECT_EQ(paint.track, (ListRect{0, 16, 16, 216}));
+  ASSERT_EQ(paint.blocks.size(), 3u);
+  EXPECT_EQ(paint.blocks[0].faceCell, "VScrollBarThumbBackground");
+  EXPECT_EQ(paint.blocks[0].outer, (ListRect{0, 0, 16, 16}));
+  EXPECT_EQ(paint.blocks[0].inner, (ListRect{1, 1, 15, 15}));
+  EXPECT_EQ(paint.blocks[0].face, (ListRect{2, 2, 14, 14}));
+  EXPECT_EQ(paint.blocks[2].faceCell, "VScrollBarThumbBackgroundHovered");
+  EXPECT_EQ(paint.blocks[2].outer, (ListRect{0, 16, 16, 36}));
+  EXPECT_EQ(paint.upLeftGlyph, "VScrollBarLeftUpArrow");
+  EXPECT_EQ(paint.downRightGlyph, "VScrollBarRightDownArrow");
+  EXPECT_TRUE(paint.drawGrip);
+  EXPECT_EQ(paint.gripCell, "VScrollBarThumbHandler");
+  EXPECT_EQ(paint.gripSuffix, "Hovered");
+  EXPECT_FALSE(bar_.PaintPlan(21).drawGrip);  // a thumb shorter than the grip
+
+  bar_.ButtonDown(5, 225, 0);
+  paint = bar_.PaintPlan(16);
+  EXPECT_EQ(paint.blocks[1].faceCell, "VScrollBarThumbBackgroundDown");
+  EXPECT_EQ(paint.gripSuffix, "");
+  bar_.ButtonUp();
+
+  owner_.hasInfo_ = false;
+  bar_.Sync();
+  paint = bar_.PaintPlan(16);
+  EXPECT_EQ(paint.blocks.size(), 2u);
+  EXPECT_FALSE(paint.drawGrip);
+
+  CFakeOwner wide({0, 9, 1, 0});
+  CScrollBarModel hbar(false, false, wide);
+  hbar.Resize(100, 16);
+  EXPECT_EQ(hbar.PaintPlan(16).backgroundCell, "HScrollBarBackground");
+  EXPECT_EQ(hbar.PaintPlan(16).blocks.back().faceCell, "HScrollBarThumbBackground");
+}
+
 }  // namespace
