@@ -14,6 +14,16 @@ PolicyRect PolicyTabRect(const RouteLayout& layout) {
   return {kTabPlace.left, kTabPlace.top, kTabPlace.right, kTabPlace.top + layout.tabHeight};
 }
 
+SpeedCellPlace PlaceSpeedCell(const PolicyRect& cell, int iconWidth, int iconHeight) {
+  const int left = cell.left + 1;
+  const int right = cell.right - 2;
+  const int top = cell.top + (cell.bottom - cell.top - iconHeight) / 2;
+  SpeedCellPlace place;
+  place.icon = {left, top, left + iconWidth, top + iconHeight};
+  place.text = {place.icon.right + 4, cell.top, right, cell.bottom};
+  return place;
+}
+
 std::wstring RouteHoverTip(const std::wstring& replyPath, const std::vector<RouteRow>& rows, int hoverRow,
                            int selectedRow) {
   const bool onRow = hoverRow >= 0 && static_cast<std::size_t>(hoverRow) < rows.size();

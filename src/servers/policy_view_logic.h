@@ -27,6 +27,15 @@ struct PolicyRect {
 // layout's height.
 PolicyRect PolicyTabRect(const RouteLayout& layout);
 
+// Where a speed cell's icon and text go: the cell loses a pixel on the left
+// and two on the right; the icon sits at its left edge, centred vertically,
+// and the text runs from 4 pixels past the icon to the right edge.
+struct SpeedCellPlace {
+  PolicyRect icon;
+  PolicyRect text;
+};
+SpeedCellPlace PlaceSpeedCell(const PolicyRect& cell, int iconWidth, int iconHeight);
+
 // The tip line while the mouse is over the route list: the row under it,
 // or the selected row's tip below the last row (`hoverRow` -1).
 std::wstring RouteHoverTip(const std::wstring& replyPath, const std::vector<RouteRow>& rows, int hoverRow,

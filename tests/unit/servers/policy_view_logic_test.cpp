@@ -203,6 +203,22 @@ TEST_F(PolicyViewLogic, ServerSelectionDrivesTheTypeBoxes) {
   EXPECT_EQ(view_.selectedServerRow, 0);
 }
 
+TEST(PolicyViewHelpers, SpeedCellPlace) {
+  struct Case {
+    PolicyRect cell;
+    PolicyRect icon, text;
+  } cases[] = {
+      {{395, 17, 470, 34}, {396, 19, 408, 31}, {412, 17, 468, 34}},
+      {{0, 0, 75, 16}, {1, 2, 13, 14}, {17, 0, 73, 16}},
+      {{0, 0, 10, 20}, {1, 4, 13, 16}, {17, 0, 8, 20}},   // too narrow: the text gets nothing
+  };
+  for (const Case& c : cases) {
+    const SpeedCellPlace place = PlaceSpeedCell(c.cell, 12, 12);
+    EXPECT_EQ(place.icon, c.icon) << c.cell.left << "," << c.cell.top;
+    EXPECT_EQ(place.text, c.text) << c.cell.left << "," << c.cell.top;
+  }
+}
+
 TEST_F(PolicyViewLogic, NoticeAndSpeedResults) {
   EXPECT_EQ(ServerListNotice(0), L"System in maintenance. Please try again later.");
   EXPECT_EQ(ServerListNotice(3), L"");
