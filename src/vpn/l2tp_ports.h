@@ -46,7 +46,7 @@ class IService {
 class IServiceManager {
  public:
   virtual ~IServiceManager() = default;
-  virtual std::unique_ptr<IService> OpenService(std::wstring_view name) = 0;
+  virtual std::unique_ptr<IService> Open(std::wstring_view name) = 0;
   virtual bool EnumServices(std::vector<ServiceEntry>& services) = 0;
 };
 

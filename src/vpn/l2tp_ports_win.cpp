@@ -53,7 +53,7 @@ class CWin32ServiceManager : public IServiceManager {
   explicit CWin32ServiceManager(SC_HANDLE handle) : handle_(handle) {}
   ~CWin32ServiceManager() override { ::CloseServiceHandle(handle_); }
 
-  std::unique_ptr<IService> OpenService(std::wstring_view name) override {
+  std::unique_ptr<IService> Open(std::wstring_view name) override {
     SC_HANDLE service = ::OpenServiceW(handle_, std::wstring(name).c_str(), SERVICE_ALL_ACCESS);
     if (!service) return nullptr;
     return std::make_unique<CWin32Service>(service);

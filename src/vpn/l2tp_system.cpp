@@ -34,7 +34,7 @@ std::uint32_t ReadOrZero(IRegistryKey& key, std::wstring_view name) {
 }
 
 void StopPolicyAgent(IServiceManager& manager, IClock& clock) {
-  std::unique_ptr<IService> agent = manager.OpenService(L"PolicyAgent");
+  std::unique_ptr<IService> agent = manager.Open(L"PolicyAgent");
   if (!agent) return;
   const Tick asked = clock.Now();
   ServiceStatus status;
@@ -91,7 +91,7 @@ void PrepareSystemForL2tp(L2tpSystem& system, IL2tpPrompt& prompt, const std::ws
 
 int ServiceStateMatches(IServiceManager* manager, std::wstring_view name, std::uint32_t mask) {
   if (!manager) return 2;
-  std::unique_ptr<IService> service = manager->OpenService(name);
+  std::unique_ptr<IService> service = manager->Open(name);
   ServiceStatus status;
   if (!service || !service->QueryStatus(status)) return 2;
   return (status.state & mask) ? 1 : 0;
@@ -99,7 +99,7 @@ int ServiceStateMatches(IServiceManager* manager, std::wstring_view name, std::u
 
 void EnsureServiceRunning(std::wstring_view name, IServiceManager* manager, IClock& clock) {
   if (!manager) return;
-  std::unique_ptr<IService> service = manager->OpenService(name);
+  std::unique_ptr<IService> service = manager->Open(name);
   if (!service) return;
   ServiceStatus status;
   if (!service->QueryStatus(status) || status.state == kServiceRunning || status.state == kServiceStartPending) return;

@@ -64,7 +64,7 @@ class CFakeService : public IService {
 class CFakeServiceManager : public IServiceManager {
  public:
   explicit CFakeServiceManager(CFakeServiceControl& control) : control_(control) {}
-  std::unique_ptr<IService> OpenService(std::wstring_view name) override {
+  std::unique_ptr<IService> Open(std::wstring_view name) override {
     for (auto& [key, service] : control_.services) {
       if (SameName(key, name)) return std::make_unique<CFakeService>(control_, key);
     }
