@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "account/machine_registry_port.h"
-#include "app/blocked_operation.h"
+#include "platform/blocked_operation.h"
 #include "platform/clock.h"
 #include "vpn/l2tp_ports.h"
 

@@ -73,16 +73,10 @@ RasDecision DecideRasNotification(std::uint32_t rasState, std::uint32_t rasError
 CWindowsVpn::CWindowsVpn(std::int32_t vpnType, IForwardTable& forwardTable, IRasApi& ras, IClock& clock,
                          std::unique_ptr<CVpnRouteRequestBaseServer> routeRequestServer)
     : CGeneralVpn(forwardTable, std::move(routeRequestServer)), ras_(ras), clock_(clock) {
-  type = vpnType;
+  SetType(vpnType);
 }
 
 CWindowsVpn::~CWindowsVpn() = default;
-
-void CWindowsVpn::SetQuietly(std::int32_t newState, std::int32_t newError, std::int32_t newDetail) {
-  state = newState;
-  error = newError;
-  errorDetail = newDetail;
-}
 
 std::int32_t CWindowsVpn::Start() {
   if (!rasConnection.load()) {
@@ -92,18 +86,14 @@ std::int32_t CWindowsVpn::Start() {
     }
     rasConnection = nullptr;
   }
-  {
-    std::lock_guard lock(notifyMutex_);
-    stopping_ = false;
-  }
   if (const std::int32_t rc = CGeneralVpn::Start()) return rc;
 
   ras::Entry entry;
-  if (!BuildDialupEntry(type, useMppe != 0, routeMode, serverHost, entry)) return kWindowsVpnBadType;
-  SetQuietly(GENERAL_VPN_STATE_PREPARE, 0, 0);
+  if (!BuildDialupEntry(GetType(), useMppe != 0, GetRouteMode(), GetServerHost(), entry)) return kWindowsVpnBadType;
+  StoreState(GENERAL_VPN_STATE_PREPARE, 0, 0);
 
   if (const std::uint32_t e = ras_.SetEntryProperties(kDialupEntryName, entry)) {
-    SetQuietly(GENERAL_VPN_STATE_PREPARE, WINDOWS_VPN_ERROR_CREATE, static_cast<std::int32_t>(e));
+    StoreState(GENERAL_VPN_STATE_PREPARE, WINDOWS_VPN_ERROR_CREATE, static_cast<std::int32_t>(e));
     return WINDOWS_VPN_ERROR_CREATE;
   }
   if (!preSharedKey.empty()) {
@@ -116,7 +106,7 @@ std::int32_t CWindowsVpn::Start() {
   }
 
   ras::DialParams params;
-  BuildDialParams(entry, username, password, reinterpret_cast<std::uintptr_t>(static_cast<IRasDialSink*>(this)),
+  BuildDialParams(entry, GetUsername(), GetPassword(), reinterpret_cast<std::uintptr_t>(static_cast<IRasDialSink*>(this)),
                   params);
   RasHandle handle = nullptr;
   const std::uint32_t e = ras_.Dial(params, *this, handle);
@@ -124,7 +114,7 @@ std::int32_t CWindowsVpn::Start() {
   // A failed dial may still leave a handle; Stop hangs it up.
   rasConnection = handle;
   if (e) {
-    SetQuietly(GENERAL_VPN_STATE_PREPARE, WINDOWS_VPN_ERROR_DIAL, static_cast<std::int32_t>(e));
+    StoreState(GENERAL_VPN_STATE_PREPARE, WINDOWS_VPN_ERROR_DIAL, static_cast<std::int32_t>(e));
     return WINDOWS_VPN_ERROR_DIAL;
   }
   return 0;
@@ -152,15 +142,13 @@ void CWindowsVpn::WaitForHangUp(RasHandle connection) {
 }
 
 void CWindowsVpn::OnRasNotification(RasHandle connection, std::uint32_t rasState, std::uint32_t rasError) {
-  std::lock_guard lock(notifyMutex_);
-  const RasDecision decision = DecideRasNotification(rasState, rasError, state);
+  const RasDecision decision = DecideRasNotification(rasState, rasError, GetState());
   switch (decision.action) {
     case RasAction::Nothing: return;
     case RasAction::Report: SetState(decision.state, decision.error, decision.detail); return;
     case RasAction::ConnectedSequence:
-      // After Stop took the routes down, a late success must not add them
-      // again.
-      if (stopping_) return;
+      // Once Stop has begun the connection learns nothing more.
+      if (IsStopping()) return;
       RunConnectedSequence(connection);
       return;
   }
@@ -177,20 +165,16 @@ void CWindowsVpn::RunConnectedSequence(RasHandle connection) {
     SetState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_GET_LOCAL_IP, static_cast<std::int32_t>(e));
     return;
   }
-  localIp = address;
+  SetLocalIp(address);
   const AdapterDnsResult dns = GetAdapterDns(ForwardTable(), kDialupEntryName);
   SetVpnDns(dns.dns1.c_str(), dns.dns2.c_str());
   SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
 }
 
 std::int32_t CWindowsVpn::Stop() {
-  {
-    std::lock_guard lock(notifyMutex_);
-    stopping_ = true;
-    RestoreRoutes();
-  }
+  RestoreRoutes();
   if (RasHandle handle = rasConnection.exchange(nullptr)) {
-    SetQuietly(GENERAL_VPN_STATE_DISCONNECT, 0, 0);
+    StoreState(GENERAL_VPN_STATE_DISCONNECT, 0, 0);
     ras_.HangUp(handle);
     WaitForHangUp(handle);
   }
@@ -201,14 +185,12 @@ std::int32_t CWindowsVpn::GetStatistics(std::uint32_t& sent, std::uint32_t& rece
   ras::Statistics statistics{};
   statistics.size = sizeof statistics;
   if (const std::uint32_t e = ras_.GetConnectionStatistics(rasConnection.load(), statistics)) {
-    error = GENERAL_VPN_ERROR_INTERNAL;
-    errorDetail = static_cast<std::int32_t>(e);
+    StoreState(GetState(), GENERAL_VPN_ERROR_INTERNAL, static_cast<std::int32_t>(e));
     return 1;
   }
   sent = statistics.bytesSent;
   received = statistics.bytesReceived;
-  error = 0;
-  errorDetail = 0;
+  StoreState(GetState(), 0, 0);
   return 0;
 }
 

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "platform/clock.h"
@@ -71,14 +70,7 @@ class CWindowsVpn : public CGeneralVpn, public IRasDialSink {
   void WaitForHangUp(RasHandle connection);
   void RunConnectedSequence(RasHandle connection);
 
-  // The base's fields this kind writes without notifying.
-  void SetQuietly(std::int32_t newState, std::int32_t newError, std::int32_t newDetail);
-
   IRasApi& ras_;
   IClock& clock_;
   std::atomic<RasHandle> rasConnection{nullptr};
-  // Serialises the service's notifications with the route restore of Stop,
-  // so that a late "connected" cannot add routes after they were taken down.
-  std::mutex notifyMutex_;
-  bool stopping_ = false;
 };

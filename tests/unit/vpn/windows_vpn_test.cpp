@@ -14,7 +14,7 @@ namespace {
 
 using Steps = std::vector<CFakeRasApi::Step>;
 
-StateTriple Triple(const CGeneralVpn& vpn) { return {vpn.state, vpn.error, vpn.errorDetail}; }
+StateTriple Triple(const CGeneralVpn& vpn) { return vpn.GetStatus(); }
 
 TEST(DialupEntry, OptionsFollowTypeEncryptionAndRouteMode) {
   struct Case {
@@ -114,11 +114,10 @@ class WindowsVpn : public ::testing::Test {
   }
   std::unique_ptr<CWindowsVpn> Make(std::int32_t type = 1, std::int32_t mode = RouteModeListedRoutes) {
     auto vpn = std::make_unique<CWindowsVpn>(type, table, ras, clock, std::make_unique<CFakeRouteRequestServer>(table));
-    vpn->callback = &observer;
-    vpn->routeMode = mode;
-    vpn->serverHost = L"203.0.113.9";
-    vpn->username = L"alice";
-    vpn->password = L"secret";
+    vpn->SetCallback(&observer);
+    vpn->SetRouteMode(mode);
+    vpn->SetServerHost(L"203.0.113.9");
+    vpn->SetCredentials(L"alice", L"secret");
     return vpn;
   }
   CFakeForwardTable table;
@@ -152,7 +151,7 @@ TEST_F(WindowsVpn, EachRouteModeReachesAllDoneAndStopRestoresTheTable) {
     observer.Clear();
     const std::vector<ForwardRow> before = table.Rows();
     auto vpn = Make(2, c.mode);
-    vpn->routes = c.routes;
+    vpn->SetRoutes(c.routes);
     ras.Hold(true);
     ASSERT_EQ(vpn->Start(), 0);
     EXPECT_EQ(Triple(*vpn), (StateTriple{GENERAL_VPN_STATE_PREPARE, 0, 0}));
@@ -160,8 +159,8 @@ TEST_F(WindowsVpn, EachRouteModeReachesAllDoneAndStopRestoresTheTable) {
     ras.WaitIdle();
     EXPECT_EQ(observer.Seen(), (std::vector<StateTriple>{{4, 0, 0}, {5, 0, 0}, {6, 0, 0}, {10, 0, 0}, {8, 0, 0}}));
     EXPECT_EQ(vpn->GetLocalIp(), L"10.8.0.6");
-    EXPECT_EQ(vpn->dns1, L"10.8.0.1");
-    EXPECT_EQ(vpn->dns2, L"10.8.0.2");
+    EXPECT_EQ(vpn->GetDns1(), L"10.8.0.1");
+    EXPECT_EQ(vpn->GetDns2(), L"10.8.0.2");
     for (const ForwardRow& row : c.added) EXPECT_TRUE(table.Has(row)) << FormatIpv4(row.destination);
     EXPECT_EQ(table.CountRows(), before.size() + c.added.size());
 
@@ -262,13 +261,13 @@ TEST_F(WindowsVpn, StartFailuresAreReportedInTheFieldsOnly) {
     r.entryResult = c.entryResult;
     r.dialResult = c.dialResult;
     CWindowsVpn vpn(c.type, t, r, clock, std::make_unique<CFakeRouteRequestServer>(t));
-    vpn.callback = &observer;
-    vpn.serverHost = L"203.0.113.9";
+    vpn.SetCallback(&observer);
+    vpn.SetServerHost(L"203.0.113.9");
     EXPECT_EQ(vpn.Start(), c.rc) << c.what;
     EXPECT_EQ(Triple(vpn), c.fields) << c.what;
     EXPECT_EQ(r.Seen().dials.size(), c.dials) << c.what;
     r.WaitIdle();
-    vpn.callback = nullptr;
+    vpn.SetCallback(nullptr);
   }
   EXPECT_TRUE(observer.Seen().empty());
 }
@@ -289,7 +288,7 @@ TEST_F(WindowsVpn, PreSharedKeyIsStoredBeforeDiallingOnlyWhenGiven) {
     CFakeRasApi r;
     CWindowsVpn vpn(2, table, r, clock, std::make_unique<CFakeRouteRequestServer>(table));
     vpn.preSharedKey = key;
-    vpn.serverHost = L"203.0.113.9";
+    vpn.SetServerHost(L"203.0.113.9");
     ASSERT_EQ(vpn.Start(), 0);
     r.WaitIdle();
     const CFakeRasApi::Record seen = r.Seen();
@@ -347,7 +346,7 @@ TEST_F(WindowsVpn, WaitingForTheHangUpPollsEvery100MsForAtMost3s) {
     r.statusQueriesBeforeGone = c.queriesBeforeGone;
     r.neverGone = c.neverGone;
     CWindowsVpn vpn(1, table, r, k, std::make_unique<CFakeRouteRequestServer>(table));
-    vpn.serverHost = L"203.0.113.9";
+    vpn.SetServerHost(L"203.0.113.9");
     ASSERT_EQ(vpn.Start(), 0);
     r.WaitIdle();
     vpn.Stop();
@@ -370,15 +369,15 @@ TEST_F(WindowsVpn, StatisticsAndTheirFailure) {
   ras.statisticsResult = 6;
   const std::size_t notified = observer.Seen().size();
   EXPECT_EQ(vpn->GetStatistics(sent, received), 1);
-  EXPECT_EQ(vpn->error, 1);
-  EXPECT_EQ(vpn->errorDetail, 6);
+  EXPECT_EQ(vpn->GetError(), 1);
+  EXPECT_EQ(vpn->GetErrorDetail(), 6);
   EXPECT_EQ(observer.Seen().size(), notified);
   vpn->Stop();
 }
 
 TEST_F(WindowsVpn, ADropAfterConnectingIsReportedAndALateSuccessAfterStopAddsNothing) {
   auto vpn = Make(1, RouteModeListedRoutes);
-  vpn->routes = {L"172.16.0.0/12"};
+  vpn->SetRoutes({L"172.16.0.0/12"});
   const std::vector<ForwardRow> before = table.Rows();
   ASSERT_EQ(vpn->Start(), 0);
   ras.WaitIdle();

@@ -1,3 +1,3 @@
-#include "routing/vpn_adapter.h"
+#include "vpn/vpn_adapter.h"
 
 std::unique_ptr<IDnsCacheSystem> CreateSystemDnsCache() { return nullptr; }

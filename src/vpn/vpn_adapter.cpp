@@ -1,4 +1,4 @@
-#include "routing/vpn_adapter.h"
+#include "vpn/vpn_adapter.h"
 
 #include <algorithm>
 #include <cwctype>

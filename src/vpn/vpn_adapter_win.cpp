@@ -1,5 +1,5 @@
 #include "platform/win32.h"
-#include "routing/vpn_adapter.h"
+#include "vpn/vpn_adapter.h"
 
 namespace {
 
