@@ -9,10 +9,11 @@
 #include <string_view>
 #include <vector>
 
-using RegistryStatus = std::uint32_t;
+#include "account/machine_registry.h"
+
+using RegistryStatus = RegistryError;
 constexpr RegistryStatus kRegistryNoMoreItems = 259;
 constexpr RegistryStatus kRegistryNotFound = 2;
-constexpr RegistryStatus kRegistryBadData = 13;
 
 class IRegistryKey {
  public:

@@ -4,6 +4,7 @@
 // and the service helpers the connect flow uses.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -76,4 +77,21 @@ class CBlockedOperation_RestartVpnRelatedServices_L2TP : public IOperation {
  private:
   L2tpSystem& system_;
   std::uint32_t minimumShowMs_;
+};
+
+// The system's own ports with their L2tpSystem, for the main window.
+// Windows only.
+class CSystemL2tp {
+ public:
+  CSystemL2tp();
+  ~CSystemL2tp();
+  L2tpSystem& Get() { return *system_; }
+
+ private:
+  std::unique_ptr<IMachineRegistry> registry_;
+  std::unique_ptr<IServiceControl> services_;
+  std::unique_ptr<IProcessControl> processes_;
+  std::unique_ptr<IPrivileges> privileges_;
+  std::unique_ptr<ISystemPower> power_;
+  std::unique_ptr<L2tpSystem> system_;
 };

@@ -9,7 +9,7 @@ class CFakeRegistryKey : public IRegistryKey {
   RegistryStatus ReadDword(std::wstring_view name, std::uint32_t& value) override {
     const auto* v = Find(name);
     if (!v) return kRegistryNotFound;
-    if (!std::holds_alternative<std::uint32_t>(*v)) return kRegistryBadData;
+    if (!std::holds_alternative<std::uint32_t>(*v)) return kRegistryInvalidData;
     value = std::get<std::uint32_t>(*v);
     return 0;
   }
@@ -19,7 +19,7 @@ class CFakeRegistryKey : public IRegistryKey {
   RegistryStatus ReadBindList(std::vector<std::wstring>& list) override {
     const auto* v = Find(L"Bind");
     if (!v) return kRegistryNotFound;
-    if (!std::holds_alternative<std::vector<std::wstring>>(*v)) return kRegistryBadData;
+    if (!std::holds_alternative<std::vector<std::wstring>>(*v)) return kRegistryInvalidData;
     list = std::get<std::vector<std::wstring>>(*v);
     return 0;
   }
@@ -27,7 +27,7 @@ class CFakeRegistryKey : public IRegistryKey {
   RegistryStatus ReadDhcpAddress(std::wstring& address) override {
     const auto* v = Find(L"DhcpIPAddress");
     if (!v) return kRegistryNotFound;
-    if (!std::holds_alternative<std::wstring>(*v)) return kRegistryBadData;
+    if (!std::holds_alternative<std::wstring>(*v)) return kRegistryInvalidData;
     address = std::get<std::wstring>(*v);
     return 0;
   }
