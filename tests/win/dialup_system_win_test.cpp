@@ -15,7 +15,10 @@
 #include "platform/win32.h"
 #include "text/text_table.h"
 #include "vpn/l2tp_system.h"
+#include "fakes/fake_forward_table.h"
+#include "fakes/test_vpn.h"
 #include "vpn/ras_api.h"
+#include "vpn/windows_vpn.h"
 #include "vpn/vpn_adapter.h"
 
 namespace {
@@ -413,6 +416,38 @@ TEST(WineSystem, DialupLibraryLoadsAndAnswers) {
   std::printf("RasEnumConnectionsW: %u, %zu connections\n", rc, connections.size());
   EXPECT_TRUE(connections.empty());
   std::printf("RasGetErrorStringW(691): '%ls'\n", ras->GetErrorString(691).c_str());
+}
+
+}  // namespace
+
+namespace {
+
+// Wine's dial-up functions are stubs: the connection must fail to start
+// with one of its own codes, the records passing through intact, and stop
+// cleanly.
+TEST(WineSystem, DialupConnectionOverTheStubServiceFailsCleanly) {
+  LoadTextTable();
+  auto ras = CreateSystemRasApi();
+  CFakeForwardTable table;
+  SetUpHomeNetwork(table);
+  const std::vector<ForwardRow> before = table.Rows();
+  CWindowsVpn vpn(2, table, *ras, SystemClock(), std::make_unique<CFakeRouteRequestServer>(table));
+  vpn.SetServerHost(L"203.0.113.9");
+  vpn.SetCredentials(L"alice", L"secret");
+  vpn.preSharedKey = L"psk";
+  const std::int32_t rc = vpn.Start();
+  std::printf("Start over Wine's dial-up service: %d, detail %d\n", rc, vpn.GetErrorDetail());
+  if (rc == 0) {
+    EXPECT_NE(vpn.Connection(), nullptr);
+  } else {
+    EXPECT_TRUE(rc == WINDOWS_VPN_ERROR_CREATE || rc == WINDOWS_VPN_ERROR_DIAL) << rc;
+    EXPECT_EQ(vpn.GetError(), rc);
+    EXPECT_NE(vpn.GetErrorDetail(), 0);
+  }
+  vpn.Stop();
+  EXPECT_EQ(vpn.GetState(), GENERAL_VPN_STATE_DISCONNECTED);
+  EXPECT_EQ(vpn.Connection(), nullptr);
+  EXPECT_EQ(table.Rows(), before);
 }
 
 }  // namespace
