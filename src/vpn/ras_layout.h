@@ -159,16 +159,24 @@ static_assert(sizeof(Statistics) == 60);
 template <std::size_t N>
 void CopyText(char16_t (&field)[N], std::wstring_view text) {
   std::size_t out = 0;
-  for (wchar_t c : text) {
-    const std::uint32_t code = static_cast<std::uint32_t>(c);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::uint32_t code = static_cast<std::uint32_t>(text[i]);
+    char16_t units[2];
+    std::size_t count = 1;
     if (code > 0xFFFF) {
-      if (out + 2 > N - 1) break;
-      field[out++] = static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
-      field[out++] = static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+      units[0] = static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+      units[1] = static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+      count = 2;
+    } else if (code >= 0xD800 && code < 0xDC00 && i + 1 < text.size() &&
+               static_cast<std::uint32_t>(text[i + 1]) >= 0xDC00 && static_cast<std::uint32_t>(text[i + 1]) < 0xE000) {
+      units[0] = static_cast<char16_t>(code);  // a pair already, as on Windows
+      units[1] = static_cast<char16_t>(text[++i]);
+      count = 2;
     } else {
-      if (out + 1 > N - 1) break;
-      field[out++] = static_cast<char16_t>(code);
+      units[0] = static_cast<char16_t>(code);
     }
+    if (out + count > N - 1) break;
+    for (std::size_t u = 0; u < count; ++u) field[out++] = units[u];
   }
   for (std::size_t i = out; i < N; ++i) field[i] = 0;
 }
