@@ -106,8 +106,8 @@ std::int32_t CWindowsVpn::Start() {
   }
 
   ras::DialParams params;
-  BuildDialParams(entry, GetUsername(), GetPassword(), reinterpret_cast<std::uintptr_t>(static_cast<IRasDialSink*>(this)),
-                  params);
+  const auto callbackId = reinterpret_cast<std::uintptr_t>(static_cast<IRasDialSink*>(this));
+  BuildDialParams(entry, GetUsername(), GetPassword(), callbackId, params);
   RasHandle handle = nullptr;
   const std::uint32_t e = ras_.Dial(params, *this, handle);
   params = ras::DialParams{};
@@ -124,7 +124,9 @@ RasHandle CWindowsVpn::FindExistingConnection() {
   std::uint32_t bufferBytes = sizeof(ras::Connection);
   std::vector<RasConnection> connections;
   std::uint32_t rc = kRasErrorBufferTooSmall;
-  for (int i = 0; i < kMaxEnumerations && rc == kRasErrorBufferTooSmall; ++i) rc = ras_.EnumConnections(bufferBytes, connections);
+  for (int i = 0; i < kMaxEnumerations && rc == kRasErrorBufferTooSmall; ++i) {
+    rc = ras_.EnumConnections(bufferBytes, connections);
+  }
   if (rc != 0) return nullptr;
   RasHandle found = nullptr;
   for (const RasConnection& c : connections) {

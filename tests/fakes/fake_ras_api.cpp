@@ -150,7 +150,9 @@ std::uint32_t CFakeRasApi::GetConnectionStatistics(RasHandle connection, ras::St
   return 0;
 }
 
-std::wstring CFakeRasApi::GetErrorString(std::uint32_t error) { return L"[system text " + std::to_wstring(error) + L"]"; }
+std::wstring CFakeRasApi::GetErrorString(std::uint32_t error) {
+  return L"[system text " + std::to_wstring(error) + L"]";
+}
 
 CFakeRasApi::Record CFakeRasApi::Seen() const {
   std::lock_guard lock(mutex_);

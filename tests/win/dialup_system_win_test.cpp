@@ -271,7 +271,8 @@ TEST_F(WineRegistry, VersionFiveBranchesUnderWinesPerProgramVersion) {
   const DWORD hadReport = ::GetEnvironmentVariableW(L"GTEST_OUTPUT", report, 2048);
   ::SetEnvironmentVariableW(L"GTEST_OUTPUT", nullptr);
   ::SetEnvironmentVariableW(kVersionFiveRoot, root.c_str());
-  const RunResult child = RunCommand(L"\"" + copy + L"\" --gtest_filter=WineVersionFive.* --gtest_also_run_disabled_tests", 120000);
+  const RunResult child =
+      RunCommand(L"\"" + copy + L"\" --gtest_filter=WineVersionFive.* --gtest_also_run_disabled_tests", 120000);
   ::SetEnvironmentVariableW(kVersionFiveRoot, nullptr);
   if (hadReport) ::SetEnvironmentVariableW(L"GTEST_OUTPUT", report);
   Reg(L"delete \"" + appKey + L"\" /f");

@@ -316,7 +316,8 @@ TEST_F(RestartServices, TheOperationShowsItsTextAndLastsAtLeast3s) {
   CBlockedOperation_RestartVpnRelatedServices_L2TP operation(system);
   const Tick began = clock.Now();
   operation.Run(prompt);
-  EXPECT_EQ(prompt.statusTexts, (std::vector<std::wstring>{L"Applying new configuration, please wait for a moment ..."}));
+  EXPECT_EQ(prompt.statusTexts,
+            (std::vector<std::wstring>{L"Applying new configuration, please wait for a moment ..."}));
   EXPECT_EQ(TickElapsed(clock.Now(), began), 3000u);
   EXPECT_EQ(services.Find(L"RasMan")->state, kServiceRunning);
 
