@@ -393,3 +393,24 @@ TEST_F(WindowsVpn, ADropAfterConnectingIsReportedAndALateSuccessAfterStopAddsNot
 }
 
 }  // namespace
+
+namespace {
+
+// Stop on the owner's thread while the service's thread is bringing the
+// connection up: whichever wins, nothing of the plan may stay behind.
+TEST_F(WindowsVpn, StopRacingTheConnectedSequenceLeavesNoRoute) {
+  const std::vector<ForwardRow> before = table.Rows();
+  for (int round = 0; round < 50; ++round) {
+    auto vpn = Make(1, RouteModeListedRoutes);
+    vpn->SetRoutes({L"172.16.0.0/12", L"198.51.100.0/24"});
+    ras.Hold(true);
+    ASSERT_EQ(vpn->Start(), 0);
+    ras.Hold(false);
+    vpn->Stop();
+    ras.WaitIdle();
+    EXPECT_EQ(table.Rows(), before) << round;
+    EXPECT_EQ(vpn->GetState(), GENERAL_VPN_STATE_DISCONNECTED) << round;
+  }
+}
+
+}  // namespace
