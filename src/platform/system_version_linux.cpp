@@ -1,0 +1,3 @@
+#include "platform/system_version.h"
+
+std::optional<std::uint32_t> SystemMajorVersion() { return std::nullopt; }

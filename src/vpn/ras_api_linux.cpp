@@ -1,0 +1,3 @@
+#include "vpn/ras_api.h"
+
+std::unique_ptr<IRasApi> CreateSystemRasApi() { return nullptr; }

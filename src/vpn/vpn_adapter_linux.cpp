@@ -1,0 +1,3 @@
+#include "vpn/vpn_adapter.h"
+
+std::unique_ptr<IDnsCacheSystem> CreateSystemDnsCache() { return nullptr; }
