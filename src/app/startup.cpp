@@ -3,50 +3,6 @@
 #include "platform/strings.h"
 #include "text/text_table.h"
 
-std::vector<std::wstring> SplitCommandLine(std::wstring_view line) {
-  std::vector<std::wstring> out;
-  std::size_t i = 0;
-  while (true) {
-    while (i < line.size() && (line[i] == L' ' || line[i] == L'\t')) ++i;
-    if (i >= line.size()) break;
-    std::wstring arg;
-    bool quoted = false;
-    while (i < line.size() && (quoted || (line[i] != L' ' && line[i] != L'\t'))) {
-      if (line[i] == L'\\') {
-        std::size_t slashes = 0;
-        while (i < line.size() && line[i] == L'\\') {
-          ++slashes;
-          ++i;
-        }
-        if (i < line.size() && line[i] == L'"') {
-          arg.append(slashes / 2, L'\\');
-          if (slashes % 2 == 1) {
-            arg += L'"';
-            ++i;
-          }
-        } else {
-          arg.append(slashes, L'\\');
-        }
-        continue;
-      }
-      if (line[i] == L'"') {
-        // Inside quotes a doubled quote is a literal one.
-        if (quoted && i + 1 < line.size() && line[i + 1] == L'"') {
-          arg += L'"';
-          i += 2;
-          continue;
-        }
-        quoted = !quoted;
-        ++i;
-        continue;
-      }
-      arg += line[i++];
-    }
-    out.push_back(std::move(arg));
-  }
-  return out;
-}
-
 CommandLineSwitch ParseCommandLine(const std::vector<std::wstring>& arguments) {
   CommandLineSwitch result;
   if (arguments.empty()) return result;

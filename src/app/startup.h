@@ -9,17 +9,12 @@
 
 #include "app/message_box.h"
 
-// The system's command-line splitting: blanks separate, double quotes
-// group, 2n backslashes before a quote give n and the quote groups, 2n+1
-// give n and a literal quote.
-std::vector<std::wstring> SplitCommandLine(std::wstring_view commandLine);
-
 enum class StartSwitch { None, Register, Unregister, Update };
 struct CommandLineSwitch {
   StartSwitch kind = StartSwitch::None;
   std::wstring target;  // for Update
 };
-// `arguments` without the program name; only the first one counts and it
+// `arguments` without the program name, as the system splits them; only the first one counts and it
 // is compared lower-cased. "/update" without a target is ignored.
 CommandLineSwitch ParseCommandLine(const std::vector<std::wstring>& arguments);
 
