@@ -53,6 +53,10 @@ TEST(TrayIcon, IconFollowsTrafficAndRecordSizeFollowsShell) {
   EXPECT_EQ(NotifyIconDataSize(6, false), 952u);
   EXPECT_EQ(NotifyIconDataSize(5, false), 936u);
   EXPECT_EQ(NotifyIconDataSize(4, false), 152u);
+  // The 64-bit sizes are those of the MinGW-w64 headers' records.
+  EXPECT_EQ(NotifyIconDataSize(6, true), 968u);
+  EXPECT_EQ(NotifyIconDataSize(5, true), 952u);
+  EXPECT_EQ(NotifyIconDataSize(4, true), 168u);
 }
 
 TEST(Docking, AccelerateDialogBesideTheMainWindow) {

@@ -170,7 +170,8 @@ TEST_F(Startup, StepOrderForEachWayOfStarting) {
     std::uint32_t registerResult;
     bool keepsRunning;
     Steps steps;
-  } cases[] = {
+  };
+  const std::vector<Case> cases = {
       {"normal", {}, false, false, false, 0, true,
        With(kPrelude, {"mutex", "find", "replay", "delete-downloads", "identities", "sockets", "main-window"})},
       {"bind module already loaded", {}, true, false, false, 0, true,
