@@ -215,11 +215,14 @@ class LoginController : public ::testing::Test {
     service_ = std::make_unique<CServiceProcess>(knobs + "\nHttpPort=" + std::to_string(port), config);
     ASSERT_TRUE(service_->Ready());
   }
-  void OpenAndWin() {
+  void Open() {
     controller_ = std::make_unique<CMainController>(&queue_, view_, version_, places_, MachineIdentities{},
                                                     view_.limits, &position_);
     view_.Attach(controller_.get());
     controller_->Open();
+  }
+  void OpenAndWin() {
+    Open();
     view_.PumpUntil([&] { return !controller_->LoginBaseUrl().empty(); });
     ASSERT_EQ(controller_->LoginBaseUrl(), service_->HttpBase());
   }
@@ -357,10 +360,7 @@ TEST_F(LoginController, ServiceThatNeverAnswersTheLoginFailsAfterTheHttpsRetry) 
 
 TEST_F(LoginController, HostRaceWithoutAWinnerEndsTheWaitWithItsMessage) {
   StartService("NoAnswer=1");
-  controller_ = std::make_unique<CMainController>(&queue_, view_, version_, places_, MachineIdentities{},
-                                                  view_.limits, &position_);
-  view_.Attach(controller_.get());
-  controller_->Open();
+  Open();
   controller_->OnConnect();
   EXPECT_TRUE(controller_->WaitingForHost());
   EXPECT_EQ(view_.timers[kConnectWaitTimerId], kConnectWaitMs);
@@ -374,10 +374,7 @@ TEST_F(LoginController, HostRaceWithoutAWinnerEndsTheWaitWithItsMessage) {
 
 TEST_F(LoginController, ConnectBeforeTheRaceIsWonGoesOnWhenAHostWins) {
   StartService("DelayMs=300");
-  controller_ = std::make_unique<CMainController>(&queue_, view_, version_, places_, MachineIdentities{},
-                                                  view_.limits, &position_);
-  view_.Attach(controller_.get());
-  controller_->Open();
+  Open();
   controller_->OnConnect();
   ASSERT_TRUE(controller_->WaitingForHost());
   view_.PumpUntil([&] { return !view_.plans.empty(); });
