@@ -42,6 +42,14 @@ bool RunUpdateSwitch(IUpdateSwitchPorts& ports, const std::wstring& modulePath, 
   return false;
 }
 
+MachineIdentities ComputeMachineIdentities(IMachineInfoSource& source, int osMajor, int osMinor) {
+  MachineIdentities ids;
+  ids.bios = osMajor == 5 && osMinor == 0 ? std::string("SKIP_FOR_NT5") : GetBiosIdentity(source);
+  ids.disk = GetDiskIdentity(source);
+  ids.network = GetAdapterIdentity(source);
+  return ids;
+}
+
 bool RunStartup(IStartupPorts& ports, const CommandLineSwitch& commandLine) {
   ports.SeedRandom();
   if (!ports.LoadSocketProviders()) {

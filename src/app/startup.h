@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "account/account_service.h"
+#include "account/machine_identity.h"
 #include "app/message_box.h"
 
 enum class StartSwitch { None, Register, Unregister, Update };
@@ -68,6 +70,10 @@ class IStartupPorts {
  protected:
   ~IStartupPorts() = default;
 };
+
+// The three identities of step "machine identities"; Windows 2000 (5.0)
+// sends a fixed BIOS text instead of asking its management service.
+MachineIdentities ComputeMachineIdentities(IMachineInfoSource& source, int osMajor, int osMinor);
 
 // InitInstance: true keeps the program running with its main window.
 bool RunStartup(IStartupPorts& ports, const CommandLineSwitch& commandLine);

@@ -203,4 +203,32 @@ TEST_F(Startup, StepOrderForEachWayOfStarting) {
   }
 }
 
+class CCountingSource : public IMachineInfoSource {
+ public:
+  std::optional<BiosProperties> ReadBios() override {
+    ++biosReads;
+    return BiosProperties{{L"SerialNumber", L"SN-1"}};
+  }
+  std::vector<DriveAnswer> ReadDrives() override { return {}; }
+  std::optional<std::vector<AdapterRecord>> ReadAdapters() override { return std::nullopt; }
+  int biosReads = 0;
+};
+
+TEST_F(Startup, WindowsTwoThousandSendsAFixedBiosText) {
+  struct Case {
+    int major, minor;
+    bool fixed;
+  } cases[] = {{5, 0, true}, {5, 1, false}, {6, 0, false}, {10, 0, false}};
+  for (const Case& c : cases) {
+    CCountingSource source;
+    const MachineIdentities ids = ComputeMachineIdentities(source, c.major, c.minor);
+    EXPECT_EQ(ids.bios == "SKIP_FOR_NT5", c.fixed) << c.major << "." << c.minor;
+    EXPECT_EQ(source.biosReads, c.fixed ? 0 : 1);
+    if (!c.fixed) {
+      CCountingSource again;
+      EXPECT_EQ(ids.bios, GetBiosIdentity(again));
+    }
+  }
+}
+
 }  // namespace
