@@ -126,3 +126,8 @@ std::wstring AboutText(const std::wstring& buildDate, const std::wstring& webSit
   return L"Quillnet " + NarrowToWide(kClientVersionText) + L" (" + buildDate + L")\n\n" +
          L"Copyright (C) The Quillnet developers. All rights reserved.\n\n" + webSiteUrl + L"\n";
 }
+
+std::wstring AboutText(IModuleVersion& version, const std::wstring& webSiteUrl) {
+  version.LoadVersion(nullptr);
+  return AboutText(version.GetValue(L"BuildDate"), webSiteUrl);
+}

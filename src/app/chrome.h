@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/message_box.h"
+#include "app/module_version.h"
 
 // "%Y-%m-%d" in the local time zone; empty when the time cannot be converted.
 std::wstring FormatLocalDate(std::int64_t secondsSince1970);
@@ -96,3 +97,5 @@ std::wstring ReadClientIp(const std::wstring& documentPath);
 
 // --- About --------------------------------------------------------------
 std::wstring AboutText(const std::wstring& buildDate, const std::wstring& webSiteUrl);
+// The same with the build date of the program's own version resource.
+std::wstring AboutText(IModuleVersion& version, const std::wstring& webSiteUrl);

@@ -44,7 +44,9 @@ class IUpdateHost {
   // The shell's "open", normally shown; false when it reports failure.
   virtual bool OpenFile(const std::wstring& path, const std::wstring& arguments) = 0;
   virtual void OpenUrl(const std::wstring& url) = 0;
-  // Ends the program (the connect flow's ExitClient).
+  // Ends the program (the connect flow's ExitClient). Called from inside
+  // the flow: a window should post its own end rather than destroy itself
+  // under the caller; the flow does nothing more after it.
   virtual void ExitClient() = 0;
 
  protected:

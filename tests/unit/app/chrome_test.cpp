@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "account/reply_document.h"
+#include "fakes/fake_module_version.h"
 #include "fakes/temp_dir.h"
 #include "text/text_table.h"
 
@@ -209,6 +210,12 @@ TEST(About, TextCarriesVersionBuildDateAndSite) {
   const std::wstring text = AboutText(L"2026-12-09", L"http://www.quillnet.example/");
   EXPECT_EQ(text.find(L"Quillnet 2.3.0.2 (2026-12-09)\n\n"), 0u);
   EXPECT_NE(text.find(L"\n\nhttp://www.quillnet.example/\n"), std::wstring::npos);
+
+  CFakeModuleVersion version(CFakeModuleVersion::Pack(2, 3, 0, 2));
+  version.values[L"BuildDate"] = L"2026-11-30";
+  EXPECT_EQ(AboutText(version, L"http://x.example/").find(L"Quillnet 2.3.0.2 (2026-11-30)\n"), 0u);
+  CFakeModuleVersion none;
+  EXPECT_EQ(AboutText(none, L"http://x.example/").find(L"Quillnet 2.3.0.2 ()\n"), 0u) << "no resource, no date";
 }
 
 }  // namespace
