@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/win32.h"
+
 #include "app/shell_launch.h"
+#include "app/startup_win.h"
 #include "fakes/temp_dir.h"
 
 namespace {
@@ -32,6 +35,23 @@ TEST(UpdateSwitchPorts, CopyReplacesTheTarget) {
   ASSERT_TRUE(ports.CopyOver(from, to));
   EXPECT_EQ(dir.Read(L"old.exe"), "new build");
   EXPECT_FALSE(ports.CopyOver(dir.File(L"missing.exe"), to));
+}
+
+TEST(StartupWin, MutexSeenByTheSecondCreatorAndMissingBindModule) {
+  // A name of the test's own: a client running in the same prefix keeps its mutex.
+  const std::wstring name = L"Local\\QuillnetTestSingle-" + std::to_wstring(::GetCurrentProcessId());
+  bool existed = true;
+  void* first = CreateSingleInstanceMutex(name.c_str(), existed);
+  ASSERT_NE(first, nullptr);
+  EXPECT_FALSE(existed);
+  void* second = CreateSingleInstanceMutex(name.c_str(), existed);
+  EXPECT_TRUE(existed);
+  ::CloseHandle(second);
+  ::CloseHandle(first);
+  EXPECT_EQ(RegisterBindModuleWin(true, L"quillnet-no-such-module.dll"), 1u);
+  // A module without the export.
+  EXPECT_EQ(RegisterBindModuleWin(true, L"version.dll"), 1u);
+  EXPECT_FALSE(LoadSocketProvidersWin()) << "no bind module in this process";
 }
 
 }  // namespace
