@@ -77,7 +77,10 @@ class CFakeMainView : public IMainView, public IUpdateDownloadView {
   void EnableDisconnect(bool enabled) override { disconnectEnabled = enabled; }
   void SetExpiryText(const std::wstring& text) override { expiry = text; }
   void SetPublicAddress(const std::wstring& text) override { publicAddress = text; }
-  void SetAnnouncement(int slot, const std::wstring& text, const std::wstring&) override { slots[slot] = text; }
+  void SetAnnouncement(int slot, const std::wstring& text, const std::wstring&) override {
+    slots[slot] = text;
+    if (slot == 0) slotZero.push_back(text);
+  }
   LoginForm ReadLoginForm() override { return form; }
   void FillLoginForm(const LoginForm& f) override { filled = f; }
   void StartTimer(std::uint32_t id, std::uint32_t ms) override { timers[id] = ms; }
@@ -150,6 +153,11 @@ class CFakeMainView : public IMainView, public IUpdateDownloadView {
     Pump(done, [](const PostedMessage&) {});
   }
 
+  int CountBoxes(const std::wstring& text) const {
+    int n = 0;
+    for (const Box& b : boxes) n += b.text == text;
+    return n;
+  }
   bool HasBox(const std::wstring& text) const {
     for (const Box& b : boxes)
       if (b.text == text) return true;
@@ -167,6 +175,7 @@ class CFakeMainView : public IMainView, public IUpdateDownloadView {
   std::vector<ConnectPlan> plans;
   std::vector<std::wstring> urls, opened, updateUrls;
   std::map<int, std::wstring> slots;
+  std::vector<std::wstring> slotZero;
   std::map<std::uint32_t, std::uint32_t> timers;
   std::wstring expiry = L"(Offline)";
   std::wstring publicAddress;
@@ -307,6 +316,7 @@ TEST_F(LoginController, ListedRoutesAreFetchedIntoMemoryWithTheirRouteMode) {
     EXPECT_EQ(plan.vpnTypes, c.types);
     EXPECT_TRUE(ReplyGone());
   }
+  EXPECT_EQ(view_.CountBoxes(Text("FirstClickConnect")), 1) << "the first-connect tip shows once";
   // The remembered credentials: saved with the box ticked.
   EXPECT_EQ(GetSettingString(L"Main", L"Username", L""), L"alice");
   auto sealed = GetSettingBinary(L"Main", L"Password");
@@ -365,6 +375,9 @@ TEST_F(LoginController, HostRaceWithoutAWinnerEndsTheWaitWithItsMessage) {
   EXPECT_TRUE(controller_->WaitingForHost());
   EXPECT_EQ(view_.timers[kConnectWaitTimerId], kConnectWaitMs);
   EXPECT_FALSE(view_.connectEnabled);
+  // Slot 0 said "Loading news ..." until the missing cache emptied it.
+  EXPECT_EQ(view_.slotZero, (std::vector<std::wstring>{Text("LoadingNews"), L""}));
+  EXPECT_EQ(view_.publicAddress, L"") << "no fresh reply, no address";
   controller_->OnTimer(kConnectWaitTimerId);
   EXPECT_FALSE(controller_->WaitingForHost());
   EXPECT_TRUE(view_.connectEnabled);
