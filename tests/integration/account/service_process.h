@@ -14,7 +14,8 @@
 
 class CServiceProcess {
  public:
-  // `extra` is appended to a [Service] section that asks for free ports.
+  // `serviceKnobs` are appended to a [Service] section that asks for free
+  // loopback ports; the service takes a key's last value, so a knob wins.
   CServiceProcess(const std::string& serviceKnobs, const std::string& restOfConfig) {
     const std::string config = "[Service]\nBind=127.0.0.1\nHttpPort=0\nHttpsPort=0\n" + serviceKnobs + "\n" + restOfConfig;
     dir_.Write(L"service.ini", config);
@@ -57,6 +58,7 @@ class CServiceProcess {
   bool Ready() const { return ready_; }
   std::wstring HttpBase() const { return L"http://127.0.0.1:" + std::to_wstring(httpPort_) + L"/"; }
   std::wstring HttpsBase() const { return L"https://127.0.0.1:" + std::to_wstring(httpsPort_) + L"/"; }
+  int HttpPort() const { return httpPort_; }
 
  private:
   static int PortAfter(const std::string& text, const std::string& word) {

@@ -1,0 +1,83 @@
+#include "app/shell_launch.h"
+
+#include "platform/win32.h"
+
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+namespace {
+
+UINT IconFlags(BoxIcon icon) {
+  switch (icon) {
+    case BoxIcon::Information:
+      return MB_ICONINFORMATION;
+    case BoxIcon::Warning:
+      return MB_ICONWARNING;
+    case BoxIcon::Question:
+      return MB_ICONQUESTION;
+    case BoxIcon::Error:
+      return MB_ICONERROR;
+    case BoxIcon::None:
+      break;
+  }
+  return 0;
+}
+
+std::wstring LowerAscii(std::wstring s) {
+  for (wchar_t& c : s)
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+  return s;
+}
+
+}  // namespace
+
+void ShowClientMessage(void* ownerWindow, const std::wstring& text, BoxIcon icon, const std::wstring& caption) {
+  ::MessageBoxW(static_cast<HWND>(ownerWindow), text.c_str(), caption.c_str(), MB_OK | IconFlags(icon));
+}
+
+bool ShellOpenFile(void* ownerWindow, const std::wstring& file, const std::wstring& parameters) {
+  const HINSTANCE result = ::ShellExecuteW(static_cast<HWND>(ownerWindow), L"open", file.c_str(),
+                                           parameters.empty() ? nullptr : parameters.c_str(), nullptr, SW_SHOWNORMAL);
+  // The shell reports success with a value above 32.
+  return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+bool CShellUrlLauncher::ShellOpen(const std::wstring& target) { return ShellOpenFile(owner_, target, L""); }
+
+bool CShellUrlLauncher::Run(const std::wstring& program, const std::wstring& parameters) {
+  return ShellOpenFile(owner_, program, parameters);
+}
+
+void CShellUrlLauncher::ShowMessage(const std::wstring& text, const std::wstring& caption, BoxIcon icon) {
+  ShowClientMessage(owner_, text, icon, caption);
+}
+
+bool CWinUpdateSwitchPorts::CopyOver(const std::wstring& from, const std::wstring& to) {
+  return ::CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
+}
+
+void CWinUpdateSwitchPorts::EndProcessesNamed(const std::wstring& lowerCaseFileName) {
+  const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return;
+  const DWORD self = ::GetCurrentProcessId();
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry)) {
+    if (entry.th32ProcessID == self || LowerAscii(entry.szExeFile) != lowerCaseFileName) continue;
+    if (HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID)) {
+      ::TerminateProcess(process, 0);
+      // Its file stays locked until it has really gone.
+      ::WaitForSingleObject(process, 2000);
+      ::CloseHandle(process);
+    }
+  }
+  ::CloseHandle(snapshot);
+}
+
+bool CWinUpdateSwitchPorts::Start(const std::wstring& path) { return ShellOpenFile(nullptr, path, L""); }
+
+void CWinUpdateSwitchPorts::Sleep(std::uint32_t ms) { ::Sleep(ms); }
+
+void CWinUpdateSwitchPorts::ShowMessage(const std::wstring& text, BoxIcon icon) {
+  ShowClientMessage(nullptr, text, icon);
+}

@@ -1,0 +1,79 @@
+// Start-up's decisions: the command-line switches, the portable update's
+// copy-retry loop and the order of the start-up steps, over ports so the
+// sequence can be followed without a system under it.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "account/account_service.h"
+#include "account/machine_identity.h"
+#include "app/message_box.h"
+
+enum class StartSwitch { None, Register, Unregister, Update };
+struct CommandLineSwitch {
+  StartSwitch kind = StartSwitch::None;
+  std::wstring target;  // for Update
+};
+// `arguments` without the program name, as the system splits them; only the first one counts and it
+// is compared lower-cased. "/update" without a target is ignored.
+CommandLineSwitch ParseCommandLine(const std::vector<std::wstring>& arguments);
+
+// What the "/update" loop does to the system.
+class IUpdateSwitchPorts {
+ public:
+  virtual bool CopyOver(const std::wstring& from, const std::wstring& to) = 0;
+  // Every other process whose executable's file name, lower-cased, is this.
+  virtual void EndProcessesNamed(const std::wstring& lowerCaseFileName) = 0;
+  virtual bool Start(const std::wstring& path) = 0;
+  virtual void Sleep(std::uint32_t ms) = 0;
+  virtual void ShowMessage(const std::wstring& text, BoxIcon icon) = 0;
+
+ protected:
+  ~IUpdateSwitchPorts() = default;
+};
+
+// The file name part of a path (after the last "\" or "/").
+std::wstring FileNameOf(std::wstring_view path);
+// Replaces `target` by `modulePath` and starts it; true when it did.
+bool RunUpdateSwitch(IUpdateSwitchPorts& ports, const std::wstring& modulePath, const std::wstring& target);
+
+// The start-up steps, each a port the application object implements.
+class IStartupPorts {
+ public:
+  virtual void SeedRandom() = 0;
+  // Starts and stops the socket library around one TCP socket; true when
+  // that loaded the bind module into the process.
+  virtual bool LoadSocketProviders() = 0;
+  // DllRegisterServer / DllUnregisterServer's result; 1 when missing.
+  virtual std::uint32_t RegisterBindModule(bool doRegister) = 0;
+  virtual void LoadTexts() = 0;
+  virtual void InitComAndControls() = 0;
+  virtual void InitFramework() = 0;
+  virtual void RegisterSkin() = 0;
+  virtual void AllowDroppedFiles() = 0;
+  virtual bool RunUpdateSwitch(const std::wstring& target) = 0;
+  virtual void ShowMessage(const std::wstring& text, BoxIcon icon) = 0;
+  // Creates the single-instance mutex; true when it already existed.
+  virtual bool CreateInstanceMutex() = 0;
+  // A dialog window titled "Quillnet" of another instance, if any.
+  virtual bool FindFirstInstanceWindow() = 0;
+  virtual void ShowFirstInstanceWindow() = 0;
+  // Routes a crashed run left behind, before anything touches routes.
+  virtual void ReplayRouteJournal() = 0;
+  virtual void DeleteLeftoverDownloads() = 0;
+  virtual void ComputeMachineIdentities() = 0;
+  virtual void StartSockets() = 0;
+  virtual bool CreateMainWindow() = 0;
+
+ protected:
+  ~IStartupPorts() = default;
+};
+
+// The three identities of step "machine identities"; Windows 2000 (5.0)
+// sends a fixed BIOS text instead of asking its management service.
+MachineIdentities ComputeMachineIdentities(IMachineInfoSource& source, int osMajor, int osMinor);
+
+// InitInstance: true keeps the program running with its main window.
+bool RunStartup(IStartupPorts& ports, const CommandLineSwitch& commandLine);
