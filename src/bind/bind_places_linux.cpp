@@ -119,8 +119,14 @@ TunnelState CTunnelStateReader::Read() {
 bool PublishTunnel(bool up, std::int32_t version, std::uint32_t localIp) {
   std::lock_guard<std::mutex> hold(gTunnelLock);
   static BindTunnelRecord* record = nullptr;
+  static std::string mappedPath;
+  const std::string path = TunnelRecordPath();
+  if (record && path != mappedPath) {
+    munmap(record, sizeof(BindTunnelRecord));
+    record = nullptr;
+  }
   if (!record) {
-    const int fd = open(TunnelRecordPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) return false;
     struct stat st {};
     // Only a plain file of ours: a link or someone else's file is refused.
@@ -134,6 +140,7 @@ bool PublishTunnel(bool up, std::int32_t version, std::uint32_t localIp) {
     close(fd);
     if (p == MAP_FAILED) return false;
     record = static_cast<BindTunnelRecord*>(p);
+    mappedPath = path;
   }
   if (!up) {
     PublishTunnelDown(*record);
