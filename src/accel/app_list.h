@@ -83,6 +83,19 @@ class CAppList {
   std::wstring path_;
 };
 
+// The installer service's advertised shortcuts (a product code and a
+// component behind the shortcut instead of a path).
+class IInstallerShortcuts {
+ public:
+  virtual ~IInstallerShortcuts() = default;
+  // True only for a component installed locally; `target` is its path.
+  virtual bool ResolveAdvertised(const std::wstring& shortcut, std::wstring& target) = 0;
+};
+
+// Windows: the installer step first, then the shell link object.
+std::unique_ptr<IShortcutResolver> CreateShellShortcutResolver(std::unique_ptr<IInstallerShortcuts> installer);
+std::unique_ptr<IInstallerShortcuts> CreateSystemInstallerShortcuts();
+
 // The platform's ports (Win32: shell link and installer, desktop shell, system
 // image list; elsewhere: what the platform has, or nothing).
 std::unique_ptr<IShortcutResolver> CreateSystemShortcutResolver();
