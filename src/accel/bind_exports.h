@@ -17,3 +17,7 @@ inline constexpr char kBindRegisterExport[] = "DllRegisterServer";
 inline constexpr char kBindUnregisterExport[] = "DllUnregisterServer";
 inline constexpr char kBindStartExport[] = "VpnBindStart";
 inline constexpr char kBindStopExport[] = "VpnBindStop";
+
+// Windows: the session's named section where VpnBindStart publishes the tunnel.
+inline constexpr wchar_t kBindTunnelSectionName[] =
+    L"Local\\QuillnetBindTunnel_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}";

@@ -5,6 +5,8 @@
 
 namespace {
 
+constexpr DWORD kBusyWaitMs = 250;
+
 // The pipe in message mode with overlapped reads, so a reply wait has an end.
 class CPipeChannel : public IRouteRequestChannel {
  public:
@@ -21,9 +23,14 @@ class CPipeChannel : public IRouteRequestChannel {
   bool Open() override {
     Close();
     if (!event_ || !writeEvent_) return false;
-    // No waiting for a busy pipe: a busy server is one that is not there.
-    pipe_ = CreateFileW(name_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+    // The server makes its next listening instance only after a client took
+    // the last one: a busy pipe is waited for briefly, once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      pipe_ = CreateFileW(name_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+      if (pipe_ != INVALID_HANDLE_VALUE || GetLastError() != ERROR_PIPE_BUSY) break;
+      if (!WaitNamedPipeW(name_.c_str(), kBusyWaitMs)) break;
+    }
     if (pipe_ == INVALID_HANDLE_VALUE) return false;
     DWORD mode = PIPE_READMODE_MESSAGE;
     if (!SetNamedPipeHandleState(pipe_, &mode, nullptr, nullptr)) {

@@ -116,6 +116,12 @@ class CWow32Catalog : public IProviderCatalog {
     return WSCWriteProviderOrder32(order.data(), static_cast<DWORD>(order.size())) == 0;
   }
 };
+
+// The 32-bit module that 32-bit programs load, beside ours; empty when absent.
+std::wstring Module32Path(const std::wstring& modulePath) {
+  const std::wstring path = FolderOf(modulePath) + L"x86\\QuillnetBind.dll";
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES ? path : std::wstring();
+}
 #endif
 
 }  // namespace
@@ -125,14 +131,12 @@ std::int32_t RegisterInSystemCatalogs(const std::wstring& modulePath) {
 #ifdef _WIN64
   // The 32-bit catalog first: its install briefly touches the native one.
   // 32-bit programs need the 32-bit module; without it they are left alone.
+  // Without that module the 32-bit catalog is not touched at all (Wine,
+  // for one, has no 32-bit catalog functions).
   CWow32Catalog wow;
   if (UnregisterBindProvider(native) != 0) return 1;
-  const std::wstring module32 = FolderOf(modulePath) + L"x86\\QuillnetBind.dll";
-  if (GetFileAttributesW(module32.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    if (RegisterBindProvider(wow, module32) != 0) return 1;
-  } else if (UnregisterBindProvider(wow) != 0) {
-    return 1;
-  }
+  const std::wstring module32 = Module32Path(modulePath);
+  if (!module32.empty() && RegisterBindProvider(wow, module32) != 0) return 1;
 #endif
   return RegisterBindProvider(native, modulePath);
 }
@@ -142,7 +146,7 @@ std::int32_t UnregisterFromSystemCatalogs() {
   std::int32_t result = UnregisterBindProvider(native);
 #ifdef _WIN64
   CWow32Catalog wow;
-  if (UnregisterBindProvider(wow) != 0) result = 1;
+  if (!Module32Path(ThisModulePath()).empty() && UnregisterBindProvider(wow) != 0) result = 1;
 #endif
   return result;
 }

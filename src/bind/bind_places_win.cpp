@@ -1,3 +1,4 @@
+#include "accel/bind_exports.h"
 #include "bind/bind_win.h"
 // After <windows.h>.
 #include <sddl.h>
@@ -7,7 +8,6 @@
 
 #include "platform/tick.h"
 
-const wchar_t kTunnelSectionName[] = L"Local\\QuillnetBindTunnel_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}";
 
 namespace {
 
@@ -107,7 +107,7 @@ TunnelState ReadTunnel() {
     if (tried && TickElapsed(now, lastTry) < 1000) return {};
     tried = true;
     lastTry = now;
-    HANDLE section = OpenFileMappingW(FILE_MAP_READ, FALSE, kTunnelSectionName);
+    HANDLE section = OpenFileMappingW(FILE_MAP_READ, FALSE, kBindTunnelSectionName);
     if (!section) return {};
     void* view = MapViewOfFile(section, FILE_MAP_READ, 0, 0, sizeof(BindTunnelRecord));
     CloseHandle(section);  // the view keeps the section
@@ -129,7 +129,7 @@ bool PublishTunnel(bool up, std::int32_t version, std::uint32_t localIp) {
                                                              SDDL_REVISION_1, &descriptor, nullptr))
       sa.lpSecurityDescriptor = descriptor;
     HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, descriptor ? &sa : nullptr, PAGE_READWRITE, 0,
-                                        sizeof(BindTunnelRecord), kTunnelSectionName);
+                                        sizeof(BindTunnelRecord), kBindTunnelSectionName);
     if (descriptor) LocalFree(descriptor);
     if (!section) return false;
     // The handle stays open for the life of the client: the section lives as

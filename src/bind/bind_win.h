@@ -26,6 +26,5 @@ FileReadResult ReadBoundedFile(const std::wstring& path, const FileIdentity* kno
 
 // The tunnel record in a named section of the session, readable by every
 // program of the user, written only by the client's process.
-extern const wchar_t kTunnelSectionName[];
 TunnelState ReadTunnel();
 bool PublishTunnel(bool up, std::int32_t version, std::uint32_t localIp);
