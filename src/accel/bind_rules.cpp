@@ -152,3 +152,23 @@ bool Ipv4DestinationOf(const void* bytes, std::size_t length, std::uint32_t& add
   }
   return false;
 }
+
+std::size_t TunnelBindAddress(const void* destination, std::uint32_t localIp, unsigned char (&out)[28]) {
+  std::memset(out, 0, sizeof out);
+  std::uint16_t family = 0;
+  std::memcpy(&family, destination, 2);
+  std::memcpy(out, &family, 2);
+  // sockaddr_in: family, port, address. sockaddr_in6: family, port, flow
+  // information, 16 address bytes, scope. The same on both platforms.
+  if (family == kFamilyInet) {
+    std::memcpy(out + 4, &localIp, 4);
+    return 16;
+  }
+  if (family == kFamilyInet6) {
+    out[18] = 0xFF;
+    out[19] = 0xFF;
+    std::memcpy(out + 20, &localIp, 4);
+    return 28;
+  }
+  return 0;
+}

@@ -4,6 +4,7 @@
 // client publishes), and what to do before a connect or a datagram.
 #pragma once
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -95,3 +96,7 @@ BindDecision DecideBind(const AppBindOptions& options, const TunnelState& tunnel
 // IPv4 destination of a socket address, plain or IPv4-mapped IPv6; false for
 // anything else. `bytes` is the system's sockaddr of `length` bytes.
 bool Ipv4DestinationOf(const void* bytes, std::size_t length, std::uint32_t& address);
+
+// The tunnel's address as a socket address of the (already checked)
+// destination's family: IPv4, or IPv4-mapped for an IPv6 socket. Its length.
+std::size_t TunnelBindAddress(const void* destination, std::uint32_t localIp, unsigned char (&out)[28]);

@@ -20,8 +20,7 @@
 #include <mutex>
 #include <string>
 
-#include "accel/bind_rules.h"
-#include "accel/route_request_client.h"
+#include "accel/bind_agent.h"
 #include "bind/bind_places_linux.h"
 #include "platform/strings.h"
 
@@ -58,66 +57,36 @@ const RealFunctions& Real() {
 // comes back through an interposed function passes straight through.
 thread_local bool tInside = false;
 
-class CAgent {
+class CSocket : public IBindSocket {
  public:
-  CAgent()
-      : channel_(CreateRouteRequestChannel(BindSocketPath())),
-        client_(*channel_),
-        watch_(NarrowToWide(ExecutablePath()), [](const FileIdentity* known, FileIdentity& identity,
-                                                  std::string& bytes) {
-          return ReadBoundedFile(AppListFilePath(), known, identity, bytes, kMaxAppListBytes);
-        }) {}
-
-  CRouteRequestClient& Client() { return client_; }
-
-  void BeforeSend(int fd, const sockaddr* address, socklen_t length) {
-    std::uint32_t destination = 0;
-    if (!Ipv4DestinationOf(address, length, destination) || !IsRoutableDestination(destination)) return;
-    const TunnelState tunnel = tunnel_.Read();
-    if (!tunnel.up) return;
-    const AppBindOptions options = watch_.Current();
-    if (!options.activated) return;
-    const BindDecision decision = DecideBind(options, tunnel, destination, IsBound(fd));
-    if (decision.bindToTunnel) BindToTunnel(fd, address->sa_family, tunnel.localIp);
-    if (decision.askRoute) client_.Request(destination, decision.waitForReply, tunnel.generation);
-  }
-
- private:
-  static bool IsBound(int fd) {
+  explicit CSocket(int fd) : fd_(fd) {}
+  bool IsBound() override {
     sockaddr_storage local{};
     socklen_t length = sizeof local;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) return true;  // leave it alone
+    if (getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length) != 0) return true;
     if (local.ss_family == AF_INET) return reinterpret_cast<sockaddr_in&>(local).sin_port != 0;
     if (local.ss_family == AF_INET6) return reinterpret_cast<sockaddr_in6&>(local).sin6_port != 0;
     return true;
   }
-
-  static void BindToTunnel(int fd, sa_family_t family, std::uint32_t localIp) {
-    if (!Real().bind) return;
-    if (family == AF_INET) {
-      sockaddr_in a{};
-      a.sin_family = AF_INET;
-      a.sin_addr.s_addr = localIp;
-      Real().bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    } else {
-      sockaddr_in6 a{};
-      a.sin6_family = AF_INET6;
-      a.sin6_addr.s6_addr[10] = 0xFF;
-      a.sin6_addr.s6_addr[11] = 0xFF;
-      std::memcpy(a.sin6_addr.s6_addr + 12, &localIp, 4);
-      Real().bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    }
+  void Bind(const void* address, std::size_t length) override {
+    if (Real().bind) Real().bind(fd_, static_cast<const sockaddr*>(address), static_cast<socklen_t>(length));
   }
 
-  std::unique_ptr<IRouteRequestChannel> channel_;
-  CRouteRequestClient client_;
-  CActivationWatch watch_;
-  CTunnelStateReader tunnel_;
+ private:
+  int fd_;
 };
 
-CAgent* Agent() {
-  static CAgent* agent = [] {
-    auto* a = new CAgent;  // never freed: programs connect from their exit handlers too
+CTunnelStateReader gTunnel;
+
+CBindAgent* Agent() {
+  static CBindAgent* agent = [] {
+    // Never freed: programs connect from their exit handlers too.
+    auto* a = new CBindAgent(
+        CreateRouteRequestChannel(BindSocketPath()), NarrowToWide(ExecutablePath()),
+        [](const FileIdentity* known, FileIdentity& identity, std::string& bytes) {
+          return ReadBoundedFile(AppListFilePath(), known, identity, bytes, kMaxAppListBytes);
+        },
+        [] { return gTunnel.Read(); });
     pthread_atfork([] { Agent()->Client().BeforeFork(); }, [] { Agent()->Client().AfterForkInParent(); },
                    [] { Agent()->Client().AfterForkInChild(); });
     return a;
@@ -131,7 +100,8 @@ void BeforeSend(int fd, const sockaddr* address, socklen_t length) {
   const int savedErrno = errno;
   tInside = true;
   try {
-    Agent()->BeforeSend(fd, address, length);
+    CSocket socket(fd);
+    Agent()->BeforeSend(address, length, socket);
   } catch (...) {
     // Out of memory or a system error in here is ours, not the program's.
   }

@@ -9,7 +9,7 @@
 #include <mutex>
 
 #include "accel/bind_exports.h"
-#include "accel/route_request_client.h"
+#include "accel/bind_agent.h"
 #include "bind/bind_win.h"
 #include "platform/strings.h"
 
@@ -19,75 +19,48 @@ WSPPROC_TABLE gNext{};  // the lower provider's table, whose calls we wrap
 bool gHaveNext = false;
 std::mutex gStartupLock;
 
-class CAgent {
+std::wstring Environment(const wchar_t* name) {
+  wchar_t buffer[512];
+  const DWORD n = GetEnvironmentVariableW(name, buffer, 512);
+  return n && n < 512 ? std::wstring(buffer, n) : std::wstring();
+}
+
+class CSocket : public IBindSocket {
  public:
-  CAgent()
-      : channel_(CreateRouteRequestChannel(WideToNarrow(EnvironmentOr(L"QUILLNET_BIND_PIPE")))),
-        client_(*channel_),
-        listPath_(AppListFilePath()),
-        watch_(ProgramImagePath(), [this](const FileIdentity* known, FileIdentity& identity, std::string& bytes) {
-          return ReadBoundedFile(listPath_, known, identity, bytes, kMaxAppListBytes);
-        }) {}
-
-  void BeforeSend(SOCKET s, const sockaddr* address, int length) {
-    std::uint32_t destination = 0;
-    if (!address || length <= 0 || !Ipv4DestinationOf(address, static_cast<std::size_t>(length), destination) ||
-        !IsRoutableDestination(destination))
-      return;
-    const TunnelState tunnel = ReadTunnel();
-    if (!tunnel.up) return;
-    const AppBindOptions options = watch_.Current();
-    if (!options.activated) return;
-    const BindDecision decision = DecideBind(options, tunnel, destination, IsBound(s));
-    if (decision.bindToTunnel) BindToTunnel(s, address->sa_family, tunnel.localIp);
-    if (decision.askRoute) client_.Request(destination, decision.waitForReply, tunnel.generation);
-  }
-
- private:
-  static std::wstring EnvironmentOr(const wchar_t* name) {
-    wchar_t buffer[512];
-    const DWORD n = GetEnvironmentVariableW(name, buffer, 512);
-    return n && n < 512 ? std::wstring(buffer, n) : std::wstring();
-  }
-  static bool IsBound(SOCKET s) {
+  explicit CSocket(SOCKET s) : s_(s) {}
+  bool IsBound() override {
     sockaddr_storage local{};
     int length = sizeof local;
     int error = 0;
-    if (!gNext.lpWSPGetSockName || gNext.lpWSPGetSockName(s, reinterpret_cast<sockaddr*>(&local), &length, &error) != 0)
+    if (!gNext.lpWSPGetSockName || gNext.lpWSPGetSockName(s_, reinterpret_cast<sockaddr*>(&local), &length, &error) != 0)
       return error != WSAEINVAL;  // WSAEINVAL: not bound yet
     if (local.ss_family == AF_INET) return reinterpret_cast<sockaddr_in&>(local).sin_port != 0;
     if (local.ss_family == AF_INET6) return reinterpret_cast<sockaddr_in6&>(local).sin6_port != 0;
     return true;
   }
-  static void BindToTunnel(SOCKET s, int family, std::uint32_t localIp) {
-    if (!gNext.lpWSPBind) return;
+  void Bind(const void* address, std::size_t length) override {
     int error = 0;
-    if (family == AF_INET) {
-      sockaddr_in a{};
-      a.sin_family = AF_INET;
-      a.sin_addr.s_addr = localIp;
-      gNext.lpWSPBind(s, reinterpret_cast<sockaddr*>(&a), sizeof a, &error);
-    } else {
-      sockaddr_in6 a{};
-      a.sin6_family = AF_INET6;
-      a.sin6_addr.s6_addr[10] = 0xFF;
-      a.sin6_addr.s6_addr[11] = 0xFF;
-      std::memcpy(a.sin6_addr.s6_addr + 12, &localIp, 4);
-      gNext.lpWSPBind(s, reinterpret_cast<sockaddr*>(&a), sizeof a, &error);
-    }
+    if (gNext.lpWSPBind) gNext.lpWSPBind(s_, static_cast<const sockaddr*>(address), static_cast<int>(length), &error);
   }
 
-  std::unique_ptr<IRouteRequestChannel> channel_;
-  CRouteRequestClient client_;
-  std::wstring listPath_;
-  CActivationWatch watch_;
+ private:
+  SOCKET s_;
 };
 
 void BeforeSend(SOCKET s, const sockaddr* address, int length) {
-  static CAgent* agent = new CAgent;  // never freed: programs send from their exit paths too
+  // Never freed: programs send from their exit paths too.
+  static CBindAgent* agent = new CBindAgent(
+      CreateRouteRequestChannel(WideToNarrow(Environment(L"QUILLNET_BIND_PIPE"))), ProgramImagePath(),
+      [path = AppListFilePath()](const FileIdentity* known, FileIdentity& identity, std::string& bytes) {
+        return ReadBoundedFile(path, known, identity, bytes, kMaxAppListBytes);
+      },
+      [] { return ReadTunnel(); });
   const DWORD savedError = GetLastError();
   try {
-    agent->BeforeSend(s, address, length);
+    if (address && length > 0) {
+      CSocket socket(s);
+      agent->BeforeSend(address, static_cast<std::size_t>(length), socket);
+    }
   } catch (...) {
   }
   SetLastError(savedError);

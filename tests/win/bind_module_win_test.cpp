@@ -106,15 +106,11 @@ class PipeRequests : public ::testing::Test {
     server = std::make_unique<CVpnRouteRequestPipeServer>(table, pipeName);
     channel = CreateRouteRequestChannel(WideToNarrow(pipeName));
   }
-  // Wine's WaitNamedPipe fails at once while no instance exists yet.
+  // Wine's WaitNamedPipe fails at once while no instance exists yet; an
+  // instance found free is left for the client (no connection of our own).
   bool WaitForPipe() {
-    for (const DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(10)) {
-      HANDLE h = CreateFileW(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-      if (h != INVALID_HANDLE_VALUE) {
-        CloseHandle(h);
-        return true;
-      }
-    }
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(10))
+      if (WaitNamedPipeW(pipeName.c_str(), 100)) return true;
     return false;
   }
   CFakeForwardTable table;

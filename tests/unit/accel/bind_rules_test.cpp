@@ -194,3 +194,31 @@ TEST(BindDecisions, Ipv4DestinationsPlainAndMapped) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(BindDecisions, TheTunnelAddressInTheDestinationsFamily) {
+  const std::uint32_t local = ParseIpv4(L"10.8.0.2");
+  sockaddr_in v4{};
+  v4.sin_family = AF_INET;
+  unsigned char out[28];
+  ASSERT_EQ(TunnelBindAddress(&v4, local, out), sizeof(sockaddr_in));
+  sockaddr_in got4;
+  std::memcpy(&got4, out, sizeof got4);
+  EXPECT_EQ(got4.sin_family, AF_INET);
+  EXPECT_EQ(got4.sin_port, 0);
+  EXPECT_EQ(got4.sin_addr.s_addr, local);
+
+  sockaddr_in6 v6{};
+  v6.sin6_family = AF_INET6;
+  ASSERT_EQ(TunnelBindAddress(&v6, local, out), sizeof(sockaddr_in6));
+  sockaddr_in6 got6;
+  std::memcpy(&got6, out, sizeof got6);
+  EXPECT_EQ(got6.sin6_family, AF_INET6);
+  EXPECT_EQ(got6.sin6_addr.s6_addr[10], 0xFF);
+  EXPECT_EQ(got6.sin6_addr.s6_addr[11], 0xFF);
+  EXPECT_EQ(std::memcmp(got6.sin6_addr.s6_addr + 12, &local, 4), 0);
+  EXPECT_EQ(got6.sin6_addr.s6_addr[0], 0);
+}
+
+}  // namespace
