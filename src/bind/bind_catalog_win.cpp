@@ -63,59 +63,63 @@ std::vector<WSAPROTOCOL_INFOW> Infos(const std::vector<CatalogEntry>& entries, b
   return infos;
 }
 
-class CNativeCatalog : public IProviderCatalog {
+using InstallFunction = int(WSPAPI*)(LPGUID, const WCHAR*, const LPWSAPROTOCOL_INFOW, DWORD, LPINT);
+using DeinstallFunction = int(WSPAPI*)(LPGUID, LPINT);
+using OrderFunction = int(WSPAPI*)(LPDWORD, DWORD);
+
+// One catalog by its four system calls. `nativeCopy` is taken out again
+// after an install that also wrote the native catalog.
+class CSystemCatalog : public IProviderCatalog {
  public:
-  bool Enumerate(std::vector<CatalogEntry>& entries) override { return EnumerateWith(&WSCEnumProtocols, entries); }
+  CSystemCatalog(EnumFunction enumerate, InstallFunction install, DeinstallFunction deinstall, OrderFunction order,
+                 DeinstallFunction nativeCopy = nullptr)
+      : enumerate_(enumerate), install_(install), deinstall_(deinstall), order_(order), nativeCopy_(nativeCopy) {}
+
+  bool Enumerate(std::vector<CatalogEntry>& entries) override { return EnumerateWith(enumerate_, entries); }
   bool Install(const ProviderGuid& id, const std::wstring& path, const std::vector<CatalogEntry>& entries) override {
     bool ok = false;
     std::vector<WSAPROTOCOL_INFOW> infos = Infos(entries, ok);
     if (!ok) return false;
-    GUID guid;
-    std::memcpy(&guid, id.data(), 16);
+    GUID guid = ToGuid(id);
     int error = 0;
-    return WSCInstallProvider(&guid, path.c_str(), infos.data(), static_cast<DWORD>(infos.size()), &error) == 0;
+    if (install_(&guid, path.c_str(), infos.data(), static_cast<DWORD>(infos.size()), &error) != 0) return false;
+    if (nativeCopy_) nativeCopy_(&guid, &error);
+    return true;
   }
   bool Deinstall(const ProviderGuid& id) override {
-    GUID guid;
-    std::memcpy(&guid, id.data(), 16);
+    GUID guid = ToGuid(id);
     int error = 0;
-    return WSCDeinstallProvider(&guid, &error) == 0;
+    return deinstall_(&guid, &error) == 0;
   }
   bool WriteOrder(const std::vector<std::uint32_t>& ids) override {
     std::vector<DWORD> order(ids.begin(), ids.end());
-    return WSCWriteProviderOrder(order.data(), static_cast<DWORD>(order.size())) == 0;
+    return order_(order.data(), static_cast<DWORD>(order.size())) == 0;
   }
+
+ private:
+  static GUID ToGuid(const ProviderGuid& id) {
+    GUID guid;
+    std::memcpy(&guid, id.data(), 16);
+    return guid;
+  }
+  EnumFunction enumerate_;
+  InstallFunction install_;
+  DeinstallFunction deinstall_;
+  OrderFunction order_;
+  DeinstallFunction nativeCopy_;
 };
+
+CSystemCatalog NativeCatalog() {
+  return CSystemCatalog(&WSCEnumProtocols, &WSCInstallProvider, &WSCDeinstallProvider, &WSCWriteProviderOrder);
+}
 
 #ifdef _WIN64
 // The 32-bit catalog of a 64-bit system. Installing into it alone is done
 // by installing into both and taking the native copy out again.
-class CWow32Catalog : public IProviderCatalog {
- public:
-  bool Enumerate(std::vector<CatalogEntry>& entries) override { return EnumerateWith(&WSCEnumProtocols32, entries); }
-  bool Install(const ProviderGuid& id, const std::wstring& path, const std::vector<CatalogEntry>& entries) override {
-    bool ok = false;
-    std::vector<WSAPROTOCOL_INFOW> infos = Infos(entries, ok);
-    if (!ok) return false;
-    GUID guid;
-    std::memcpy(&guid, id.data(), 16);
-    int error = 0;
-    if (WSCInstallProvider64_32(&guid, path.c_str(), infos.data(), static_cast<DWORD>(infos.size()), &error) != 0)
-      return false;
-    WSCDeinstallProvider(&guid, &error);
-    return true;
-  }
-  bool Deinstall(const ProviderGuid& id) override {
-    GUID guid;
-    std::memcpy(&guid, id.data(), 16);
-    int error = 0;
-    return WSCDeinstallProvider32(&guid, &error) == 0;
-  }
-  bool WriteOrder(const std::vector<std::uint32_t>& ids) override {
-    std::vector<DWORD> order(ids.begin(), ids.end());
-    return WSCWriteProviderOrder32(order.data(), static_cast<DWORD>(order.size())) == 0;
-  }
-};
+CSystemCatalog Wow32Catalog() {
+  return CSystemCatalog(&WSCEnumProtocols32, &WSCInstallProvider64_32, &WSCDeinstallProvider32,
+                        &WSCWriteProviderOrder32, &WSCDeinstallProvider);
+}
 
 // The 32-bit module that 32-bit programs load, beside ours; empty when absent.
 std::wstring Module32Path(const std::wstring& modulePath) {
@@ -127,13 +131,13 @@ std::wstring Module32Path(const std::wstring& modulePath) {
 }  // namespace
 
 std::int32_t RegisterInSystemCatalogs(const std::wstring& modulePath) {
-  CNativeCatalog native;
+  CSystemCatalog native = NativeCatalog();
 #ifdef _WIN64
   // The 32-bit catalog first: its install briefly touches the native one.
   // 32-bit programs need the 32-bit module; without it they are left alone.
   // Without that module the 32-bit catalog is not touched at all (Wine,
   // for one, has no 32-bit catalog functions).
-  CWow32Catalog wow;
+  CSystemCatalog wow = Wow32Catalog();
   if (UnregisterBindProvider(native) != 0) return 1;
   const std::wstring module32 = Module32Path(modulePath);
   if (!module32.empty() && RegisterBindProvider(wow, module32) != 0) return 1;
@@ -142,10 +146,10 @@ std::int32_t RegisterInSystemCatalogs(const std::wstring& modulePath) {
 }
 
 std::int32_t UnregisterFromSystemCatalogs() {
-  CNativeCatalog native;
+  CSystemCatalog native = NativeCatalog();
   std::int32_t result = UnregisterBindProvider(native);
 #ifdef _WIN64
-  CWow32Catalog wow;
+  CSystemCatalog wow = Wow32Catalog();
   if (!Module32Path(ThisModulePath()).empty() && UnregisterBindProvider(wow) != 0) result = 1;
 #endif
   return result;
