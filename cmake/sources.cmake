@@ -24,6 +24,11 @@ endfunction()
 # symbol allowed, so a call into a layer it does not name fails the build.
 function(quillnet_layer name)
   cmake_parse_arguments(PARSE_ARGV 1 LAYER "" "" "DEPS")
+  # A folder with a CMakeLists.txt of its own builds its own targets (the bind
+  # modules, which live inside other programs); only its includes are checked.
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${name}/CMakeLists.txt)
+    return()
+  endif()
   quillnet_collect_sources(sources ${name})
   list(FILTER sources EXCLUDE REGEX "/(winmain_win|main)\\.cpp$")
   if(NOT sources)

@@ -1,0 +1,23 @@
+// The bind module's four exports as both sides see them. On 32-bit Windows
+// they are stdcall; the module's .def file keeps their names undecorated.
+#pragma once
+#include <cstdint>
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define QUILLNET_BIND_CALL __stdcall
+#else
+#define QUILLNET_BIND_CALL
+#endif
+
+using BindRegisterFunction = std::int32_t(QUILLNET_BIND_CALL*)();
+using BindStartFunction = std::int32_t(QUILLNET_BIND_CALL*)(std::int32_t version, std::uint32_t localIp);
+using BindStopFunction = std::int32_t(QUILLNET_BIND_CALL*)();
+
+inline constexpr char kBindRegisterExport[] = "DllRegisterServer";
+inline constexpr char kBindUnregisterExport[] = "DllUnregisterServer";
+inline constexpr char kBindStartExport[] = "VpnBindStart";
+inline constexpr char kBindStopExport[] = "VpnBindStop";
+
+// Windows: the session's named section where VpnBindStart publishes the tunnel.
+inline constexpr wchar_t kBindTunnelSectionName[] =
+    L"Local\\QuillnetBindTunnel_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}";
