@@ -4,6 +4,7 @@
 
 #include "platform/strings.h"
 #include "text/text_table.h"
+#include "vpn/open_vpn_options.h"
 #include "vpn/open_vpn_platform.h"
 
 namespace {
@@ -101,7 +102,7 @@ OpenVpnPush ParsePushMessage(std::string_view message) {
 
 std::wstring BuildOpenVpnCommandLine(const OpenVpnCommand& c) {
   const OpenVpnParams params = SplitOpenVpnParams(c.openVpnParams);
-  std::wstring line = L"\"" + OpenVpnProgramPath(c.openVpnDirectory) + L"\"";
+  std::wstring line = L"\"" + OpenVpnProgramPath(c.openVpnDirectory, c.systemProgram) + L"\"";
   line += L"  --proto " + params.protocolPiece;
   line += L" --mssfix 1320 --remote " + c.serverHost + L" " + params.port;
   line += L" --nobind --dev tap --auth-user-pass  --pull --ca \"" + c.openVpnDirectory + kSeparator + L"ca.crt\"";
@@ -114,6 +115,18 @@ std::wstring BuildOpenVpnCommandLine(const OpenVpnCommand& c) {
   }
   line += L" " + params.extraOptions;
   return line;
+}
+
+std::wstring RefusedOpenVpnSetting(const OpenVpnCommand& c) {
+  if (!IsAcceptableServerHost(c.serverHost)) return L"server address \"" + ShownToUser(c.serverHost) + L"\"";
+  const OpenVpnParams params = SplitOpenVpnParams(c.openVpnParams);
+  if (!IsAcceptablePort(params.port)) return L"port \"" + ShownToUser(params.port) + L"\"";
+  // The proxy is the user's own setting, but it lands on the same line.
+  if (c.proxyType != 0 && !IsAcceptableServerHost(c.proxyServer))
+    return L"proxy address \"" + ShownToUser(c.proxyServer) + L"\"";
+  const OpenVpnOptionsCheck extra = CheckOpenVpnExtraOptions(params.extraOptions);
+  if (!extra.accepted) return extra.refused;
+  return {};
 }
 
 COpenVpn::COpenVpn(IForwardTable& forwardTable, std::unique_ptr<CVpnRouteRequestBaseServer> routeRequestServer)
@@ -141,6 +154,12 @@ std::int32_t COpenVpn::Start() {
   command.proxyType = proxy.type;
   command.proxyServer = proxy.server;
   command.proxyPort = proxy.port;
+  command.systemProgram = systemOpenVpnProgram;
+  refusedSetting = RefusedOpenVpnSetting(command);
+  if (!refusedSetting.empty()) {
+    StoreState(GENERAL_VPN_STATE_PREPARE, OPEN_VPN_ERROR_REFUSED_SETTING, 0);
+    return OPEN_VPN_ERROR_REFUSED_SETTING;
+  }
   if (!StartChild(BuildOpenVpnCommandLine(command))) {
     StoreState(GENERAL_VPN_STATE_PREPARE, OPEN_VPN_ERROR_EXEC, 0);
     return OPEN_VPN_ERROR_EXEC;
@@ -176,6 +195,8 @@ std::wstring COpenVpn::GetErrorText(std::int32_t errorCode) {
       return GetText("OPEN_VPN_ERROR_NO_ADAPTER");
     case OPEN_VPN_ERROR_TLS_ERROR:
       return GetText("OPEN_VPN_ERROR_TLS_ERROR");
+    case OPEN_VPN_ERROR_REFUSED_SETTING:
+      return GetText("OPEN_VPN_ERROR_REFUSED_SETTING") + L" " + refusedSetting;
     default:
       return CGeneralVpn::GetErrorText(errorCode);
   }

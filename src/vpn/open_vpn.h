@@ -16,10 +16,21 @@ enum OpenVpnError : std::int32_t {
   OPEN_VPN_ERROR_EXEC = 9,
   OPEN_VPN_ERROR_NO_ADAPTER = 10,
   OPEN_VPN_ERROR_TLS_ERROR = 11,
+  // The server record asked for something openvpn must not be given; the
+  // error text names it.
+  OPEN_VPN_ERROR_REFUSED_SETTING = 12,
 };
 
 // How long Stop lets openvpn take to exit after asking it to.
 constexpr unsigned kOpenVpnExitWaitMs = 2000;
+
+#ifdef _WIN32
+constexpr wchar_t kSystemOpenVpnProgram[] = L"";
+#else
+// Never looked up on the search path: the client runs with the right to
+// change the network.
+constexpr wchar_t kSystemOpenVpnProgram[] = L"/usr/sbin/openvpn";
+#endif
 
 constexpr wchar_t kOpenVpnExitEvent[] = L"OPENVPN_EXIT_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}";
 
@@ -53,8 +64,14 @@ struct OpenVpnCommand {
   std::int32_t proxyType = 0;
   std::wstring proxyServer;
   std::int32_t proxyPort = 0;
+  // Where the system keeps openvpn, used when none ships beside the client
+  // (Linux only; Windows always runs the shipped one).
+  std::wstring systemProgram = kSystemOpenVpnProgram;
 };
 std::wstring BuildOpenVpnCommandLine(const OpenVpnCommand& command);
+// Empty when the command's server, port, proxy and extra options may reach
+// openvpn; otherwise what was refused, for the user.
+std::wstring RefusedOpenVpnSetting(const OpenVpnCommand& command);
 
 class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
  public:
@@ -73,6 +90,7 @@ class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
   // Where openvpn and ca.crt live; the TAP check fixes it for the process,
   // tests point it elsewhere.
   std::wstring openVpnDirectory;
+  std::wstring systemOpenVpnProgram = kSystemOpenVpnProgram;
 
  protected:
   void OnOutput(const char* bytes, std::size_t count) override;
@@ -87,6 +105,7 @@ class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
   std::atomic<std::uint32_t> sentCount{0};
   std::atomic<std::uint32_t> receivedCount{0};
   bool pushHandled = false;
+  std::wstring refusedSetting;  // what Start refused, for the error text
 };
 
 // The OpenVPN directory of the process, set by CheckOpenVpnComponent.

@@ -41,7 +41,7 @@ TEST(OpenVpnCommandLine, PiecesInOrder) {
   const std::wstring service = L" --service OPENVPN_EXIT_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}";
 #else
   const std::wstring dir = L"/nonexistent/quillnet/openvpn/";
-  const std::wstring program = L"\"openvpn\"";
+  const std::wstring program = L"\"/usr/sbin/openvpn\"";  // never through the search path
   const std::wstring ca = L"\"/nonexistent/quillnet/openvpn//ca.crt\"";
   const std::wstring service;
 #endif
