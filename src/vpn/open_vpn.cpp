@@ -129,6 +129,42 @@ std::wstring RefusedOpenVpnSetting(const OpenVpnCommand& c) {
   return {};
 }
 
+TrafficLetters CTrafficLetterCounter::Count(std::string_view text) {
+  TrafficLetters done;
+  auto isLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  auto commitHeld = [&] {
+    if (held_ == 'w' || held_ == 'W') ++done.sent;
+    else if (held_ == 'r' || held_ == 'R') ++done.received;
+    held_ = 0;
+  };
+  for (char c : text) {
+    const bool progress = c == 'r' || c == 'R' || c == 'w' || c == 'W';
+    if (inRun_ && progress) {
+      // The letter before this one was progress; this one may still be the
+      // first of a word ("Wed", a time stamp's day), so it waits.
+      commitHeld();
+      held_ = c;
+      continue;
+    }
+    if (inRun_) {
+      // A letter goes on into a word: the held one was the word's. Anything
+      // else (a line end, the digits of a time stamp) ends the run.
+      if (isLetter(c)) held_ = 0;
+      else commitHeld();
+      inRun_ = false;
+      lineStart_ = c == '\n';
+      continue;
+    }
+    if (lineStart_ && progress) {
+      inRun_ = true;
+      held_ = c;
+      continue;
+    }
+    lineStart_ = c == '\n';
+  }
+  return done;
+}
+
 COpenVpn::COpenVpn(IForwardTable& forwardTable, std::unique_ptr<CVpnRouteRequestBaseServer> routeRequestServer)
     : CGeneralVpn(forwardTable, std::move(routeRequestServer)), openVpnDirectory(OpenVpnDirectory()) {
   SetType(3);
@@ -143,6 +179,7 @@ COpenVpn::~COpenVpn() {
 std::int32_t COpenVpn::Start() {
   CGeneralVpn::Start();  // no default route is no reason to give up here
   pushHandled = false;
+  traffic = CTrafficLetterCounter();
   ClearOutput();
   StoreState(GENERAL_VPN_STATE_PREPARE, GENERAL_VPN_ERROR_SUCCESS, 0);
   OpenVpnCommand command;
@@ -266,6 +303,13 @@ void COpenVpn::ParseOpenVpnOutput() {
 
   if (ConsumeOutputThrough("Initialization Sequence Completed")) {
     ClearOutput();
+    if (!pushHandled) {
+      // Completed without any push: no address either, the same failure
+      // as a push without one, and it stays so.
+      pushHandled = true;
+      SetState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_GET_LOCAL_IP, 0);
+      return;
+    }
     SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
   }
   if (ConsumeOutputThrough("SIGTERM[soft,auth-failure]")) {
@@ -275,13 +319,9 @@ void COpenVpn::ParseOpenVpnOutput() {
   if (GetState() == GENERAL_VPN_STATE_ALL_DONE) {
     const std::string taken = TakeOutput();
     if (taken.find("SIGTERM[") != std::string::npos) SetState(GENERAL_VPN_STATE_DISCONNECTED, 0, 0);
-    std::uint32_t sent = 0, received = 0;
-    for (char c : taken) {
-      if (c == 'w' || c == 'W') ++sent;
-      else if (c == 'r' || c == 'R') ++received;
-    }
-    sentCount += sent;
-    receivedCount += received;
+    const TrafficLetters counted = traffic.Count(taken);
+    sentCount += counted.sent;
+    receivedCount += counted.received;
   }
 }
 

@@ -73,9 +73,29 @@ std::wstring BuildOpenVpnCommandLine(const OpenVpnCommand& command);
 // openvpn; otherwise what was refused, for the user.
 std::wstring RefusedOpenVpnSetting(const OpenVpnCommand& command);
 
+// openvpn at verbosity 5 prints one letter per packet (w, W written; r, R
+// read) between its log lines, and a run of them can run straight into the
+// next line's time stamp. Only such runs count: letters in log words do not.
+// Fed the output piece by piece, it counts the same wherever the pieces
+// are cut; the newest letter of a run counts once the next byte shows it
+// does not begin a word.
+struct TrafficLetters {
+  std::uint32_t sent = 0;
+  std::uint32_t received = 0;
+};
+class CTrafficLetterCounter {
+ public:
+  TrafficLetters Count(std::string_view text);
+
+ private:
+  bool lineStart_ = true;  // the text after completion starts a line
+  bool inRun_ = false;
+  char held_ = 0;  // the run's newest letter, until the next byte tells
+};
+
 class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
  public:
-  explicit COpenVpn(IForwardTable& forwardTable,
+  explicit COpenVpn(IForwardTable& forwardTable = ProductForwardTable(),
                     std::unique_ptr<CVpnRouteRequestBaseServer> routeRequestServer = nullptr);
   ~COpenVpn() override;
 
@@ -105,6 +125,7 @@ class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
   std::atomic<std::uint32_t> sentCount{0};
   std::atomic<std::uint32_t> receivedCount{0};
   bool pushHandled = false;
+  CTrafficLetterCounter traffic;  // reader thread only
   std::wstring refusedSetting;  // what Start refused, for the error text
 };
 

@@ -20,7 +20,7 @@ constexpr char kTunDevice[] = "/dev/net/tun";
 
 }  // namespace
 
-bool RunsAs32BitOn64BitSystem() { return false; }
+bool RunsOn64BitWindows() { return false; }
 
 std::vector<std::wstring> OpenVpnComponentFiles(const std::wstring& openVpnDir, const std::wstring&) {
   return {openVpnDir + L"ca.crt"};

@@ -29,16 +29,30 @@ class CWaitingOpenVpn : public COpenVpn, public CGeneralVpnCallbackInterface {
     last_ = vpn->GetStatus();
     changed_.notify_all();
   }
+  std::string Transcript() {
+    std::lock_guard lock(m_);
+    return transcript_;
+  }
   bool WaitFor(std::int32_t state) {
     std::unique_lock lock(m_);
     return changed_.wait_for(lock, 20s, [&] { return last_.state == state || last_.error != 0; }) &&
            last_.state == state;
   }
 
+ protected:
+  void OnOutput(const char* bytes, std::size_t count) override {
+    {
+      std::lock_guard lock(m_);
+      transcript_.append(bytes, count);
+    }
+    COpenVpn::OnOutput(bytes, count);
+  }
+
  private:
   std::mutex m_;
   std::condition_variable changed_;
   VpnStatus last_;
+  std::string transcript_;
 };
 
 class OpenVpnOptionsEndToEnd : public ::testing::Test {
@@ -79,6 +93,25 @@ TEST_F(OpenVpnOptionsEndToEnd, OptionsARealServiceSendsStillConnect) {
   vpn->Stop();
   EXPECT_FALSE(vpn->IsRunning());
   EXPECT_EQ(client_.RouteDump(), before);
+}
+
+// Traffic while openvpn keeps logging (it renegotiates every two seconds):
+// the per-packet letters share lines with the log. QUILLNET_RECORD_DIR keeps
+// the transcript (tests/data/openvpn/openvpn-udp-verb5-traffic.log came
+// from here).
+TEST_F(OpenVpnOptionsEndToEnd, TrafficWhileTheLogGoesOn) {
+  ASSERT_TRUE(bed_->StartServer("udp"));
+  auto vpn = MakeVpn(L"udp,1194,--reneg-sec 2");
+  ASSERT_EQ(vpn->Start(), 0);
+  ASSERT_TRUE(vpn->WaitFor(GENERAL_VPN_STATE_ALL_DONE)) << vpn->GetOutput();
+  EXPECT_EQ(Shell("ping -q -c 60 -i 0.1 -W 2 10.8.0.1"), 0);
+  std::uint32_t sent = 0, received = 0;
+  vpn->GetStatistics(sent, received);
+  vpn->Stop();
+  EXPECT_GE(sent, 60u);
+  EXPECT_GE(received, 60u);
+  if (const char* keep = std::getenv("QUILLNET_RECORD_DIR"))
+    std::ofstream(fs::path(keep) / "openvpn-udp-verb5-traffic.log", std::ios::binary) << vpn->Transcript();
 }
 
 TEST_F(OpenVpnOptionsEndToEnd, ForgedOptionsStartNothing) {
