@@ -42,6 +42,14 @@ CVpnRouteRequestPipeServer::~CVpnRouteRequestPipeServer() {
 
 bool CVpnRouteRequestPipeServer::PrepareStart() {
   if (!stopEvent_) return false;
+  // Another server's pipe answers (or is busy): never start beside it, its
+  // clients would reach either one.
+  HANDLE other = CreateFileW(pipeName_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (other != INVALID_HANDLE_VALUE) {
+    CloseHandle(other);
+    return false;
+  }
+  if (GetLastError() == ERROR_PIPE_BUSY) return false;
   ResetEvent(stopEvent_);
   inUse_ = 1;
   return true;

@@ -41,6 +41,10 @@ bool CVpnRouteRequestBaseServer::AddRequestedRoute(std::uint32_t address) {
     it->second.lastRequest = now;
     return true;
   }
+  if (requested_.size() >= kMaxRequestedRoutes) {
+    PurgeRoutes(kPurgeExpired);
+    if (requested_.size() >= kMaxRequestedRoutes) return false;
+  }
   ForwardRow row = template_;
   row.destination = address;
   row.mask = 0xFFFFFFFFu;

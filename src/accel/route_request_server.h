@@ -24,6 +24,10 @@ constexpr std::uint32_t kRequestedRouteLifetimeMs = 360000;
 constexpr std::size_t kRouteRequestLength = 5;
 constexpr unsigned char kRouteRequestCommandAdd = 1;
 constexpr std::size_t kRouteRequestBufferSize = 4096;
+// Other processes decide what the server adds: at most this many host
+// routes at once. A request for a new address beyond it gets reply 0 and
+// adds nothing; the expired ones are purged first to make room.
+constexpr std::size_t kMaxRequestedRoutes = 4096;
 // The stop event and 62 instances fill one wait of 63 handles.
 constexpr int kRouteRequestMaxInstances = 62;
 
@@ -44,7 +48,9 @@ class CVpnRouteRequestBaseServer : public IRouteRequestService {
   CVpnRouteRequestBaseServer(const CVpnRouteRequestBaseServer&) = delete;
   CVpnRouteRequestBaseServer& operator=(const CVpnRouteRequestBaseServer&) = delete;
 
-  // False when already running or the transport cannot be set up.
+  // False when already running, when another live server holds the
+  // endpoint (it is never taken over), or when the transport cannot be set
+  // up.
   bool Start(const ForwardRow& routeTemplate) override;
   // Waits for the thread; afterwards no route added on request is left.
   void Stop() override;

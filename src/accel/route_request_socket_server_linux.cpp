@@ -44,10 +44,21 @@ bool CVpnRouteRequestSocketServer::PrepareStart() {
   std::memcpy(address.sun_path, path_.c_str(), path_.size() + 1);
   const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return false;
-  // A socket file left by a client that died is ours to replace; anything
-  // else at that path is not.
+  // A socket file left by a server that died is ours to replace; one with a
+  // live server behind it is not (it would quietly lose its clients), and
+  // anything else at that path is not either.
   struct stat info {};
-  if (lstat(path_.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) unlink(path_.c_str());
+  if (lstat(path_.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
+    const int probe = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const bool live = probe >= 0 && connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const bool refused = !live && errno == ECONNREFUSED;
+    if (probe >= 0) close(probe);
+    if (live || !refused) {
+      close(fd);
+      return false;
+    }
+    unlink(path_.c_str());
+  }
   if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || chmod(path_.c_str(), 0666) != 0 ||
       listen(fd, SOMAXCONN) != 0) {
     close(fd);

@@ -3,11 +3,11 @@
 #include <chrono>
 
 bool CMessageQueue::Post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_) return false;
-    queue_.push_back({message, wParam, lParam});
-  }
+  // Notified under the lock: a reader woken by this very message may
+  // otherwise destroy the queue while the notification is still under way.
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (closed_) return false;
+  queue_.push_back({message, wParam, lParam});
   ready_.notify_one();
   return true;
 }

@@ -73,7 +73,10 @@ void CRouteJournal::BeforeAdd(const ForwardRow& row) {
 
 void CRouteJournal::AfterAdd(const ForwardRow& row, bool added) {
   std::lock_guard lock(mutex_);
-  Write(added ? '=' : '-', row);
+  // A failed add has its own word: the row may well be one we hold from an
+  // earlier add (a duplicate entry, a DNS host route also listed), and a
+  // delete's word here would make replay forget it.
+  Write(added ? '=' : '!', row);
   if (added) ++live_[KeyOf(row)];
 }
 
@@ -93,7 +96,12 @@ RouteJournalReplay CRouteJournal::Replay(IForwardTable& table) {
   if (ReadWholeFile(path_, bytes)) {
     std::istringstream lines(bytes);
     std::string line;
-    std::map<RowKey, char> last;  // the newest word on each row
+    // Per row: adds the system took, deletes done, and adds asked for that
+    // never heard back (the crash came in between).
+    struct Count {
+      int asked = 0, added = 0, failed = 0, deleted = 0;
+    };
+    std::map<RowKey, Count> counts;
     std::string boot;
     while (std::getline(lines, line)) {
       if (line.rfind(kBootPrefix, 0) == 0) {
@@ -105,20 +113,24 @@ RouteJournalReplay CRouteJournal::Replay(IForwardTable& table) {
       ForwardRow row;
       // A torn last line from the crash reads short and is dropped.
       if (!(fields >> op >> row.destination >> row.mask >> row.nextHop >> row.ifIndex >> row.metric1)) continue;
-      if (op == '+' || op == '=' || op == '-') last[KeyOf(row)] = op;
+      Count& c = counts[KeyOf(row)];
+      if (op == '+') ++c.asked;
+      else if (op == '=') ++c.added;
+      else if (op == '!') ++c.failed;
+      else if (op == '-') ++c.deleted;
     }
     result.otherBoot = !SameBoot(boot, CurrentBootId());
     std::vector<ForwardRow> rows;
     const bool haveTable = !result.otherBoot && table.ReadForwardTable(rows) == 0;
     if (!result.otherBoot && !haveTable) {
       // Without the table nothing can be told apart; try again next time.
-      result.failed = static_cast<int>(last.size());
+      result.failed = static_cast<int>(counts.size());
       return result;
     }
-    for (const auto& [key, op] : last) {
-      if (result.otherBoot || op == '-') continue;
-      if (op == '+') {
-        ++result.uncertain;
+    for (const auto& [key, c] : counts) {
+      if (result.otherBoot) continue;
+      if (c.added - c.deleted <= 0) {
+        if (c.asked > c.added + c.failed) ++result.uncertain;
         continue;
       }
       const ForwardRow* present = nullptr;

@@ -3,7 +3,8 @@
 // deletes the ones still in the table.
 //
 // The record is append-only: "+" before a row is added, "=" once the system
-// took it, "-" once it failed or was deleted. Routes do not outlive a
+// took it, "!" when it refused it, "-" once it was deleted. Replay counts
+// per row: a row is ours while its adds taken outnumber its deletes. Routes do not outlive a
 // reboot, so the file only has to outlive the process (no flush to the
 // disk), and a record from an earlier boot is dropped without touching the
 // table. A crash between "+" and "=" leaves a row whose owner is unknown (it

@@ -23,13 +23,22 @@ struct SpeedTestShared {
   std::mutex postLock;
   IMessageTarget* target = nullptr;
 
+  // Each Start is a generation. A worker serves only its own: one that a
+  // Stop gave up on and that wakes after the next Start leaves at once
+  // instead of running beside the new worker, and its end is not taken for
+  // the new worker's.
+  std::atomic<unsigned> generation{0};
   std::mutex doneLock;
   std::condition_variable doneChanged;
-  bool done[2] = {false, false};
+  unsigned started[2] = {0, 0};  // generation of the worker last started per slot
+  unsigned ended[2] = {0, 0};    // generation of the worker last ended per slot
 
-  void Post(std::uint32_t message, std::int32_t id, std::int32_t result) {
+  bool Current(unsigned workerGeneration) const {
+    return speedTestRunning.load() != 0 && generation.load() == workerGeneration;
+  }
+  void Post(unsigned workerGeneration, std::uint32_t message, std::int32_t id, std::int32_t result) {
     std::lock_guard<std::mutex> hold(postLock);
-    if (target != nullptr && speedTestRunning.load() != 0)
+    if (target != nullptr && Current(workerGeneration))
       target->Post(message, static_cast<std::uintptr_t>(static_cast<std::uint32_t>(id)),
                    static_cast<std::intptr_t>(result));
   }
@@ -48,7 +57,7 @@ CSocketPingBase* MakeRealProber(const SpeedTestOptions& options, int worker) {
   return new CSocketPing_UDP(options.clock, options.udpPort);
 }
 
-void RunWorker(std::shared_ptr<SpeedTestShared> shared, int worker) {
+void RunWorker(std::shared_ptr<SpeedTestShared> shared, int worker, unsigned generation) {
   const SpeedTestOptions& options = shared->options;
   std::unique_ptr<CSocketPingBase, ProberCloser> prober(
       options.makeProber ? options.makeProber(worker) : MakeRealProber(options, worker));
@@ -58,14 +67,14 @@ void RunWorker(std::shared_ptr<SpeedTestShared> shared, int worker) {
     // A prober without a socket still runs: its probes time out one by one.
     prober->Open();
     const std::uint32_t message = prober->Message();
-    while (shared->speedTestRunning.load() != 0) {
+    while (shared->Current(generation)) {
       {
         std::lock_guard<std::mutex> hold(shared->lock);
-        while (pending.size() < kMaxProbesInFlight && !queue.empty()) {
+        while (pending.size() < kMaxProbesInFlight && !queue.empty() && shared->Current(generation)) {
           PendingProbe probe;
           probe.server = std::move(queue.front());
           queue.pop_front();
-          shared->Post(message, probe.server.id, kSpeedTesting);
+          shared->Post(generation, message, probe.server.id, kSpeedTesting);
           pending.push_back(std::move(probe));
         }
       }
@@ -101,14 +110,14 @@ void RunWorker(std::shared_ptr<SpeedTestShared> shared, int worker) {
           ++it;
           continue;
         }
-        shared->Post(message, it->server.id, it->state);
+        shared->Post(generation, message, it->server.id, it->state);
         it = pending.erase(it);
       }
     }
   }
   prober.reset();
   std::lock_guard<std::mutex> hold(shared->doneLock);
-  shared->done[worker] = true;
+  shared->ended[worker] = generation;
   shared->doneChanged.notify_all();
 }
 
@@ -180,16 +189,17 @@ void CSpeedTest::Start(const SpeedTestOverrides& overrides) {
     std::lock_guard<std::mutex> hold(shared_->postLock);
     shared_->target = &target_;
   }
+  const unsigned generation = shared_->generation.fetch_add(1) + 1;
   shared_->speedTestRunning.store(1);
   const bool allowed[2] = {overrides.allowPingByIcmp != 0, overrides.allowPingByUdp != 0};
   for (int worker = 0; worker < 2; ++worker) {
     if (!allowed[worker] || workers_[worker].joinable()) continue;
     {
       std::lock_guard<std::mutex> hold(shared_->doneLock);
-      shared_->done[worker] = false;
+      shared_->started[worker] = generation;
     }
     try {
-      workers_[worker] = std::thread(RunWorker, shared_, worker);
+      workers_[worker] = std::thread(RunWorker, shared_, worker, generation);
     } catch (const std::system_error&) {
       // No thread for this protocol: its queue is never served and its
       // results stay "to be tested".
@@ -206,7 +216,7 @@ std::vector<int> CSpeedTest::Stop() {
     {
       std::unique_lock<std::mutex> hold(shared_->doneLock);
       ended = shared_->doneChanged.wait_for(hold, std::chrono::milliseconds(shared_->options.stopWaitMs),
-                                            [&] { return shared_->done[worker]; });
+                                            [&] { return shared_->ended[worker] == shared_->started[worker]; });
     }
     if (ended) {
       workers_[worker].join();

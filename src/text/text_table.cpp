@@ -219,6 +219,7 @@ void LoadTextTable() {
   Set("OPEN_VPN_ERROR_EXEC", L"Executing OpenVPN failed");
   Set("OPEN_VPN_ERROR_NO_ADAPTER", L"OpenVPN TAP Driver is not installed");
   Set("OPEN_VPN_ERROR_TLS_ERROR", L"TLS Security Error: Date/Time/Credential is invalid?");
+  Set("OPEN_VPN_ERROR_REFUSED_SETTING", L"The server's OpenVPN settings were refused, and OpenVPN was not started:");
   Set("WINDOWS_VPN_ERROR_CREATE", L"Creating VPN entry failed");
   Set("WINDOWS_VPN_ERROR_DIAL", L"Starting dialing failed");
   Set("GENERAL_VPN_STATE_DISCONNECT", L"Disconnecting ...");

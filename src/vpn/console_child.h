@@ -16,7 +16,8 @@ class CConsoleChild {
   bool Start(const std::wstring& commandLine);
   // Bytes readable without blocking; negative when the channel failed.
   long Available();
-  // Reads at most `max` bytes; zero or negative on failure.
+  // Reads at most `max` bytes; 0 when the channel only had news of its
+  // own (nothing to deliver), negative on failure.
   long Read(char* buffer, std::size_t max);
   WaitResult Wait(unsigned milliseconds);
   bool Write(const std::string& bytes);
@@ -28,6 +29,8 @@ class CConsoleChild {
   void Close();
 
  private:
+  bool WriteAll(const std::string& bytes);
+  void ResendAfterFlush();
   struct Impl;
   Impl* impl_;
 };

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -10,7 +11,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/strings.h"
@@ -19,8 +23,19 @@
 
 struct CConsoleChild::Impl {
   pid_t pid = -1;
-  int master = -1;  // output and input both
+  int master = -1;  // output and input both, in packet mode
   int pidfd = -1;
+  // Wakes a write that waits for room once the child is being ended: the
+  // terminal's write does not notice a child that has gone.
+  int cancelWrite = -1;
+  // The last answer written, until the child shows it got it by writing
+  // more output. A program that prints its prompt first and then flushes
+  // the terminal's input (openvpn does, for a password: it turns echo off
+  // with TCSAFLUSH) throws an answer away that came too quickly; packet
+  // mode tells us about the flush, and the answer is written once more.
+  std::mutex inputLock;
+  std::string lastAnswer;
+  bool resendArmed = false;
 };
 
 CConsoleChild::CConsoleChild() : impl_(new Impl) {}
@@ -55,7 +70,9 @@ bool CConsoleChild::Start(const std::wstring& commandLine) {
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 
-  int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  // Non-blocking: reads only take what is there, and a write waits in
+  // poll, where ending the child can wake it.
+  int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   if (master < 0) return false;
   if (::grantpt(master) != 0 || ::unlockpt(master) != 0) {
     ::close(master);
@@ -70,6 +87,12 @@ bool CConsoleChild::Start(const std::wstring& commandLine) {
   // we type, so the buffer holds the same text a pipe would on Windows.
   int slave = ::open(slaveName, O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (slave < 0) {
+    ::close(master);
+    return false;
+  }
+  const int packetMode = 1;
+  if (::ioctl(master, TIOCPKT, &packetMode) != 0) {
+    ::close(slave);
     ::close(master);
     return false;
   }
@@ -122,6 +145,7 @@ bool CConsoleChild::Start(const std::wstring& commandLine) {
   }
   impl_->pid = pid;
   impl_->master = master;
+  impl_->cancelWrite = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   impl_->pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
   return true;
 }
@@ -131,6 +155,8 @@ long CConsoleChild::Available() {
   int n = 0;
   if (::ioctl(impl_->master, FIONREAD, &n) != 0) return -1;
   if (n > 0) return n;
+  pollfd status{impl_->master, POLLPRI, 0};
+  if (::poll(&status, 1, 0) > 0 && (status.revents & POLLPRI)) return 1;  // a packet-mode status byte
   // Once the child's side is closed, what it wrote last may still be on its
   // way into the terminal's buffer and not counted yet. A read then cannot
   // block: it returns those bytes (as many as there are), or fails when
@@ -142,11 +168,41 @@ long CConsoleChild::Available() {
 
 long CConsoleChild::Read(char* buffer, std::size_t max) {
   if (impl_->master < 0) return -1;
+  // In packet mode every read starts with a status byte: 0 before data,
+  // else the terminal's news and no data.
+  std::vector<char> packet(max + 1);
   ssize_t n;
   do {
-    n = ::read(impl_->master, buffer, max);
+    n = ::read(impl_->master, packet.data(), packet.size());
   } while (n < 0 && errno == EINTR);
-  return static_cast<long>(n);
+  if (n < 0 && errno == EAGAIN) return 0;
+  if (n <= 0) return -1;
+  if (packet[0] != TIOCPKT_DATA) {
+    if (packet[0] & TIOCPKT_FLUSHREAD) ResendAfterFlush();
+    return 0;
+  }
+  const std::size_t got = static_cast<std::size_t>(n - 1);
+  if (got > 0) {
+    std::lock_guard lock(impl_->inputLock);
+    impl_->resendArmed = false;
+  }
+  std::copy(packet.begin() + 1, packet.begin() + n, buffer);
+  return static_cast<long>(got);
+}
+
+void CConsoleChild::ResendAfterFlush() {
+  std::string again;
+  {
+    std::lock_guard lock(impl_->inputLock);
+    if (!impl_->resendArmed) return;
+    impl_->resendArmed = false;
+    // Output still unread was written after our answer: the child went on,
+    // so the flush came later and did not take the answer.
+    int unread = 0;
+    if (::ioctl(impl_->master, FIONREAD, &unread) != 0 || unread > 0) return;
+    again = impl_->lastAnswer;
+  }
+  WriteAll(again);
 }
 
 CConsoleChild::WaitResult CConsoleChild::Wait(unsigned milliseconds) {
@@ -170,14 +226,28 @@ CConsoleChild::WaitResult CConsoleChild::Wait(unsigned milliseconds) {
 
 bool CConsoleChild::Write(const std::string& bytes) {
   if (impl_->master < 0) return false;
+  {
+    std::lock_guard lock(impl_->inputLock);
+    impl_->lastAnswer = bytes;
+    impl_->resendArmed = true;
+  }
+  return WriteAll(bytes);
+}
+
+bool CConsoleChild::WriteAll(const std::string& bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(impl_->master, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
+    if (n >= 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
     }
-    done += static_cast<std::size_t>(n);
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) return false;
+    pollfd p[2] = {{impl_->master, POLLOUT, 0}, {impl_->cancelWrite, POLLIN, 0}};
+    if (::poll(p, impl_->cancelWrite >= 0 ? 2 : 1, -1) < 0 && errno != EINTR) return false;
+    if (p[1].revents & POLLIN) return false;
+    if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return false;
   }
   return true;
 }
@@ -185,12 +255,17 @@ bool CConsoleChild::Write(const std::string& bytes) {
 bool CConsoleChild::Interrupt() { return impl_->pid > 0 && ::kill(impl_->pid, SIGTERM) == 0; }
 
 void CConsoleChild::Terminate() {
+  if (impl_->cancelWrite >= 0) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(impl_->cancelWrite, &one, sizeof one);
+  }
   if (impl_->pid > 0) ::kill(impl_->pid, SIGKILL);
 }
 
 void CConsoleChild::Close() {
   CloseFd(impl_->master);
   CloseFd(impl_->pidfd);
+  CloseFd(impl_->cancelWrite);
   if (impl_->pid > 0) {
     // Reaped here so that no zombie outlives the redirector.
     while (::waitpid(impl_->pid, nullptr, 0) < 0 && errno == EINTR) {

@@ -38,12 +38,14 @@ void CConsoleRedirector::StopChild() {
     reader = std::move(reader_);
   }
   if (reader.joinable()) {
+    // Ending the child also ends a write into it that waits for room.
     child_->Terminate();
     if (onReader) {
       reader.detach();
     } else {
       reader.join();
     }
+    std::unique_lock<std::shared_mutex> writers(inputLock_);
     child_->Close();
   }
   if (onReader) return;
@@ -90,8 +92,8 @@ bool CConsoleRedirector::Drain() {
     if (available < 0) return false;
     if (available == 0) return true;
     const long got = child_->Read(buffer, std::min<std::size_t>(static_cast<std::size_t>(available), sizeof buffer));
-    if (got <= 0) return false;
-    OnOutput(buffer, static_cast<std::size_t>(got));
+    if (got < 0) return false;
+    if (got > 0) OnOutput(buffer, static_cast<std::size_t>(got));
   }
 }
 
@@ -146,8 +148,15 @@ void CConsoleRedirector::WriteInput(const std::wstring& text) {
   // Emptied before the write, not after: from another thread than the
   // reader, the child's answer may otherwise arrive in between and be lost.
   ClearOutput();
-  std::lock_guard<std::mutex> control(controlLock_);
-  if (reader_.joinable()) child_->Write(WideToNarrow(text));
+  // The write may wait for a child that does not read: it holds only the
+  // input lock, which keeps the channel open, never the control lock, so
+  // StopChild can still end the child (and with it the write).
+  std::shared_lock<std::shared_mutex> writing(inputLock_);
+  {
+    std::lock_guard<std::mutex> control(controlLock_);
+    if (!reader_.joinable()) return;
+  }
+  child_->Write(WideToNarrow(text));
 }
 
 std::vector<std::wstring> SplitCommandLine(std::wstring_view line) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -68,6 +69,8 @@ class CConsoleRedirector {
   bool Drain();
 
   mutable std::mutex controlLock_;
+  // Held shared by writers to the child's input, exclusively to close it.
+  std::shared_mutex inputLock_;
   std::thread reader_;
   std::atomic<std::thread::id> readerId_{};
   std::unique_ptr<CConsoleChild> child_;

@@ -13,6 +13,7 @@
 
 #include "accel/route_request_server.h"
 #include "platform/tick.h"
+#include "routing/product_forward_table.h"
 #include "routing/route_plan.h"
 #include "routing/route_table.h"
 
@@ -101,10 +102,10 @@ struct VpnProxy {
 // connection's SetState, Start, Stop or SetCallback.
 class CGeneralVpn {
  public:
-  // `forwardTable` outlives the object; pass the journaled table so that a
-  // crash cannot leave routes behind. `routeRequestServer` null means the
+  // `forwardTable` outlives the object; the product's is journaled so that a
+  // crash cannot leave routes behind (the request server uses it too). `routeRequestServer` null means the
   // platform's own server at its fixed address.
-  explicit CGeneralVpn(IForwardTable& forwardTable,
+  explicit CGeneralVpn(IForwardTable& forwardTable = ProductForwardTable(),
                        std::unique_ptr<CVpnRouteRequestBaseServer> routeRequestServer = nullptr);
   virtual ~CGeneralVpn();
   CGeneralVpn(const CGeneralVpn&) = delete;

@@ -4,6 +4,7 @@
 
 #include "platform/strings.h"
 #include "text/text_table.h"
+#include "vpn/open_vpn_options.h"
 #include "vpn/open_vpn_platform.h"
 
 namespace {
@@ -101,7 +102,7 @@ OpenVpnPush ParsePushMessage(std::string_view message) {
 
 std::wstring BuildOpenVpnCommandLine(const OpenVpnCommand& c) {
   const OpenVpnParams params = SplitOpenVpnParams(c.openVpnParams);
-  std::wstring line = L"\"" + OpenVpnProgramPath(c.openVpnDirectory) + L"\"";
+  std::wstring line = L"\"" + OpenVpnProgramPath(c.openVpnDirectory, c.systemProgram) + L"\"";
   line += L"  --proto " + params.protocolPiece;
   line += L" --mssfix 1320 --remote " + c.serverHost + L" " + params.port;
   line += L" --nobind --dev tap --auth-user-pass  --pull --ca \"" + c.openVpnDirectory + kSeparator + L"ca.crt\"";
@@ -114,6 +115,54 @@ std::wstring BuildOpenVpnCommandLine(const OpenVpnCommand& c) {
   }
   line += L" " + params.extraOptions;
   return line;
+}
+
+std::wstring RefusedOpenVpnSetting(const OpenVpnCommand& c) {
+  if (!IsAcceptableServerHost(c.serverHost)) return L"server address \"" + ShownToUser(c.serverHost) + L"\"";
+  const OpenVpnParams params = SplitOpenVpnParams(c.openVpnParams);
+  if (!IsAcceptablePort(params.port)) return L"port \"" + ShownToUser(params.port) + L"\"";
+  // The proxy is the user's own setting, but it lands on the same line.
+  if (c.proxyType != 0 && !IsAcceptableServerHost(c.proxyServer))
+    return L"proxy address \"" + ShownToUser(c.proxyServer) + L"\"";
+  const OpenVpnOptionsCheck extra = CheckOpenVpnExtraOptions(params.extraOptions);
+  if (!extra.accepted) return extra.refused;
+  return {};
+}
+
+TrafficLetters CTrafficLetterCounter::Count(std::string_view text) {
+  TrafficLetters done;
+  auto isLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  auto commitHeld = [&] {
+    if (held_ == 'w' || held_ == 'W') ++done.sent;
+    else if (held_ == 'r' || held_ == 'R') ++done.received;
+    held_ = 0;
+  };
+  for (char c : text) {
+    const bool progress = c == 'r' || c == 'R' || c == 'w' || c == 'W';
+    if (inRun_ && progress) {
+      // The letter before this one was progress; this one may still be the
+      // first of a word ("Wed", a time stamp's day), so it waits.
+      commitHeld();
+      held_ = c;
+      continue;
+    }
+    if (inRun_) {
+      // A letter goes on into a word: the held one was the word's. Anything
+      // else (a line end, the digits of a time stamp) ends the run.
+      if (isLetter(c)) held_ = 0;
+      else commitHeld();
+      inRun_ = false;
+      lineStart_ = c == '\n';
+      continue;
+    }
+    if (lineStart_ && progress) {
+      inRun_ = true;
+      held_ = c;
+      continue;
+    }
+    lineStart_ = c == '\n';
+  }
+  return done;
 }
 
 COpenVpn::COpenVpn(IForwardTable& forwardTable, std::unique_ptr<CVpnRouteRequestBaseServer> routeRequestServer)
@@ -130,6 +179,7 @@ COpenVpn::~COpenVpn() {
 std::int32_t COpenVpn::Start() {
   CGeneralVpn::Start();  // no default route is no reason to give up here
   pushHandled = false;
+  traffic = CTrafficLetterCounter();
   ClearOutput();
   StoreState(GENERAL_VPN_STATE_PREPARE, GENERAL_VPN_ERROR_SUCCESS, 0);
   OpenVpnCommand command;
@@ -141,6 +191,12 @@ std::int32_t COpenVpn::Start() {
   command.proxyType = proxy.type;
   command.proxyServer = proxy.server;
   command.proxyPort = proxy.port;
+  command.systemProgram = systemOpenVpnProgram;
+  refusedSetting = RefusedOpenVpnSetting(command);
+  if (!refusedSetting.empty()) {
+    StoreState(GENERAL_VPN_STATE_PREPARE, OPEN_VPN_ERROR_REFUSED_SETTING, 0);
+    return OPEN_VPN_ERROR_REFUSED_SETTING;
+  }
   if (!StartChild(BuildOpenVpnCommandLine(command))) {
     StoreState(GENERAL_VPN_STATE_PREPARE, OPEN_VPN_ERROR_EXEC, 0);
     return OPEN_VPN_ERROR_EXEC;
@@ -176,6 +232,8 @@ std::wstring COpenVpn::GetErrorText(std::int32_t errorCode) {
       return GetText("OPEN_VPN_ERROR_NO_ADAPTER");
     case OPEN_VPN_ERROR_TLS_ERROR:
       return GetText("OPEN_VPN_ERROR_TLS_ERROR");
+    case OPEN_VPN_ERROR_REFUSED_SETTING:
+      return GetText("OPEN_VPN_ERROR_REFUSED_SETTING") + L" " + refusedSetting;
     default:
       return CGeneralVpn::GetErrorText(errorCode);
   }
@@ -245,6 +303,13 @@ void COpenVpn::ParseOpenVpnOutput() {
 
   if (ConsumeOutputThrough("Initialization Sequence Completed")) {
     ClearOutput();
+    if (!pushHandled) {
+      // Completed without any push: no address either, the same failure
+      // as a push without one, and it stays so.
+      pushHandled = true;
+      SetState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_GET_LOCAL_IP, 0);
+      return;
+    }
     SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
   }
   if (ConsumeOutputThrough("SIGTERM[soft,auth-failure]")) {
@@ -254,13 +319,9 @@ void COpenVpn::ParseOpenVpnOutput() {
   if (GetState() == GENERAL_VPN_STATE_ALL_DONE) {
     const std::string taken = TakeOutput();
     if (taken.find("SIGTERM[") != std::string::npos) SetState(GENERAL_VPN_STATE_DISCONNECTED, 0, 0);
-    std::uint32_t sent = 0, received = 0;
-    for (char c : taken) {
-      if (c == 'w' || c == 'W') ++sent;
-      else if (c == 'r' || c == 'R') ++received;
-    }
-    sentCount += sent;
-    receivedCount += received;
+    const TrafficLetters counted = traffic.Count(taken);
+    sentCount += counted.sent;
+    receivedCount += counted.received;
   }
 }
 

@@ -16,10 +16,21 @@ enum OpenVpnError : std::int32_t {
   OPEN_VPN_ERROR_EXEC = 9,
   OPEN_VPN_ERROR_NO_ADAPTER = 10,
   OPEN_VPN_ERROR_TLS_ERROR = 11,
+  // The server record asked for something openvpn must not be given; the
+  // error text names it.
+  OPEN_VPN_ERROR_REFUSED_SETTING = 12,
 };
 
 // How long Stop lets openvpn take to exit after asking it to.
 constexpr unsigned kOpenVpnExitWaitMs = 2000;
+
+#ifdef _WIN32
+constexpr wchar_t kSystemOpenVpnProgram[] = L"";
+#else
+// Never looked up on the search path: the client runs with the right to
+// change the network.
+constexpr wchar_t kSystemOpenVpnProgram[] = L"/usr/sbin/openvpn";
+#endif
 
 constexpr wchar_t kOpenVpnExitEvent[] = L"OPENVPN_EXIT_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}";
 
@@ -53,12 +64,38 @@ struct OpenVpnCommand {
   std::int32_t proxyType = 0;
   std::wstring proxyServer;
   std::int32_t proxyPort = 0;
+  // Where the system keeps openvpn, used when none ships beside the client
+  // (Linux only; Windows always runs the shipped one).
+  std::wstring systemProgram = kSystemOpenVpnProgram;
 };
 std::wstring BuildOpenVpnCommandLine(const OpenVpnCommand& command);
+// Empty when the command's server, port, proxy and extra options may reach
+// openvpn; otherwise what was refused, for the user.
+std::wstring RefusedOpenVpnSetting(const OpenVpnCommand& command);
+
+// openvpn at verbosity 5 prints one letter per packet (w, W written; r, R
+// read) between its log lines, and a run of them can run straight into the
+// next line's time stamp. Only such runs count: letters in log words do not.
+// Fed the output piece by piece, it counts the same wherever the pieces
+// are cut; the newest letter of a run counts once the next byte shows it
+// does not begin a word.
+struct TrafficLetters {
+  std::uint32_t sent = 0;
+  std::uint32_t received = 0;
+};
+class CTrafficLetterCounter {
+ public:
+  TrafficLetters Count(std::string_view text);
+
+ private:
+  bool lineStart_ = true;  // the text after completion starts a line
+  bool inRun_ = false;
+  char held_ = 0;  // the run's newest letter, until the next byte tells
+};
 
 class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
  public:
-  explicit COpenVpn(IForwardTable& forwardTable,
+  explicit COpenVpn(IForwardTable& forwardTable = ProductForwardTable(),
                     std::unique_ptr<CVpnRouteRequestBaseServer> routeRequestServer = nullptr);
   ~COpenVpn() override;
 
@@ -73,6 +110,7 @@ class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
   // Where openvpn and ca.crt live; the TAP check fixes it for the process,
   // tests point it elsewhere.
   std::wstring openVpnDirectory;
+  std::wstring systemOpenVpnProgram = kSystemOpenVpnProgram;
 
  protected:
   void OnOutput(const char* bytes, std::size_t count) override;
@@ -87,6 +125,8 @@ class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
   std::atomic<std::uint32_t> sentCount{0};
   std::atomic<std::uint32_t> receivedCount{0};
   bool pushHandled = false;
+  CTrafficLetterCounter traffic;  // reader thread only
+  std::wstring refusedSetting;  // what Start refused, for the error text
 };
 
 // The OpenVPN directory of the process, set by CheckOpenVpnComponent.

@@ -4,10 +4,10 @@
 #include "vpn/open_vpn.h"
 #include "vpn/open_vpn_platform.h"
 
-std::wstring OpenVpnProgramPath(const std::wstring& openVpnDirectory) {
+std::wstring OpenVpnProgramPath(const std::wstring& openVpnDirectory, const std::wstring& systemProgram) {
   const std::wstring shipped = openVpnDirectory + L"openvpn";
   if (::access(WideToNarrow(shipped).c_str(), X_OK) == 0) return shipped;
-  return L"openvpn";  // the system's, found on the search path
+  return systemProgram;
 }
 
 std::wstring OpenVpnServiceOption() { return {}; }

@@ -6,7 +6,9 @@
 
 class CConsoleRedirector;
 
-std::wstring OpenVpnProgramPath(const std::wstring& openVpnDirectory);
+// The shipped program when there is one (always on Windows), else
+// `systemProgram`.
+std::wstring OpenVpnProgramPath(const std::wstring& openVpnDirectory, const std::wstring& systemProgram);
 // " --service <event>" where openvpn watches an exit event; empty elsewhere.
 std::wstring OpenVpnServiceOption();
 

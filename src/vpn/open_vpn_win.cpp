@@ -2,7 +2,9 @@
 #include "vpn/open_vpn.h"
 #include "vpn/open_vpn_platform.h"
 
-std::wstring OpenVpnProgramPath(const std::wstring& openVpnDirectory) { return openVpnDirectory + L"openvpn.exe"; }
+std::wstring OpenVpnProgramPath(const std::wstring& openVpnDirectory, const std::wstring&) {
+  return openVpnDirectory + L"openvpn.exe";
+}
 
 std::wstring OpenVpnServiceOption() { return std::wstring(L" --service ") + kOpenVpnExitEvent; }
 

@@ -46,6 +46,8 @@ void ReadVersion(std::wstring_view text, std::uint32_t out[4]) {
 
 }  // namespace
 
+const wchar_t* TapDriverFolder(bool windowsIs64Bit) { return windowsIs64Bit ? L"driver_x64" : L"driver_x86"; }
+
 std::wstring OpenVpnDriverDirectory() {
   std::lock_guard<std::mutex> lock(DriverLock());
   return DriverDirectory();
@@ -54,7 +56,7 @@ std::wstring OpenVpnDriverDirectory() {
 bool CheckOpenVpnComponent(const std::wstring& programDirectory) {
   const std::wstring openVpnDir = programDirectory + L"openvpn" + kTapPathSeparator;
   const std::wstring driverDir =
-      openVpnDir + (RunsAs32BitOn64BitSystem() ? L"driver_x64" : L"driver_x86") + kTapPathSeparator;
+      openVpnDir + TapDriverFolder(RunsOn64BitWindows()) + kTapPathSeparator;
   SetOpenVpnDirectory(openVpnDir);
   {
     std::lock_guard<std::mutex> lock(DriverLock());

@@ -2,6 +2,7 @@
 // needs: finding and checking the files, comparing versions, checking (and
 // enabling) the adapter, and installing the driver.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,6 +20,9 @@ constexpr wchar_t kTapHardwareId[] = L"tap0901_openvpn_accl";
 // and tells whether every component file is there.
 bool CheckOpenVpnComponent(const std::wstring& programDirectory);
 std::wstring OpenVpnDriverDirectory();
+// The driver matches Windows, not the client: a 64-bit Windows (the x64
+// client, or the x86 client under WOW64) needs the 64-bit driver.
+const wchar_t* TapDriverFolder(bool windowsIs64Bit);
 // 1 when `required` is higher than the built-in version, 0 equal, -1 lower.
 int CompareOpenVpnVersion(std::wstring_view required);
 
@@ -60,7 +64,9 @@ class CBlockedOperation_InstallOpenVpnDriver : public IOperation {
   void Run(IBlockedOperationHost& dialog) override;
   void OnTimer() override;
 
-  std::uint32_t installerProcessId = 0;
+  // Written by Run on the dialog's worker, read by OnTimer on its window
+  // thread.
+  std::atomic<std::uint32_t> installerProcessId{0};
 
  private:
   // Starts the installer and waits for it; false when it could not start.

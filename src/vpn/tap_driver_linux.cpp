@@ -6,10 +6,10 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "platform/strings.h"
+#include "vpn/open_vpn.h"
 #include "vpn/open_vpn_platform.h"
 #include "vpn/tap_driver.h"
 #include "vpn/tap_driver_platform.h"
@@ -18,33 +18,16 @@ namespace {
 
 constexpr char kTunDevice[] = "/dev/net/tun";
 
-bool OnSearchPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  if (!path) return false;
-  std::string dirs = path;
-  std::size_t start = 0;
-  while (start <= dirs.size()) {
-    const std::size_t end = dirs.find(':', start);
-    const std::string dir = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (!dir.empty() && ::access((dir + "/" + program).c_str(), X_OK) == 0) return true;
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  return false;
-}
-
 }  // namespace
 
-bool RunsAs32BitOn64BitSystem() { return false; }
+bool RunsOn64BitWindows() { return false; }
 
 std::vector<std::wstring> OpenVpnComponentFiles(const std::wstring& openVpnDir, const std::wstring&) {
   return {openVpnDir + L"ca.crt"};
 }
 
 bool OpenVpnProgramAvailable(const std::wstring& openVpnDir) {
-  const std::wstring program = OpenVpnProgramPath(openVpnDir);
-  if (program.find(L'/') != std::wstring::npos) return ::access(WideToNarrow(program).c_str(), X_OK) == 0;
-  return OnSearchPath(WideToNarrow(program));
+  return ::access(WideToNarrow(OpenVpnProgramPath(openVpnDir, kSystemOpenVpnProgram)).c_str(), X_OK) == 0;
 }
 
 bool IsTapAdapterReady() {

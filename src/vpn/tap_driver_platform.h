@@ -9,7 +9,9 @@ constexpr wchar_t kTapPathSeparator = L'\\';
 constexpr wchar_t kTapPathSeparator = L'/';
 #endif
 
-bool RunsAs32BitOn64BitSystem();
+// Whether Windows itself is 64-bit: the process is native x64, or a 32-bit
+// process under WOW64. False elsewhere.
+bool RunsOn64BitWindows();
 // The files that must exist, in the order they are checked.
 std::vector<std::wstring> OpenVpnComponentFiles(const std::wstring& openVpnDir, const std::wstring& driverDir);
 // The program itself: on Windows one of the files above; on Linux the

@@ -107,7 +107,10 @@ BOOL CALLBACK RaiseInstallerWindow(HWND window, LPARAM processId) {
 
 }  // namespace
 
-bool RunsAs32BitOn64BitSystem() {
+bool RunsOn64BitWindows() {
+#ifdef _WIN64
+  return true;
+#else
   using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
   HMODULE kernel = ::GetModuleHandleW(L"kernel32");
   auto isWow64 = kernel ? reinterpret_cast<IsWow64ProcessFn>(
@@ -115,6 +118,7 @@ bool RunsAs32BitOn64BitSystem() {
                         : nullptr;
   BOOL wow64 = FALSE;
   return isWow64 && isWow64(::GetCurrentProcess(), &wow64) && wow64;
+#endif
 }
 
 std::vector<std::wstring> OpenVpnComponentFiles(const std::wstring& openVpnDir, const std::wstring& driverDir) {
@@ -153,5 +157,6 @@ bool CBlockedOperation_InstallOpenVpnDriver::RunInstaller() {
 }
 
 void CBlockedOperation_InstallOpenVpnDriver::OnTimer() {
-  if (installerProcessId) ::EnumWindows(RaiseInstallerWindow, static_cast<LPARAM>(installerProcessId));
+  const std::uint32_t id = installerProcessId.load();
+  if (id) ::EnumWindows(RaiseInstallerWindow, static_cast<LPARAM>(id));
 }

@@ -291,6 +291,7 @@ TEST(OpenVpnStart, MissingProgramFailsWithNothingRunning) {
   setenv("PATH", dir.Path().c_str(), 1);
   COpenVpn vpn(*table);
   vpn.openVpnDirectory = dir.Path().wstring() + L"/";
+  vpn.systemOpenVpnProgram = dir.Path().wstring() + L"/openvpn";
   vpn.SetServerHost(L"10.99.0.1");
   vpn.openVpnParams = L"udp,1194";
   const std::int32_t result = vpn.Start();

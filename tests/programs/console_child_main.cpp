@@ -1,6 +1,9 @@
 // A console program for the redirector's tests; each mode exercises one way
 // a real child behaves.
 //   prompt TEXT      write TEXT without a line end, read a line, echo it back
+//   flushprompt TEXT as prompt, but a moment after the prompt turn echo off
+//                    with TCSAFLUSH, throwing away an answer typed too early
+//                    (as openvpn asks for a password); terminals only
 //   burst N          write N bytes (a counting pattern) in one write, exit
 //   interleave N     alternate N lines between standard output and error
 //   silent           ignore input, sleep until killed
@@ -11,6 +14,10 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#ifndef _WIN32
+#include <termios.h>
+#include <unistd.h>
+#endif
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
@@ -24,6 +31,25 @@ int main(int argc, char** argv) {
     std::printf("\ngot [%s]\n", line);
     return 0;
   }
+#ifndef _WIN32
+  if (mode == "flushprompt" && argc > 2) {
+    std::fputs(argv[2], stdout);
+    std::fflush(stdout);
+    // Long enough for a prompt answer to arrive first; what the test checks
+    // holds whichever comes first.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    termios tio{};
+    if (tcgetattr(0, &tio) == 0) {
+      tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
+      tcsetattr(0, TCSAFLUSH, &tio);
+    }
+    char line[256] = {};
+    if (!std::fgets(line, sizeof line, stdin)) return 3;
+    line[std::strcspn(line, "\r\n")] = 0;
+    std::printf("\ngot [%s]\n", line);
+    return 0;
+  }
+#endif
   if (mode == "burst" && argc > 2) {
     const int n = std::atoi(argv[2]);
     std::string bytes;

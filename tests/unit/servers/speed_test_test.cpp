@@ -538,4 +538,52 @@ TEST(SpeedWorkerNoSocket, ProbesTimeOutWithoutSpinning) {
   EXPECT_LT(waits->load(), 20);
 }
 
+// Start after a Stop that gave up on a stuck worker: when the old worker
+// wakes it must leave, not serve the queues beside the new one, and the
+// next Stop must not take its end for the new worker's.
+TEST(SpeedWorkerHeldUp, RestartWhileTheOldWorkerIsStillAlive) {
+  auto gate = std::make_shared<Gate>();
+  auto net = std::make_shared<FakeNet>();
+  for (int id = 1; id <= 8; ++id) net->delayByHost[L"10.9.0." + std::to_wstring(id)] = 20;
+  auto made = std::make_shared<std::atomic<int>>(0);
+  CMessageQueue queue;
+  SpeedTestOptions options;
+  options.stopWaitMs = 300;
+  options.makeProber = [gate, net, made](int worker) -> CSocketPingBase* {
+    if (made->fetch_add(1) == 0) return new CStuckProber(gate);
+    return new CFakeProber(worker, net);
+  };
+  CSpeedTest test(queue, options);
+  QueueUntested(Servers(8), *test.LockQueues());
+  test.Start({1, 0});
+  {
+    std::unique_lock<std::mutex> hold(gate->lock);
+    ASSERT_TRUE(gate->changed.wait_for(hold, 5s, [&] { return gate->entered; }));
+  }
+  ASSERT_EQ(test.Stop(), std::vector<int>{0});
+  while (queue.Wait(0)) {
+  }
+  // Remeasure everything with a fresh worker while the old one is stuck.
+  {
+    auto queues = test.LockQueues();
+    queues->icmp.clear();
+    QueueUntested(Servers(8), *queues);
+  }
+  test.Start({1, 0});
+  {
+    std::lock_guard<std::mutex> hold(gate->lock);
+    gate->open = true;
+    gate->changed.notify_all();
+  }
+  const Outcome out = Collect(queue, 8, true, false, 10s);
+  ASSERT_EQ(out.result[0].size(), 8u);
+  for (const auto& [id, value] : out.result[0]) EXPECT_EQ(value, 20) << id;
+  EXPECT_EQ(out.posts, 16);  // one "testing" and one result per server, from the new worker alone
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (!gate->proberGone.load() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(gate->proberGone.load()) << "the old worker went on running";
+  EXPECT_TRUE(test.Stop().empty());
+  EXPECT_EQ(made->load(), 2);
+}
+
 }  // namespace

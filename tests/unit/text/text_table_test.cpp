@@ -49,7 +49,7 @@ constexpr const char* kAllKeys[] = {
     "GENERAL_VPN_ERROR_GET_GATEWAY", "GENERAL_VPN_ERROR_GET_LOCAL_IP",
     "GENERAL_VPN_ERROR_MODIFY_ROUTE", "GENERAL_VPN_ERROR_START_ROUTE_REQUEST_SERVER",
     "GENERAL_VPN_ERROR_GET_VPN_DNS", "OPEN_VPN_ERROR_EXEC", "OPEN_VPN_ERROR_NO_ADAPTER",
-    "OPEN_VPN_ERROR_TLS_ERROR", "WINDOWS_VPN_ERROR_CREATE", "WINDOWS_VPN_ERROR_DIAL",
+    "OPEN_VPN_ERROR_TLS_ERROR", "OPEN_VPN_ERROR_REFUSED_SETTING", "WINDOWS_VPN_ERROR_CREATE", "WINDOWS_VPN_ERROR_DIAL",
     "GENERAL_VPN_STATE_DISCONNECT", "GENERAL_VPN_STATE_DISCONNECTED", "GENERAL_VPN_STATE_START",
     "GENERAL_VPN_STATE_PREPARE", "GENERAL_VPN_STATE_CONNECT", "GENERAL_VPN_STATE_AUTHENTICATE",
     "GENERAL_VPN_STATE_AUTHENTICATED", "GENERAL_VPN_STATE_CONNECTED", "GENERAL_VPN_STATE_ALL_DONE",
@@ -110,14 +110,14 @@ TEST_F(TextTableTest, ReturnedStringIsACopy) {
 TEST_F(TextTableTest, LoadingAgainKeepsTheSameTable) {
   const std::wstring before = GetText("VpnAppUsageHelp");
   LoadTextTable();
-  EXPECT_EQ(TextTableSize(), 155u);
+  EXPECT_EQ(TextTableSize(), 156u);
   EXPECT_EQ(GetText("VpnAppUsageHelp"), before);
 }
 
 TEST_F(TextTableTest, HoldsExactlyTheKnownKeys) {
   const std::set<std::string_view> distinct(std::begin(kAllKeys), std::end(kAllKeys));
-  ASSERT_EQ(distinct.size(), 155u) << "the key list itself has duplicates";
-  EXPECT_EQ(TextTableSize(), 155u);
+  ASSERT_EQ(distinct.size(), 156u) << "the key list itself has duplicates";
+  EXPECT_EQ(TextTableSize(), 156u);
   for (const char* key : kAllKeys) {
     const std::wstring text = GetText(key);
     EXPECT_NE(text.rfind(L"[!] ", 0), 0u) << "missing key " << key;

@@ -4,7 +4,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <future>
 #include <thread>
 
 namespace {
@@ -176,6 +179,50 @@ TEST(ConsoleRedirector, StopFromAnotherThreadWhileTheChildIgnoresUs) {
   ASSERT_TRUE(r.StartChild(ChildCommand(L"exit 0")));
   ASSERT_TRUE(WaitUntil([&] { return r.exits == 2; }));
   EXPECT_EQ(r.GetOutput().rfind("old", 0), 0u);
+}
+
+#ifndef _WIN32
+// openvpn prints its password prompt and then flushes the terminal's input;
+// an answer that came in between was lost and the connection hung.
+TEST(ConsoleRedirector, AnAnswerTheChildFlushedAwayIsWrittenAgain) {
+  CRecorder r;
+  ASSERT_TRUE(r.StartChild(ChildCommand(L"flushprompt \"Enter Auth Password:\"")));
+  ASSERT_TRUE(WaitUntil([&] { return r.OutputEndsWith("Enter Auth Password:"); })) << r.GetOutput();
+  r.WriteInput(L"secret\n");
+  EXPECT_TRUE(WaitUntil([&] { return r.GetOutput().find("got [secret]") != std::string::npos; }, 20s))
+      << r.GetOutput();
+}
+#endif
+
+// A write into a child that stops reading waits for room; it must not keep
+// StopChild (and so a connection's Stop) from ending the child.
+TEST(ConsoleRedirector, StopWhileAWriteWaitsForTheChild) {
+  CRecorder r;
+  ASSERT_TRUE(r.StartChild(ChildCommand(L"silent")));
+  std::atomic<bool> writing{false}, written{false};
+  std::thread writer([&] {
+    writing = true;
+    std::wstring lines;  // far more than the channel holds
+    for (int i = 0; i < 65536; ++i) lines += L"a line nobody reads\n";
+    r.WriteInput(lines);
+    written = true;
+  });
+  ASSERT_TRUE(WaitUntil([&] { return writing.load(); }));
+  std::this_thread::sleep_for(200ms);  // let it get stuck; the checks below hold either way
+  std::promise<void> stopped;
+  std::thread stopper([&] {
+    r.StopChild();
+    stopped.set_value();
+  });
+  if (stopped.get_future().wait_for(60s) != std::future_status::ready) {
+    std::fprintf(stderr, "StopChild did not return while a write was waiting\n");
+    std::_Exit(1);
+  }
+  stopper.join();
+  writer.join();
+  EXPECT_TRUE(written);
+  EXPECT_FALSE(r.IsRunning());
+  EXPECT_EQ(r.exits, 1);
 }
 
 TEST(ConsoleRedirector, SimpleRedirectorCollectsEverything) {

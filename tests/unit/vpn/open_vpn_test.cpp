@@ -7,6 +7,9 @@
 #include <iterator>
 #include <mutex>
 #include <random>
+#include <sstream>
+#include <cctype>
+#include <cstring>
 
 #include "fakes/fake_forward_table.h"
 #include "text/text_table.h"
@@ -41,7 +44,7 @@ TEST(OpenVpnCommandLine, PiecesInOrder) {
   const std::wstring service = L" --service OPENVPN_EXIT_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}";
 #else
   const std::wstring dir = L"/nonexistent/quillnet/openvpn/";
-  const std::wstring program = L"\"openvpn\"";
+  const std::wstring program = L"\"/usr/sbin/openvpn\"";  // never through the search path
   const std::wstring ca = L"\"/nonexistent/quillnet/openvpn//ca.crt\"";
   const std::wstring service;
 #endif
@@ -208,12 +211,96 @@ TEST_F(OpenVpnParsing, TrafficLettersAfterCompletion) {
   vpn.Feed("Initialization Sequence Completed\n");
   ASSERT_EQ(vpn.GetState(), GENERAL_VPN_STATE_ALL_DONE);
   vpn.Feed("RwWr");
+  vpn.Feed("2026-12-09 10:30:19 us=1 Data Channel: cipher 'AES-256-GCM'\n");
   std::uint32_t sent = 0, received = 0;
   EXPECT_EQ(vpn.GetStatistics(sent, received), 0);
   EXPECT_EQ(sent, 2u);
   EXPECT_EQ(received, 2u);
   vpn.Feed("SIGTERM[hard,] received, process exiting\n");
   EXPECT_EQ(vpn.notes.back().first, GENERAL_VPN_STATE_DISCONNECTED);
+}
+
+// Letters inside log words used to count as traffic: "write", "Restart",
+// "SIGTERM" and the day in a Windows time stamp moved the counters.
+TEST(OpenVpnTraffic, OnlyProgressLettersCount) {
+  struct Case {
+    const char* text;
+    std::uint32_t sent, received;
+  } cases[] = {
+      {"RwWr\n", 2, 2},
+      {"WRWR2026-12-09 10:30:19 us=5 TLS: soft reset sec=2\n", 2, 2},
+      {"2026-12-09 10:30:19 us=5 write to TUN/TAP : Resource temporarily unavailable (code=11)\n", 0, 0},
+      {"2026-12-09 us=5 SIGUSR1[soft,ping-restart] received, process restarting\nRestart pause, 5 second(s)\n", 0, 0},
+      {"RwWed Dec 09 10:30:19 2026 Restart pause\n", 1, 1},
+      {"wrRWRestart pause\n", 2, 2},
+      {"Rw\nWr\n\nRRRR 2026\n", 2, 6},
+      {"2026 us=1 x\nWWWW", 3, 0},  // the newest letter waits for what follows it
+  };
+  for (const Case& c : cases) {
+    CTrafficLetterCounter counter;
+    const TrafficLetters got = counter.Count(c.text);
+    EXPECT_EQ(got.sent, c.sent) << c.text;
+    EXPECT_EQ(got.received, c.received) << c.text;
+  }
+}
+
+// A real verbosity-5 log with traffic flowing while openvpn renegotiated every
+// two seconds (recorded on the test bed), cut at random places: the same
+// counts, and only letters at line starts.
+TEST(OpenVpnTraffic, RecordedTrafficCountsTheSameWhereverCut) {
+  std::ifstream in(std::string(QUILLNET_TEST_DATA) + "/openvpn/openvpn-udp-verb5-traffic.log", std::ios::binary);
+  const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(log.size(), 1000u);
+  const std::size_t from = log.find("Initialization Sequence Completed\n");
+  ASSERT_NE(from, std::string::npos);
+  const std::string after = log.substr(from + 34);
+  // Line by line: the run of letters a line starts with, less its last
+  // letter when a word follows.
+  TrafficLetters expected;
+  std::size_t lettersInWords = 0;
+  std::istringstream lines(after);
+  for (std::string line; std::getline(lines, line);) {
+    std::size_t n = 0;
+    while (n < line.size() && std::strchr("rRwW", line[n])) ++n;
+    if (n < line.size() && std::isalpha(static_cast<unsigned char>(line[n])) && n > 0) --n;
+    for (std::size_t i = 0; i < n; ++i) (line[i] == 'w' || line[i] == 'W' ? expected.sent : expected.received)++;
+    for (std::size_t i = n; i < line.size(); ++i) lettersInWords += std::strchr("rRwW", line[i]) != nullptr;
+  }
+  EXPECT_GT(expected.sent, 50u);
+  EXPECT_GT(expected.received, 50u);
+  EXPECT_GT(lettersInWords, 0u) << "the recording should hold log words with these letters";
+  std::mt19937 rng(11);
+  for (int round = 0; round < 50; ++round) {
+    CTrafficLetterCounter counter;
+    TrafficLetters got;
+    for (std::size_t at = 0; at < after.size();) {
+      const std::size_t n = 1 + rng() % (round % 2 ? 9 : 900);
+      const TrafficLetters part = counter.Count(std::string_view(after).substr(at, n));
+      got.sent += part.sent;
+      got.received += part.received;
+      at += n;
+    }
+    EXPECT_EQ(got.sent, expected.sent) << "round " << round;
+    EXPECT_EQ(got.received, expected.received) << "round " << round;
+  }
+}
+
+// Completion without any push has no address either: error 4 and no route,
+// as for a push without one.
+TEST_F(OpenVpnParsing, CompletionWithoutAnyPushIsALocalAddressError) {
+  SetUpHomeNetwork(table_);
+  const std::size_t rows = table_.CountRows();
+  CScriptedOpenVpn vpn(table_);
+  vpn.SetRouteMode(RouteModeListedRoutes);
+  vpn.SetRoutes({L"10.0.0.0/8"});
+  vpn.Feed("Peer Connection Initiated with [AF_INET]10.99.0.1:1194\n");
+  vpn.Feed("Initialization Sequence Completed\n");
+  vpn.Feed("Initialization Sequence Completed\n");
+  EXPECT_EQ(vpn.GetStatus(), (VpnStatus{GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_GET_LOCAL_IP, 0}));
+  ASSERT_FALSE(vpn.notes.empty());
+  EXPECT_EQ(vpn.notes.back(), (std::pair<std::int32_t, std::int32_t>{GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_GET_LOCAL_IP}));
+  for (const auto& note : vpn.notes) EXPECT_NE(note.first, GENERAL_VPN_STATE_ALL_DONE);
+  EXPECT_EQ(table_.CountRows(), rows);
 }
 
 TEST_F(OpenVpnParsing, ChunksCutAnywhereGiveTheSameStates) {

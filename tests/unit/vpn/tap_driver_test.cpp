@@ -1,4 +1,5 @@
 #include "vpn/tap_driver.h"
+#include "vpn/tap_driver_platform.h"
 
 #include <gtest/gtest.h>
 
@@ -22,16 +23,28 @@ TEST(OpenVpnVersion, ComparesFourNumbersAgainstTheBuiltIn) {
   for (const Case& c : cases) EXPECT_EQ(CompareOpenVpnVersion(c.required), c.expected) << c.required;
 }
 
+TEST(OpenVpnComponent, DriverFollowsWindowsNotTheClient) {
+  EXPECT_STREQ(TapDriverFolder(true), L"driver_x64");
+  EXPECT_STREQ(TapDriverFolder(false), L"driver_x86");
+}
+
 TEST(OpenVpnComponent, EveryFileMustBeThere) {
   CTempDir dir;
+  // The x64 client always runs on 64-bit Windows and needs the 64-bit
+  // driver; it used to get the 32-bit one.
+  const std::wstring driver = TapDriverFolder(RunsOn64BitWindows());
+#ifdef _WIN64
+  EXPECT_EQ(driver, L"driver_x64");
+#endif
 #ifdef _WIN32
   const wchar_t sep = L'\\';
+  const std::wstring d = L"openvpn\\" + driver + L"\\";
   const std::vector<std::wstring> files = {L"openvpn\\openvpn.exe",
                                            L"openvpn\\ca.crt",
-                                           L"openvpn\\driver_x86\\OemWin2k.inf",
-                                           L"openvpn\\driver_x86\\tap0901_openvpn_accl.cat",
-                                           L"openvpn\\driver_x86\\tap0901_openvpn_accl.sys",
-                                           L"openvpn\\driver_x86\\tapinstall.exe"};
+                                           d + L"OemWin2k.inf",
+                                           d + L"tap0901_openvpn_accl.cat",
+                                           d + L"tap0901_openvpn_accl.sys",
+                                           d + L"tapinstall.exe"};
 #else
   const wchar_t sep = L'/';
   const std::vector<std::wstring> files = {L"openvpn/ca.crt"};
@@ -49,7 +62,7 @@ TEST(OpenVpnComponent, EveryFileMustBeThere) {
     SetOpenVpnDirectory(L"stale");
     const bool complete = CheckOpenVpnComponent(program);
     EXPECT_EQ(OpenVpnDirectory(), program + L"openvpn" + sep);
-    EXPECT_EQ(OpenVpnDriverDirectory(), program + L"openvpn" + sep + L"driver_x86" + sep);
+    EXPECT_EQ(OpenVpnDriverDirectory(), program + L"openvpn" + sep + driver + sep);
 #ifdef _WIN32
     EXPECT_EQ(complete, missing == files.size()) << "missing " << missing;
 #else
