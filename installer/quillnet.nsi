@@ -1,0 +1,197 @@
+; Quillnet installer (NSIS 3, makensis).
+;
+; One script, two packages: the build passes the architecture and the files.
+;   ARCH         x64 (64-bit installer, Program Files) or x86 (32-bit)
+;   VERSION      four dot-separated numbers, the client's file version
+;   OUTFILE      the installer to write
+;   CLIENT_EXE   the built Quillnet.exe
+;   BIND_DLL     optional: the built bind module, installed as QuillnetBind.dll
+;   OPENVPN_DIR  optional: a folder laid out like the installed openvpn\ folder
+;                (openvpn.exe, ca.crt, driver_x86\ and driver_x64\ with the
+;                TAP driver files); whatever of it exists is packaged
+;   ICON         the product icon
+;
+; The online update opens the downloaded installer without arguments while the
+; old client is still closing, so the installer first waits for the client's
+; single-instance mutex, and installs over the folder of the previous install.
+; "/S" installs silently, "/D=folder" (last) picks the folder.
+;
+; The uninstaller removes only the files listed here (a file the user put into
+; the folder keeps the folder), and unregisters the bind module before it
+; deletes it. A module still loaded by running programs goes at the next start.
+
+Unicode true
+!if "${ARCH}" == "x64"
+  Target amd64-unicode
+!else
+  Target x86-unicode
+!endif
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+ManifestDPIAware true
+
+!include MUI2.nsh
+!include LogicLib.nsh
+
+!define PRODUCT "Quillnet"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
+!define INSTANCE_MUTEX "Global\VELDTRUN_SINGLE_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}"
+
+Name "${PRODUCT}"
+OutFile "${OUTFILE}"
+!if "${ARCH}" == "x64"
+  InstallDir "$PROGRAMFILES64\${PRODUCT}"
+!else
+  InstallDir "$PROGRAMFILES\${PRODUCT}"
+!endif
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+BrandingText "${PRODUCT} ${VERSION}"
+
+VIProductVersion "${VERSION}"
+VIFileVersion "${VERSION}"
+VIAddVersionKey /LANG=1033 "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=1033 "CompanyName" "${PRODUCT}"
+VIAddVersionKey /LANG=1033 "FileDescription" "${PRODUCT} Setup (${ARCH})"
+VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=1033 "LegalCopyright" "${PRODUCT}"
+
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!define MUI_ABORTWARNING
+!define MUI_FINISHPAGE_RUN "$INSTDIR\Quillnet.exe"
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "English"
+
+; Every file of the openvpn folder, for both the install and the removal.
+!macro OpenVpnFiles ACTION
+  !insertmacro OpenVpn${ACTION} "." "openvpn.exe"
+  !insertmacro OpenVpn${ACTION} "." "ca.crt"
+  !insertmacro OpenVpn${ACTION} "driver_x86" "OemWin2k.inf"
+  !insertmacro OpenVpn${ACTION} "driver_x86" "tap0901_openvpn_accl.cat"
+  !insertmacro OpenVpn${ACTION} "driver_x86" "tap0901_openvpn_accl.sys"
+  !insertmacro OpenVpn${ACTION} "driver_x86" "tapinstall.exe"
+  !insertmacro OpenVpn${ACTION} "driver_x64" "OemWin2k.inf"
+  !insertmacro OpenVpn${ACTION} "driver_x64" "tap0901_openvpn_accl.cat"
+  !insertmacro OpenVpn${ACTION} "driver_x64" "tap0901_openvpn_accl.sys"
+  !insertmacro OpenVpn${ACTION} "driver_x64" "tapinstall.exe"
+!macroend
+!macro OpenVpnInstall SUB NAME
+  !ifdef OPENVPN_DIR
+    !if /FileExists "${OPENVPN_DIR}/${SUB}/${NAME}"
+      SetOutPath "$INSTDIR\openvpn\${SUB}"
+      File "${OPENVPN_DIR}/${SUB}/${NAME}"
+    !endif
+  !endif
+!macroend
+!macro OpenVpnRemove SUB NAME
+  !ifdef OPENVPN_DIR
+    !if /FileExists "${OPENVPN_DIR}/${SUB}/${NAME}"
+      Delete /REBOOTOK "$INSTDIR\openvpn\${SUB}\${NAME}"
+    !endif
+  !endif
+!macroend
+
+; Waits for a running client to end (the update starts us while it closes).
+!macro WaitForClient UN
+  Function ${UN}WaitForClient
+    retry:
+    System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "${INSTANCE_MUTEX}") p .r0'
+    ${If} $0 P<> 0
+      System::Call 'kernel32::WaitForSingleObject(p r0, i 15000) i .r1'
+      ${If} $1 <> 258
+        System::Call 'kernel32::ReleaseMutex(p r0)'
+      ${EndIf}
+      System::Call 'kernel32::CloseHandle(p r0)'
+      ${If} $1 = 258
+        MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${PRODUCT} is still running. Please close it and click Retry." /SD IDCANCEL IDRETRY retry
+        SetErrorLevel 2
+        Quit
+      ${EndIf}
+    ${EndIf}
+  FunctionEnd
+!macroend
+!insertmacro WaitForClient ""
+!insertmacro WaitForClient "un."
+
+; Each package is native to its architecture, so its registry view is the
+; right one (the x86 one lands in the 32-bit view on 64-bit Windows).
+Function .onInit
+  Call WaitForClient
+FunctionEnd
+
+Section "Quillnet"
+  SetOutPath "$INSTDIR"
+  WriteUninstaller "$INSTDIR\Uninstall.exe"
+  File "/oname=Quillnet.exe" "${CLIENT_EXE}"
+
+  !ifdef BIND_DLL
+    ; A registered module may be loaded into running programs: move it aside
+    ; (allowed while loaded) instead of overwriting it.
+    ${If} ${FileExists} "$INSTDIR\QuillnetBind.dll"
+      UnRegDLL "$INSTDIR\QuillnetBind.dll"
+      Delete "$INSTDIR\QuillnetBind.old"
+      Rename "$INSTDIR\QuillnetBind.dll" "$INSTDIR\QuillnetBind.old"
+      Delete /REBOOTOK "$INSTDIR\QuillnetBind.old"
+    ${EndIf}
+    File "/oname=QuillnetBind.dll" "${BIND_DLL}"
+    ; Unregister first, as the client's "/register" does: registering over a
+    ; registration fails. A failure is not fatal; the client registers the
+    ; module itself at start when it is not active.
+    ClearErrors
+    UnRegDLL "$INSTDIR\QuillnetBind.dll"
+    ClearErrors
+    RegDLL "$INSTDIR\QuillnetBind.dll"
+    ${If} ${Errors}
+      DetailPrint "The accelerator module could not be registered; ${PRODUCT} retries at start."
+    ${EndIf}
+  !endif
+
+  !insertmacro OpenVpnFiles Install
+
+  SetOutPath "$INSTDIR"
+  SetShellVarContext all
+  CreateDirectory "$SMPROGRAMS\${PRODUCT}"
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\Quillnet.exe"
+
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Quillnet.exe"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+SectionEnd
+
+Function un.onInit
+  Call un.WaitForClient
+FunctionEnd
+
+Section "Uninstall"
+  !ifdef BIND_DLL
+    ClearErrors
+    UnRegDLL "$INSTDIR\QuillnetBind.dll"
+    Delete /REBOOTOK "$INSTDIR\QuillnetBind.dll"
+    Delete /REBOOTOK "$INSTDIR\QuillnetBind.old"
+  !endif
+  Delete "$INSTDIR\Quillnet.exe"
+
+  !insertmacro OpenVpnFiles Remove
+  RMDir /REBOOTOK "$INSTDIR\openvpn\driver_x86"
+  RMDir /REBOOTOK "$INSTDIR\openvpn\driver_x64"
+  RMDir /REBOOTOK "$INSTDIR\openvpn"
+
+  SetShellVarContext all
+  Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk"
+  RMDir "$SMPROGRAMS\${PRODUCT}"
+
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  Delete "$INSTDIR\Uninstall.exe"
+  RMDir /REBOOTOK "$INSTDIR"
+SectionEnd

@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# Installs the built installer silently into a private copy of the Wine prefix,
+# starts the installed client until its window shows, then uninstalls and
+# expects nothing of the install left. A second package, made here from the
+# same script with a stand-in bind module and a stand-in openvpn folder, checks
+# the module's registration calls, the openvpn layout, an install over an
+# install, and that a file the user added keeps the folder and only itself.
+# usage: install_test.sh INSTALLER MAKENSIS SCRIPT CLIENT_EXE STANDIN_DLL HAS_BIND TRIPLET -- DEFINES...
+set -u
+installer=$1 makensis=$2 script=$3 client=$4 standin=$5 has_bind=$6 triplet=$7
+shift 8
+defines=("$@")
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+. "$here/scripts/env.sh"
+probe="$(dirname "$installer")/gui_probe.exe"
+
+if [ "$triplet" = i686-w64-mingw32 ]; then
+  quillnet_can_run_32bit || { echo "skipped: $(quillnet_why_no_32bit)"; exit 77; }
+  wine=$QUILLNET_WINE32
+else
+  wine=$QUILLNET_WINE64
+fi
+command -v Xvfb >/dev/null || { echo "skipped: no Xvfb"; exit 77; }
+if ! xdpyinfo >/dev/null 2>&1; then
+  Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+fi
+
+# The installer registers a socket provider and writes machine-wide keys: it
+# gets a prefix of its own, never the shared one. Shortcuts stay inside Wine.
+work=$(mktemp -d /tmp/quillnet-installer-test.XXXXXX)
+shared_prefix=$WINEPREFIX
+export WINEPREFIX=$work/prefix
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
+cleanup() {
+  [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null
+  /usr/bin/wineserver -k >/dev/null 2>&1
+  /usr/bin/wineserver -w >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+# Other tests use the shared prefix meanwhile: leave out their temporary files,
+# and let files change under the copy (tar's status 1), not fail it.
+mkdir -p "$WINEPREFIX"
+tar -C "$shared_prefix" --exclude='./drive_c/users/*/Temp/*' -cf - . 2>/dev/null | tar -C "$WINEPREFIX" -xf -
+[ "${PIPESTATUS[0]}" -le 1 ] && [ -f "$WINEPREFIX/system.reg" ] || { echo "FAIL: cannot copy the Wine prefix"; exit 1; }
+/usr/bin/wineserver -p >/dev/null 2>&1
+setsid "$wine" wineboot </dev/null >/dev/null 2>&1
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+not() { ! "$@"; }
+check() { local what=$1; shift; if "$@"; then echo "ok: $what"; else fail "$what"; fi; }
+win() { local p=${1//\//\\}; echo "Z:$p"; }
+
+drive=$WINEPREFIX/drive_c
+shortcut_dir="$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/Quillnet"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillnet'
+reg_value() { "$wine" reg query "$uninstall_key" /v "$1" 2>/dev/null | tr -d '\r' | awk -v k="$1" '$1 == k { $1 = ""; $2 = ""; sub(/^ +/, ""); print }'; }
+key_exists() { "$wine" reg query "$uninstall_key" >/dev/null 2>&1; }
+
+# NSIS reads "/D=" and "_?=" unquoted to the end of its command line, which
+# Wine would quote from argv: cmd passes the line as written.
+run_line() { "$wine" cmd /c "$*"; }
+# Runs the uninstaller the way NSIS runs itself from a copy, but waited for.
+uninstall() {
+  local dir=$1 windir=$2
+  cp "$dir/Uninstall.exe" "$work/uninstall-copy.exe" || return 1
+  run_line "$(win "$work/uninstall-copy.exe") /S _?=$windir"
+}
+
+# --- the package the build made ---------------------------------------------
+version=$("$wine" "$probe" version "$(win "$installer")" | tr -d '\r')
+check "installer version resource 2.3.0.2" grep -qx 'FileVersion=2.3.0.2' <<<"$version"
+
+"$wine" "$installer" /S; rc=$?
+check "silent install exits 0 (got $rc)" [ "$rc" = 0 ]
+dir="$drive/Program Files/Quillnet"
+check "Quillnet.exe in Program Files" [ -f "$dir/Quillnet.exe" ]
+check "installed client is the built one" cmp -s "$dir/Quillnet.exe" "$client"
+check "uninstaller installed" [ -f "$dir/Uninstall.exe" ]
+if [ "$has_bind" = 1 ]; then
+  check "QuillnetBind.dll installed" [ -f "$dir/QuillnetBind.dll" ]
+fi
+check "no openvpn folder without its files" [ ! -e "$dir/openvpn" ]
+check "Start-menu shortcut" [ -f "$shortcut_dir/Quillnet.lnk" ]
+check "uninstall entry's DisplayVersion" [ "$(reg_value DisplayVersion)" = 2.3.0.2 ]
+check "uninstall entry's UninstallString" [ "$(reg_value UninstallString)" = '"C:\Program Files\Quillnet\Uninstall.exe"' ]
+
+"$wine" "C:\\Program Files\\Quillnet\\Quillnet.exe" >"$work/client.log" 2>&1 &
+pid=$!
+if "$wine" "$probe" wait Quillnet 60; then
+  echo "ok: installed client shows its window"
+  "$wine" "$probe" close Quillnet 15 || fail "installed client did not close on WM_CLOSE"
+  wait "$pid"; rc=$?
+  check "installed client exits 0 (got $rc)" [ "$rc" = 0 ]
+else
+  fail "no window titled Quillnet from the installed client within 60 s"
+  kill "$pid" 2>/dev/null
+fi
+pid=
+
+uninstall "$dir" 'C:\Program Files\Quillnet'; rc=$?
+check "silent uninstall exits 0 (got $rc)" [ "$rc" = 0 ]
+check "install folder removed" [ ! -e "$dir" ]
+check "Start-menu folder removed" [ ! -e "$shortcut_dir" ]
+check "uninstall entry removed" not key_exists
+
+# --- stand-in bind module and openvpn folder --------------------------------
+openvpn=$work/openvpn
+mkdir -p "$openvpn/driver_x86" "$openvpn/driver_x64"
+layout=(openvpn.exe ca.crt)
+for arch in x86 x64; do
+  for f in OemWin2k.inf tap0901_openvpn_accl.cat tap0901_openvpn_accl.sys tapinstall.exe; do
+    layout+=("driver_$arch/$f")
+  done
+done
+for f in "${layout[@]}"; do echo "stand-in $f" >"$openvpn/$f"; done
+variant=$work/QuillnetInstaller-variant.exe
+"$makensis" -V1 "${defines[@]}" "-DBIND_DLL=$standin" "-DOPENVPN_DIR=$openvpn" "-DOUTFILE=$variant" "$script" ||
+  { fail "makensis of the variant"; exit 1; }
+
+export QUILLNET_BIND_STANDIN_LOG
+QUILLNET_BIND_STANDIN_LOG=$(win "$work/bind.log")
+dir="$drive/Quillnet Variant"
+windir='C:\Quillnet Variant'
+run_line "$(win "$variant") /S /D=$windir"; rc=$?
+check "variant: silent install into a chosen folder exits 0 (got $rc)" [ "$rc" = 0 ]
+for f in "${layout[@]}"; do
+  check "variant: openvpn/$f" cmp -s "$dir/openvpn/$f" "$openvpn/$f"
+done
+check "variant: QuillnetBind.dll is the module given" cmp -s "$dir/QuillnetBind.dll" "$standin"
+check "variant: install unregisters, then registers the module" \
+  [ "$(tr '\n' ' ' <"$work/bind.log" 2>/dev/null)" = "unregister register " ]
+check "variant: uninstall entry points at the chosen folder" [ "$(reg_value InstallLocation)" = "$windir" ]
+
+"$wine" "$variant" /S; rc=$?
+check "variant: install over the install exits 0 (got $rc)" [ "$rc" = 0 ]
+check "variant: install over the install keeps the folder" [ -f "$dir/Quillnet.exe" ]
+check "variant: old module set aside and gone" [ ! -e "$dir/QuillnetBind.old" ]
+check "variant: second install registers again" \
+  [ "$(tr '\n' ' ' <"$work/bind.log" 2>/dev/null)" = "unregister register unregister unregister register " ]
+
+echo "the user's own note" >"$dir/notes.txt"
+uninstall "$dir" "$windir"; rc=$?
+check "variant: silent uninstall exits 0 (got $rc)" [ "$rc" = 0 ]
+check "variant: uninstall unregisters the module before deleting it" \
+  [ "$(tail -n 1 "$work/bind.log" 2>/dev/null)" = unregister ]
+check "variant: only the user's file is left" [ "$(cd "$dir" 2>/dev/null && find . -mindepth 1 | sort | tr '\n' ' ')" = "./notes.txt " ]
+check "variant: Start-menu folder removed" [ ! -e "$shortcut_dir" ]
+check "variant: uninstall entry removed" not key_exists
+
+if [ "$failures" = 0 ]; then echo "PASS: install, start and uninstall"; exit 0; fi
+echo "$failures check(s) failed"
+exit 1
