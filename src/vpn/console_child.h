@@ -20,10 +20,6 @@ class CConsoleChild {
   long Read(char* buffer, std::size_t max);
   WaitResult Wait(unsigned milliseconds);
   bool Write(const std::string& bytes);
-  // True while the child reads a secret from its terminal (echo and signals
-  // off). Programs switch to that after showing the prompt, throwing away
-  // input typed before the switch. Always true where input is a pipe.
-  bool ReadingSecret();
   // Asks the child to end by itself; false where the platform has no way.
   bool Interrupt();
   // Ends the child at once (it may have ended already).

@@ -182,12 +182,6 @@ bool CConsoleChild::Write(const std::string& bytes) {
   return true;
 }
 
-bool CConsoleChild::ReadingSecret() {
-  termios tio{};  // the master sees the terminal settings of its slave
-  if (impl_->master < 0 || ::tcgetattr(impl_->master, &tio) != 0) return false;
-  return (tio.c_lflag & (ECHO | ISIG)) == 0;
-}
-
 bool CConsoleChild::Interrupt() { return impl_->pid > 0 && ::kill(impl_->pid, SIGTERM) == 0; }
 
 void CConsoleChild::Terminate() {

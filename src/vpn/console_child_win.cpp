@@ -104,8 +104,6 @@ bool CConsoleChild::Write(const std::string& bytes) {
 }
 
 // Console programs here are told to exit through their own channels (an event).
-bool CConsoleChild::ReadingSecret() { return true; }  // a pipe discards nothing
-
 bool CConsoleChild::Interrupt() { return false; }
 
 void CConsoleChild::Terminate() {

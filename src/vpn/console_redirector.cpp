@@ -150,19 +150,6 @@ void CConsoleRedirector::WriteInput(const std::wstring& text) {
   if (reader_.joinable()) child_->Write(WideToNarrow(text));
 }
 
-bool CConsoleRedirector::WaitForSecretInput(unsigned milliseconds) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> control(controlLock_);
-      if (!reader_.joinable()) return false;
-      if (child_->ReadingSecret()) return true;
-    }
-    if (std::chrono::steady_clock::now() >= until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-}
-
 std::vector<std::wstring> SplitCommandLine(std::wstring_view line) {
   std::vector<std::wstring> args;
   std::size_t i = 0;

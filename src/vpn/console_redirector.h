@@ -48,10 +48,6 @@ class CConsoleRedirector {
   bool ConsumeOutputThrough(std::string_view text);
   // Narrow code page, no terminator; then the buffer is emptied.
   void WriteInput(const std::wstring& text);
-  // Before answering a password prompt: waits up to `milliseconds` until the
-  // child listens for the secret, since what is typed while it switches its
-  // terminal is lost. False on timeout or when no child runs.
-  bool WaitForSecretInput(unsigned milliseconds);
 
   std::uint32_t pollInterval = 100;
 

@@ -46,8 +46,6 @@ std::vector<std::string_view> Split(std::string_view s, char separator) {
 
 std::wstring Widen(std::string_view s) { return NarrowToWide(s); }
 
-constexpr unsigned kSecretPromptWaitMs = 3000;
-
 }  // namespace
 
 std::wstring OpenVpnDirectory() {
@@ -201,22 +199,17 @@ void COpenVpn::ParseOpenVpnOutput() {
   struct Prompt {
     const char* text;
     const std::wstring* answer;
-    bool secret;
   };
   const Prompt prompts[] = {
-      {"Enter Auth Username:", &username, false},
-      {"Enter Auth Password:", &password, true},
-      {"Enter SOCKS5 Proxy Username:", &proxyUsername, false},
-      {"Enter HTTP Proxy Username:", &proxyUsername, false},
-      {"Enter SOCKS5 Proxy Password:", &proxyPassword, true},
-      {"Enter HTTP Proxy Password:", &proxyPassword, true},
+      {"Enter Auth Username:", &username},
+      {"Enter Auth Password:", &password},
+      {"Enter SOCKS5 Proxy Username:", &proxyUsername},
+      {"Enter HTTP Proxy Username:", &proxyUsername},
+      {"Enter SOCKS5 Proxy Password:", &proxyPassword},
+      {"Enter HTTP Proxy Password:", &proxyPassword},
   };
   for (const Prompt& p : prompts) {
     if (OutputEndsWith(p.text)) {
-      // openvpn shows a password prompt and then turns echo off, flushing
-      // what was typed in between: an answer sent at once was lost now and
-      // then, and the connection hung. On timeout we answer all the same.
-      if (p.secret) WaitForSecretInput(kSecretPromptWaitMs);
       AnswerPrompt(*p.answer + L"\n");
       break;
     }

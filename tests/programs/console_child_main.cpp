@@ -1,8 +1,6 @@
 // A console program for the redirector's tests; each mode exercises one way
 // a real child behaves.
 //   prompt TEXT      write TEXT without a line end, read a line, echo it back
-//   secret TEXT      the same, switching its terminal to silent reading only
-//                    a while after the prompt, as openvpn does for passwords
 //   burst N          write N bytes (a counting pattern) in one write, exit
 //   interleave N     alternate N lines between standard output and error
 //   silent           ignore input, sleep until killed
@@ -13,10 +11,6 @@
 #include <cstring>
 #include <string>
 #include <thread>
-#ifndef _WIN32
-#include <termios.h>
-#include <unistd.h>
-#endif
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
@@ -24,26 +18,6 @@ int main(int argc, char** argv) {
   if (mode == "prompt" && argc > 2) {
     std::fputs(argv[2], stdout);
     std::fflush(stdout);
-    char line[256] = {};
-    if (!std::fgets(line, sizeof line, stdin)) return 3;
-    line[std::strcspn(line, "\r\n")] = 0;
-    std::printf("\ngot [%s]\n", line);
-    return 0;
-  }
-  if (mode == "secret" && argc > 2) {
-    std::fputs(argv[2], stdout);
-    std::fflush(stdout);
-#ifndef _WIN32
-    // The switch flushes what was typed before it; the pause makes that
-    // window wide enough to be hit every time by an answer sent too early.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    termios tio{};
-    if (::tcgetattr(0, &tio) == 0) {
-      termios silent = tio;
-      silent.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ISIG);
-      ::tcsetattr(0, TCSAFLUSH, &silent);
-    }
-#endif
     char line[256] = {};
     if (!std::fgets(line, sizeof line, stdin)) return 3;
     line[std::strcspn(line, "\r\n")] = 0;
