@@ -110,6 +110,12 @@ bool HasReplyMarker(const char* bytes, std::size_t length) {
   return false;
 }
 
+void UnscrambleReply(char* bytes, std::size_t length, std::int32_t key) {
+  const auto k = static_cast<unsigned char>(key & 0xff);
+  if (k == 0) return;
+  for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(static_cast<unsigned char>(bytes[i]) ^ k);
+}
+
 std::wstring EscapeSectionName(std::wstring_view name) {
   std::wstring out;
   out.reserve(name.size());

@@ -145,6 +145,29 @@ TEST_F(PipeServer, OversizedSilentAndVanishingClients) {
   EXPECT_EQ(table.CountRows(), baseline);
 }
 
+// Clients that connect and leave at once, many at a time: one may come and
+// go before the server listens on a fresh instance, and the server must
+// still listen afterwards.
+TEST_F(PipeServer, ClientsVanishingInBurstsLeaveTheServerListening) {
+  ASSERT_TRUE(server->Start(templ));
+  std::vector<std::thread> threads;
+  std::atomic<int> connected{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 150; ++i) {
+        CPipeClient leaving(name, 10000);
+        if (leaving.Connected()) ++connected;
+      }
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(connected.load(), 600);
+  CPipeClient client(name, 10000);
+  ASSERT_TRUE(client.Connected()) << client.LastError();
+  EXPECT_EQ(client.Ask(Request(Address(21, 0, 0, 1))), 1);
+  server->Stop();
+  EXPECT_EQ(table.CountRows(), baseline);
+}
+
 TEST_F(PipeServer, BeyondSixtyTwoInstancesClientsFindThePipeBusy) {
   ASSERT_TRUE(server->Start(templ));
   std::vector<std::unique_ptr<CPipeClient>> clients;
