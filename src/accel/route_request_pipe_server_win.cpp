@@ -14,6 +14,8 @@ enum InstanceState { kConnecting = 0, kReading = 1, kWriting = 2 };
 // pipe: a low mandatory label with no-write-up and no access control list.
 constexpr wchar_t kPipeSecurity[] = L"S:(ML;;NW;;;LW)D:NO_ACCESS_CONTROL";
 
+constexpr DWORD kRelistenMs = 50;
+
 }  // namespace
 
 struct CVpnRouteRequestPipeServer::PipeInstance {
@@ -104,8 +106,16 @@ int CVpnRouteRequestPipeServer::CreateListeningInstance() {
                                     kRouteRequestBufferSize, kRouteRequestBufferSize, 5000, &attributes);
   if (descriptor) LocalFree(descriptor);
   if (instance->pipe != INVALID_HANDLE_VALUE) {
-    const BOOL connected = ConnectNamedPipe(instance->pipe, &instance->overlap);
-    const DWORD status = connected ? ERROR_PIPE_CONNECTED : GetLastError();
+    BOOL connected = ConnectNamedPipe(instance->pipe, &instance->overlap);
+    DWORD status = connected ? ERROR_PIPE_CONNECTED : GetLastError();
+    // A client that came and went before we listened leaves the instance
+    // closing: free it and listen again. Giving it up instead left the
+    // server without any listening instance, deaf to every later client.
+    for (int tries = 0; status == ERROR_NO_DATA && tries < kRouteRequestMaxInstances; ++tries) {
+      DisconnectNamedPipe(instance->pipe);
+      connected = ConnectNamedPipe(instance->pipe, &instance->overlap);
+      status = connected ? ERROR_PIPE_CONNECTED : GetLastError();
+    }
     if (status == ERROR_PIPE_CONNECTED) {
       SetEvent(event);
       instance->state = kReading;
@@ -148,8 +158,12 @@ void CVpnRouteRequestPipeServer::Run() {
       last = CreateListeningInstance();
       if (last == kCreateFailed) break;
     }
-    const DWORD waited =
-        WaitForMultipleObjects(static_cast<DWORD>(inUse_), reinterpret_cast<HANDLE*>(handles_.data()), FALSE, INFINITE);
+    // Without a listening instance (its creation failed) clients cannot
+    // reach us: try again soon instead of waiting for a connected one.
+    const bool deaf = last == kCreateFailed && inUse_ < static_cast<std::size_t>(kRouteRequestMaxInstances) + 1;
+    const DWORD waited = WaitForMultipleObjects(static_cast<DWORD>(inUse_), reinterpret_cast<HANDLE*>(handles_.data()),
+                                                FALSE, deaf ? kRelistenMs : INFINITE);
+    if (waited == WAIT_TIMEOUT) continue;
     if (waited == WAIT_FAILED || waited >= WAIT_OBJECT_0 + inUse_) {
       // Nothing more can be heard; Stop still takes the routes away.
       CloseAll();

@@ -278,7 +278,7 @@ TEST(IniDifferential, WritesReadBackTheSame) {
           << L"the platform reads our file differently: [" << r.section << L"] " << r.key;
     }
     EXPECT_EQ(IniListSections(ours), PlatformSections(theirs));
-    for (const std::wstring& section : {L"Main", L"New Section", L"a[b]"})
+    for (const wchar_t* section : {L"Main", L"New Section", L"a[b]"})
       EXPECT_EQ(PlatformEntries(ours, section), PlatformEntries(theirs, section)) << section;
     EXPECT_EQ(EncodingMark(ours), EncodingMark(theirs)) << "the file's encoding changed";
   }
