@@ -63,8 +63,10 @@ TEST_P(RouteRequestTransportTest, AnswersInOrderAndMalformedRequestsGetZero) {
       {"another", Request(Address(8, 8, 8, 8)), 1},
   };
   for (const Case& c : cases) EXPECT_EQ(client.Ask(c.bytes), c.reply) << c.what;
-  for (std::size_t length = 1; length <= 64; ++length)
-    if (length != 5) EXPECT_EQ(client.Ask(std::vector<unsigned char>(length, 1)), 0) << length << " bytes";
+  for (std::size_t length = 1; length <= 64; ++length) {
+    if (length == 5) continue;
+    EXPECT_EQ(client.Ask(std::vector<unsigned char>(length, 1)), 0) << length << " bytes";
+  }
   EXPECT_EQ(table.CountRows(), baseline + 2);
   // A route someone else made is refused and never deleted by us.
   ForwardRow theirs = templ;

@@ -221,9 +221,12 @@ struct StartDocument {
 std::vector<StartDocument> StartDocuments() {
   const std::wstring text = L"pre=0\r\n[Main]\r\nOld=1\r\nflag\r\n\r\n[Other]\r\nk=v\r\n";
   const std::string ansi = WideToNarrow(text);
-  std::string lf = ansi, cr = ansi;
-  for (std::size_t i; (i = lf.find("\r\n")) != std::string::npos;) lf.replace(i, 2, "\n");
-  for (std::size_t i; (i = cr.find("\r\n")) != std::string::npos;) cr.replace(i, 2, "\r");
+  // The same lines ending in LF only and in CR only.
+  std::string lf, cr;
+  for (char c : ansi) {
+    if (c != '\r') lf.push_back(c);
+    if (c != '\n') cr.push_back(c);
+  }
   return {
       {"CR LF", ansi, false},
       {"LF", lf, false},
