@@ -153,6 +153,8 @@ void CVpnRouteRequestPipeServer::CloseInstance(std::size_t position) {
 
 void CVpnRouteRequestPipeServer::Run() {
   int last = CreateListeningInstance();
+  std::vector<void*> order;
+  std::size_t rotation = 0;
   for (;;) {
     while (last == kCreateFailed || last == kCreateConnected) {
       last = CreateListeningInstance();
@@ -161,7 +163,13 @@ void CVpnRouteRequestPipeServer::Run() {
     // Without a listening instance (its creation failed) clients cannot
     // reach us: try again soon instead of waiting for a connected one.
     const bool deaf = last == kCreateFailed && inUse_ < static_cast<std::size_t>(kRouteRequestMaxInstances) + 1;
-    const DWORD waited = WaitForMultipleObjects(static_cast<DWORD>(inUse_), reinterpret_cast<HANDLE*>(handles_.data()),
+    // The wait reports the first ready handle of its list, so the list
+    // starts after the instance served last: with many busy clients the
+    // later instances would otherwise wait for seconds.
+    const std::size_t instances = inUse_ - 1;
+    order.assign(1, handles_[0]);
+    for (std::size_t k = 0; k < instances; ++k) order.push_back(handles_[1 + (rotation + k) % instances]);
+    const DWORD waited = WaitForMultipleObjects(static_cast<DWORD>(inUse_), reinterpret_cast<HANDLE*>(order.data()),
                                                 FALSE, deaf ? kRelistenMs : INFINITE);
     if (waited == WAIT_TIMEOUT) continue;
     if (waited == WAIT_FAILED || waited >= WAIT_OBJECT_0 + inUse_) {
@@ -169,7 +177,9 @@ void CVpnRouteRequestPipeServer::Run() {
       CloseAll();
       return;
     }
-    const std::size_t position = waited - WAIT_OBJECT_0;
+    const std::size_t listed = waited - WAIT_OBJECT_0;
+    const std::size_t position = listed == 0 ? 0 : 1 + (rotation + listed - 1) % instances;
+    rotation = position;  // the next wait starts with the instance after it
     if (position == 0) {
       CloseAll();
       PurgeRoutes(kPurgeAll);

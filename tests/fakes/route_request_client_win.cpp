@@ -3,14 +3,39 @@
 #include "platform/win32.h"
 
 namespace {
+
 HANDLE Pipe(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+// One overlapped transfer, waited for at most `timeoutMs`; false on failure
+// or timeout (then cancelled), with the bytes moved in `done`.
+bool Transfer(HANDLE pipe, bool write, void* buffer, DWORD size, DWORD timeoutMs, DWORD& done, bool& timedOut) {
+  OVERLAPPED o{};
+  o.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!o.hEvent) return false;
+  done = 0;
+  timedOut = false;
+  BOOL ok = write ? WriteFile(pipe, buffer, size, nullptr, &o) : ReadFile(pipe, buffer, size, nullptr, &o);
+  if (!ok && GetLastError() == ERROR_IO_PENDING) {
+    if (WaitForSingleObject(o.hEvent, timeoutMs) != WAIT_OBJECT_0) {
+      timedOut = true;
+      CancelIo(pipe);
+    }
+    ok = GetOverlappedResult(pipe, &o, &done, TRUE);
+  } else if (ok) {
+    ok = GetOverlappedResult(pipe, &o, &done, TRUE);
+  }
+  CloseHandle(o.hEvent);
+  return ok && !timedOut;
+}
+
 }  // namespace
 
 CRouteRequestClient::CRouteRequestClient(const std::wstring& endpoint, unsigned patienceMs) {
   const DWORD start = GetTickCount();
   HANDLE pipe = INVALID_HANDLE_VALUE;
   for (;;) {
-    pipe = CreateFileW(endpoint.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    pipe = CreateFileW(endpoint.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OVERLAPPED, nullptr);
     if (pipe != INVALID_HANDLE_VALUE) break;
     lastError_ = GetLastError();
     if (GetTickCount() - start >= patienceMs) return;
@@ -30,25 +55,21 @@ void CRouteRequestClient::Close() {
 }
 
 bool CRouteRequestClient::Send(const std::vector<unsigned char>& bytes) {
+  if (handle_ == kNone) return false;
+  std::vector<unsigned char> copy = bytes;
   DWORD written = 0;
-  return handle_ != kNone &&
-         WriteFile(Pipe(handle_), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+  bool timedOut = false;
+  return Transfer(Pipe(handle_), true, copy.data(), static_cast<DWORD>(copy.size()), 5000, written, timedOut) &&
          written == bytes.size();
 }
 
 int CRouteRequestClient::Reply(int timeoutMs) {
   if (handle_ == kNone) return -1;
-  const DWORD start = GetTickCount();
-  for (;;) {
-    DWORD available = 0;
-    if (!PeekNamedPipe(Pipe(handle_), nullptr, 0, nullptr, &available, nullptr)) return -1;
-    if (available > 0) break;
-    if (GetTickCount() - start >= static_cast<DWORD>(timeoutMs)) return -2;
-    Sleep(1);
-  }
   unsigned char b = 0;
   DWORD read = 0;
-  return ReadFile(Pipe(handle_), &b, 1, &read, nullptr) && read == 1 ? b : -1;
+  bool timedOut = false;
+  if (Transfer(Pipe(handle_), false, &b, 1, static_cast<DWORD>(timeoutMs), read, timedOut) && read == 1) return b;
+  return timedOut ? -2 : -1;
 }
 
 RouteRequestTransport PlatformRouteRequestTransport() { return {"NamedPipe", false}; }
