@@ -14,6 +14,8 @@ enum InstanceState { kConnecting = 0, kReading = 1, kWriting = 2 };
 // pipe: a low mandatory label with no-write-up and no access control list.
 constexpr wchar_t kPipeSecurity[] = L"S:(ML;;NW;;;LW)D:NO_ACCESS_CONTROL";
 
+constexpr DWORD kRelistenMs = 50;
+
 }  // namespace
 
 struct CVpnRouteRequestPipeServer::PipeInstance {
@@ -112,8 +114,16 @@ int CVpnRouteRequestPipeServer::CreateListeningInstance() {
                                     kRouteRequestBufferSize, kRouteRequestBufferSize, 5000, &attributes);
   if (descriptor) LocalFree(descriptor);
   if (instance->pipe != INVALID_HANDLE_VALUE) {
-    const BOOL connected = ConnectNamedPipe(instance->pipe, &instance->overlap);
-    const DWORD status = connected ? ERROR_PIPE_CONNECTED : GetLastError();
+    BOOL connected = ConnectNamedPipe(instance->pipe, &instance->overlap);
+    DWORD status = connected ? ERROR_PIPE_CONNECTED : GetLastError();
+    // A client that came and went before we listened leaves the instance
+    // closing: free it and listen again. Giving it up instead left the
+    // server without any listening instance, deaf to every later client.
+    for (int tries = 0; status == ERROR_NO_DATA && tries < kRouteRequestMaxInstances; ++tries) {
+      DisconnectNamedPipe(instance->pipe);
+      connected = ConnectNamedPipe(instance->pipe, &instance->overlap);
+      status = connected ? ERROR_PIPE_CONNECTED : GetLastError();
+    }
     if (status == ERROR_PIPE_CONNECTED) {
       SetEvent(event);
       instance->state = kReading;
@@ -151,19 +161,33 @@ void CVpnRouteRequestPipeServer::CloseInstance(std::size_t position) {
 
 void CVpnRouteRequestPipeServer::Run() {
   int last = CreateListeningInstance();
+  std::vector<void*> order;
+  std::size_t rotation = 0;
   for (;;) {
     while (last == kCreateFailed || last == kCreateConnected) {
       last = CreateListeningInstance();
       if (last == kCreateFailed) break;
     }
-    const DWORD waited =
-        WaitForMultipleObjects(static_cast<DWORD>(inUse_), reinterpret_cast<HANDLE*>(handles_.data()), FALSE, INFINITE);
+    // Without a listening instance (its creation failed) clients cannot
+    // reach us: try again soon instead of waiting for a connected one.
+    const bool deaf = last == kCreateFailed && inUse_ < static_cast<std::size_t>(kRouteRequestMaxInstances) + 1;
+    // The wait reports the first ready handle of its list, so the list
+    // starts after the instance served last: with many busy clients the
+    // later instances would otherwise wait for seconds.
+    const std::size_t instances = inUse_ - 1;
+    order.assign(1, handles_[0]);
+    for (std::size_t k = 0; k < instances; ++k) order.push_back(handles_[1 + (rotation + k) % instances]);
+    const DWORD waited = WaitForMultipleObjects(static_cast<DWORD>(inUse_), reinterpret_cast<HANDLE*>(order.data()),
+                                                FALSE, deaf ? kRelistenMs : INFINITE);
+    if (waited == WAIT_TIMEOUT) continue;
     if (waited == WAIT_FAILED || waited >= WAIT_OBJECT_0 + inUse_) {
       // Nothing more can be heard; Stop still takes the routes away.
       CloseAll();
       return;
     }
-    const std::size_t position = waited - WAIT_OBJECT_0;
+    const std::size_t listed = waited - WAIT_OBJECT_0;
+    const std::size_t position = listed == 0 ? 0 : 1 + (rotation + listed - 1) % instances;
+    rotation = position;  // the next wait starts with the instance after it
     if (position == 0) {
       CloseAll();
       PurgeRoutes(kPurgeAll);

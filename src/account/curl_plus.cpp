@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 
+#include "account/reply_document.h"
 #include "platform/strings.h"
 #include "platform/tick.h"
 
@@ -165,10 +166,8 @@ class CCurlPlusImpl {
     auto* self = static_cast<CCurlPlusImpl*>(user);
     const size_t n = size * count;
     if (n == 0) return 0;
-    const auto key = static_cast<unsigned char>(self->scrambleKey_ & 0xff);
     std::string piece(data, n);
-    if (key != 0)
-      for (char& ch : piece) ch = static_cast<char>(static_cast<unsigned char>(ch) ^ key);
+    UnscrambleReply(piece.data(), piece.size(), self->scrambleKey_);
     size_t taken = n;
     if (self->outputFile_) {
       taken = std::fwrite(piece.data(), 1, n, self->outputFile_);

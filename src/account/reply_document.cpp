@@ -60,15 +60,22 @@ CIniCache& Cache() {
   return cache;
 }
 
-// The raw bytes of a value up to its first NUL, as the platform's C-string
-// interface would return them; false when missing.
-bool FindRaw(const std::wstring& path, std::wstring_view section, std::wstring_view key, std::string& out) {
+// The raw bytes of a value, as the platform's C-string interface would
+// return them; false when missing.
+bool FindRaw(const std::wstring& path, std::wstring_view section, std::wstring_view key, std::string& out,
+             IniEncoding& encoding) {
   std::shared_ptr<const CIniDocument> doc = Cache().Load(path);
   if (!doc) return false;
-  const std::string* value = doc->Find(WideToNarrow(EscapeSectionName(section)), WideToNarrow(key));
+  encoding = doc->Encoding();
+  const std::string* value = doc->Find(IniEncodeText(encoding, EscapeSectionName(section)), IniEncodeText(encoding, key));
   if (!value) return false;
-  out.assign(value->c_str(), std::strlen(value->c_str()));
+  out = *value;
   return true;
+}
+
+bool FindRaw(const std::wstring& path, std::wstring_view section, std::wstring_view key, std::string& out) {
+  IniEncoding encoding;
+  return FindRaw(path, section, key, out, encoding);
 }
 
 int DigitValue(char c) {
@@ -80,12 +87,18 @@ int DigitValue(char c) {
 
 wchar_t HexDigit(unsigned v) { return static_cast<wchar_t>(v < 10 ? L'0' + v : L'a' + (v - 10)); }
 
+// A file that exists but cannot be read is left alone rather than replaced
+// by the few lines one write knows of.
 void EditFile(const std::wstring& path, const auto& edit) {
-  std::string text;
-  ReadWholeFile(path, text);  // a missing file is an empty one
-  const std::string before = text;
-  if (!edit(text) || text == before) return;
-  AtomicWriteFile(path, text);
+  std::string bytes;
+  if (!ReadWholeFile(path, bytes)) {
+    if (FileExists(path)) return;
+    bytes.clear();  // a missing file is an empty one
+  }
+  IniText doc = IniDecodeFile(bytes);
+  if (!edit(doc)) return;
+  const std::string after = IniEncodeFile(doc);
+  if (after != bytes) AtomicWriteFile(path, after);
 }
 
 }  // namespace
@@ -95,6 +108,12 @@ bool HasReplyMarker(const char* bytes, std::size_t length) {
   for (std::size_t i = 0; i + kMarkerLength < length; ++i)
     if (std::memcmp(bytes + i, kMarker, kMarkerLength) == 0) return true;
   return false;
+}
+
+void UnscrambleReply(char* bytes, std::size_t length, std::int32_t key) {
+  const auto k = static_cast<unsigned char>(key & 0xff);
+  if (k == 0) return;
+  for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(static_cast<unsigned char>(bytes[i]) ^ k);
 }
 
 std::wstring EscapeSectionName(std::wstring_view name) {
@@ -167,10 +186,12 @@ std::int64_t ParseIntAutoBase(std::string_view text, std::int64_t min, std::int6
 std::wstring IniReadString(const std::wstring& path, std::wstring_view section, std::wstring_view key,
                            std::wstring_view defaultValue) {
   std::string raw;
-  if (!FindRaw(path, section, key, raw)) return std::wstring(defaultValue);
-  return NarrowToWide(raw);
+  IniEncoding encoding;
+  if (!FindRaw(path, section, key, raw, encoding)) return std::wstring(defaultValue);
+  return IniDecodeText(encoding, raw);
 }
 
+// Ansi files carry the service's UTF-8 bytes; the others are Unicode already.
 std::wstring IniReadText(const std::wstring& path, std::wstring_view section, std::wstring_view key) {
   std::string raw;
   if (!FindRaw(path, section, key, raw)) return {};
@@ -192,10 +213,11 @@ std::int64_t IniReadInt64(const std::wstring& path, std::wstring_view section, s
 
 void IniWriteString(const std::wstring& path, std::wstring_view section, std::wstring_view key,
                     std::wstring_view value) {
-  const std::string s = WideToNarrow(EscapeSectionName(section));
-  const std::string k = WideToNarrow(key);
-  const std::string v = WideToNarrow(value);
-  EditFile(path, [&](std::string& text) { return IniEditSetValue(text, s, k, v); });
+  const std::wstring escaped = EscapeSectionName(section);
+  EditFile(path, [&](IniText& doc) {
+    return IniEditSetValue(doc.text, IniEncodeText(doc.encoding, escaped), IniEncodeText(doc.encoding, key),
+                           IniEncodeText(doc.encoding, value));
+  });
 }
 
 void IniWriteInt(const std::wstring& path, std::wstring_view section, std::wstring_view key, std::int32_t value) {
@@ -203,9 +225,9 @@ void IniWriteInt(const std::wstring& path, std::wstring_view section, std::wstri
 }
 
 void IniDeleteSection(const std::wstring& path, std::wstring_view section) {
-  const std::string s = WideToNarrow(EscapeSectionName(section));
-  EditFile(path, [&](std::string& text) {
-    IniEditRemoveSection(text, s);
+  const std::wstring escaped = EscapeSectionName(section);
+  EditFile(path, [&](IniText& doc) {
+    IniEditRemoveSection(doc.text, IniEncodeText(doc.encoding, escaped));
     return true;
   });
 }
@@ -214,11 +236,7 @@ std::vector<std::wstring> IniListSections(const std::wstring& path) {
   std::vector<std::wstring> out;
   std::shared_ptr<const CIniDocument> doc = Cache().Load(path);
   if (!doc) return out;
-  for (const std::string& name : doc->SectionNames()) {
-    // The platform returns the names NUL-separated, so an empty name ends the list.
-    if (name.empty()) break;
-    out.push_back(UnescapeSectionName(NarrowToWide(name)));
-  }
+  for (const std::string& name : doc->SectionNames()) out.push_back(UnescapeSectionName(IniDecodeText(doc->Encoding(), name)));
   return out;
 }
 

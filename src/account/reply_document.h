@@ -12,6 +12,11 @@
 // The account service's marker; it must be followed by at least one byte.
 bool HasReplyMarker(const char* bytes, std::size_t length);
 
+// Undoes the service's scrambling in place: every byte was XORed with the
+// low byte of the request's key (a key of 0 leaves the bytes as they are).
+// Each byte stands alone, so a reply can be undone piece by piece.
+void UnscrambleReply(char* bytes, std::size_t length, std::int32_t key);
+
 std::wstring EscapeSectionName(std::wstring_view name);
 std::wstring UnescapeSectionName(std::wstring_view name);
 

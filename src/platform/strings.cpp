@@ -18,6 +18,8 @@ void AppendCodePoint(std::wstring& out, char32_t cp) {
   out.push_back(static_cast<wchar_t>(cp));
 }
 
+}  // namespace
+
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
@@ -35,8 +37,6 @@ void AppendUtf8(std::string& out, char32_t cp) {
     out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   }
 }
-
-}  // namespace
 
 std::wstring Utf8ToWide(std::string_view bytes) {
   std::wstring out;

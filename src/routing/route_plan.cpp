@@ -53,6 +53,9 @@ bool ParseRouteEntry(const std::wstring& entry, std::wstring& destination, std::
 }
 
 std::uint32_t CRoutePlan::Add(std::wstring_view destination, std::wstring_view mask, const ForwardRow& templ) {
+  // The default route is never the plan's to add (Restore leaves it alone);
+  // 0.0.0.0 with any other mask is an ordinary route it takes down again.
+  if (ParseIpv4(destination) == 0 && ParseIpv4(mask) == 0) return kErrorInvalidAddress;
   const std::uint32_t result = AddRoute(table_, destination, mask, templ);
   if (result == 0) {
     ForwardRow row = templ;
@@ -118,7 +121,7 @@ RoutePlanOutcome CRoutePlan::Apply(const RoutePlanInput& in, const std::function
 void CRoutePlan::Restore() {
   // Newest first, the reverse of how they went in.
   for (auto it = added_.rbegin(); it != added_.rend(); ++it)
-    if (it->destination != 0 && it->mask != 0) table_.DeleteForwardRow(*it);
+    if (it->destination != 0 || it->mask != 0) table_.DeleteForwardRow(*it);
   added_.clear();
   server_.Stop();
 }

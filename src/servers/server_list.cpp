@@ -46,14 +46,14 @@ class CReplySnapshot {
     if (ReadWholeFile(path, bytes)) doc_ = CIniDocument::Parse(bytes);
   }
   bool Raw(std::wstring_view key, std::string& out) const {
-    const std::string* value = doc_.Find(section_, WideToNarrow(key));
+    const std::string* value = doc_.Find(section_, IniEncodeText(doc_.Encoding(), key));
     if (value == nullptr) return false;
     out.assign(value->c_str());  // up to the first NUL, as the accessors read it
     return true;
   }
   std::wstring String(std::wstring_view key) const {
     std::string raw;
-    return Raw(key, raw) ? NarrowToWide(raw) : std::wstring();
+    return Raw(key, raw) ? IniDecodeText(doc_.Encoding(), raw) : std::wstring();
   }
   std::wstring Text(std::wstring_view key) const {
     std::string raw;

@@ -1,14 +1,27 @@
 #!/usr/bin/env bash
-# Builds a libFuzzer target with clang and runs it for a bounded time.
-# usage: run.sh SOURCE_DIR WORK_DIR TARGET SECONDS
+# Builds the fuzz targets with clang, or runs one for a bounded time over its
+# seed corpus (tests/fuzz/corpus/TARGET, copied into the work folder, which
+# keeps what the fuzzer finds between runs).
+# usage: run.sh build SOURCE_DIR WORK_DIR
+#        run.sh run SOURCE_DIR WORK_DIR TARGET SECONDS
 set -u
-src=$1 work=$2 target=$3 secs=$4
+step=$1 src=$2 work=$3
 command -v clang++ >/dev/null || { echo "skipped: clang++ is not installed"; exit 77; }
-mkdir -p "$work/corpus-$target"
-cp -n "$src"/tests/data/ini/* "$work/corpus-$target/" 2>/dev/null || true
-clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I "$src/src" "$src/tests/fuzz/${target}_fuzz.cpp" \
-  "$src/src/account/ini_engine.cpp" "$src/src/platform/strings.cpp" \
-  -o "$work/$target" || exit 1
-cd "$work" && exec "./$target" -max_total_time="$secs" -max_len=4096 -timeout=10 -print_final_stats=1 \
-  "corpus-$target"
+build=$work/build
+if [ "$step" = build ]; then
+  mkdir -p "$build"
+  t0=$(date +%s)
+  CXX=clang++ cmake -S "$src/tests/fuzz" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=None \
+    -DQUILLNET_SOURCE="$src" >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; exit 1; }
+  cmake --build "$build" -j2 || exit 1
+  echo "fuzz targets built in $(( $(date +%s) - t0 ))s"
+  exit 0
+fi
+target=$4 secs=$5
+binary=$build/${target}_fuzz
+[ -x "$binary" ] || { echo "$binary is missing: the fuzz_build test builds it"; exit 1; }
+corpus=$work/corpus-$target
+mkdir -p "$corpus"
+cp -n "$src/tests/fuzz/corpus/$target"/* "$corpus/" 2>/dev/null || true
+cd "$work" && exec "$binary" -max_total_time="$secs" -timeout=10 -rss_limit_mb=1024 -print_final_stats=1 \
+  -artifact_prefix="$work/$target-" "$corpus"

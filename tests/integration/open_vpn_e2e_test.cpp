@@ -91,6 +91,22 @@ class CServer {
 class CObservedOpenVpn : public COpenVpn, public CGeneralVpnCallbackInterface {
  public:
   explicit CObservedOpenVpn(IForwardTable& table) : COpenVpn(table) { SetCallback(this); }
+  // The reader calls back into this object; it must end before our members do.
+  ~CObservedOpenVpn() override { StopChild(); }
+  void OnOutput(const char* bytes, std::size_t count) override {
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      transcript_.append(bytes, count);
+    }
+    COpenVpn::OnOutput(bytes, count);
+  }
+  // Everything openvpn printed, with the states so far, for failure messages.
+  std::string Transcript() {
+    std::lock_guard<std::mutex> lock(m_);
+    std::string out = "states:";
+    for (std::int32_t s : states) out += " " + std::to_string(s);
+    return out + "\n" + transcript_;
+  }
   void OnVpnStateChanged(CGeneralVpn* vpn) override {
     std::lock_guard<std::mutex> lock(m_);
     states.push_back(vpn->GetState());
@@ -113,6 +129,7 @@ class CObservedOpenVpn : public COpenVpn, public CGeneralVpnCallbackInterface {
  private:
   std::mutex m_;
   std::condition_variable changed_;
+  std::string transcript_;
 };
 
 class OpenVpnEndToEnd : public ::testing::TestWithParam<std::string> {
@@ -195,9 +212,19 @@ TEST_P(OpenVpnEndToEnd, ConnectsRoutesCountsAndRestores) {
 
   std::uint32_t sent0 = 0, received0 = 0, sent1 = 0, received1 = 0;
   vpn->GetStatistics(sent0, received0);
-  Shell("ip netns exec " + client_.Name() + " ping -c 5 -i 0.2 -W 1 10.8.0.1");
-  std::this_thread::sleep_for(300ms);
-  vpn->GetStatistics(sent1, received1);
+  // Counters also move with error lines, so the tunnel itself must carry
+  // every ping and its reply.
+  const std::string ping =
+      ShellOutput("ip netns exec " + client_.Name() + " ping -n -c 5 -i 0.2 -W 5 10.8.0.1; echo \"exit=$?\"");
+  EXPECT_NE(ping.find("5 packets transmitted, 5 received, 0% packet loss"), std::string::npos) << ping;
+  EXPECT_NE(ping.find("exit=0"), std::string::npos) << ping;
+  // openvpn prints its traffic letters as the packets pass; give the reader
+  // time to see them, without needing an idle machine.
+  for (const auto until = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < until;
+       std::this_thread::sleep_for(20ms)) {
+    vpn->GetStatistics(sent1, received1);
+    if (sent1 >= sent0 + 5 && received1 >= received0 + 5) break;
+  }
   EXPECT_GE(sent1, sent0 + 5);
   EXPECT_GE(received1, received0 + 5);
 
@@ -257,7 +284,7 @@ TEST_P(OpenVpnEndToEnd, ServerGoneMeansDisconnected) {
   const std::string before = client_.RouteDump();
   auto vpn = MakeVpn(L"secret");
   ASSERT_EQ(vpn->Start(), 0);
-  ASSERT_TRUE(vpn->WaitFor(GENERAL_VPN_STATE_ALL_DONE, 20s));
+  ASSERT_TRUE(vpn->WaitFor(GENERAL_VPN_STATE_ALL_DONE, 20s)) << vpn->Transcript();
   server.Kill();
   EXPECT_TRUE(vpn->WaitFor(GENERAL_VPN_STATE_DISCONNECTED, 20s)) << vpn->GetOutput();
   vpn->Stop();

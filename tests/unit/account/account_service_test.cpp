@@ -7,6 +7,7 @@
 
 #include "account/login_host_probe.h"
 #include "account/operator_hosts.h"
+#include "fakes/form_fields.h"
 #include "platform/strings.h"
 
 namespace {
@@ -30,55 +31,6 @@ std::string Unmask(const std::string& masked, const std::string& pad) {
     out[pos] = static_cast<char>(pos % 3 == 0 ? (y ^ r) : pos % 3 == 1 ? (y - r) : (y + r));
   }
   return out;
-}
-
-std::string Base64Decode(const std::string& text) {
-  auto value = [](char c) -> int {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    return c == '+' ? 62 : c == '/' ? 63 : -1;
-  };
-  std::string out;
-  int bits = 0, acc = 0;
-  for (char c : text) {
-    const int v = value(c);
-    if (v < 0) break;
-    acc = (acc << 6) | v;
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out.push_back(static_cast<char>((acc >> bits) & 0xff));
-    }
-  }
-  return out;
-}
-
-std::string UrlDecode(const std::string& s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size()) {
-      out.push_back(static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16)));
-      i += 2;
-    } else {
-      out.push_back(s[i]);
-    }
-  }
-  return out;
-}
-
-std::vector<std::pair<std::string, std::string>> Fields(const std::string& body) {
-  std::vector<std::pair<std::string, std::string>> fields;
-  std::size_t start = 0;
-  while (start <= body.size()) {
-    std::size_t end = body.find('&', start);
-    if (end == std::string::npos) end = body.size();
-    const std::string piece = body.substr(start, end - start);
-    const std::size_t eq = piece.find('=');
-    fields.emplace_back(piece.substr(0, eq), UrlDecode(piece.substr(eq + 1)));
-    start = end + 1;
-  }
-  return fields;
 }
 
 TEST(AccountService, AddChannelTag) {
@@ -137,7 +89,7 @@ TEST(AccountService, LoginRequestCarriesItsFieldsInOrder) {
   CCurlPlus r = BuildLoginRequest(L"http://127.0.0.1:8088/", L"alice", L"p\u00e4ss word", ids,
                                   0x180000000LL + 5, [&gen] { return static_cast<std::uint32_t>(gen()); });
   EXPECT_EQ(r.Url(), L"http://127.0.0.1:8088/client.php?rf=main");
-  const auto fields = Fields(r.PostBody());
+  const auto fields = FormFields(r.PostBody());
   std::vector<std::string> names;
   std::map<std::string, std::string> values;
   for (const auto& [k, v] : fields) {

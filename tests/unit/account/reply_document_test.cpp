@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "fakes/temp_dir.h"
+#include "fakes/utf16_bytes.h"
 #include "platform/file_io.h"
 #include "platform/strings.h"
 
@@ -86,7 +87,7 @@ TEST_F(IniFile, PlainValueLookups) {
       {L"  VPN ", L" AuthResult ", L"OK"},
       {L"VPN", L"RequiredClientVersion", L"2.3.0.2"},
       {L"VPN", L"Empty", L""},
-      {L"VPN", L"NoEquals", L""},
+      {L"VPN", L"NoEquals", L"<default>"},
       {L"VPN", L"Quoted", L"  spaced  "},
       {L"VPN", L"Single", L"x"},
       {L"VPN", L"Half", L"\"open"},
@@ -170,8 +171,8 @@ TEST_F(IniFile, GarbageNeverBreaksTheReader) {
 }
 
 TEST_F(IniFile, ListSections) {
-  const std::wstring path = Doc("k=v\n[b]\n[a%5bb%5d]\n[100%25]\n[ B ]\n[]\n[hidden]\n");
-  EXPECT_EQ(IniListSections(path), (std::vector<std::wstring>{L"b", L"a[b]", L"100%", L"B"}));
+  const std::wstring path = Doc("k=v\n[b]\n[a%5bb%5d]\n[100%25]\n[ B ]\n[]\n[after empty]\n[ ]\n[last]\n");
+  EXPECT_EQ(IniListSections(path), (std::vector<std::wstring>{L"b", L"a[b]", L"100%", L"B", L"after empty", L"last"}));
   EXPECT_TRUE(IniListSections(dir_.File(L"absent.ini")).empty());
 }
 
@@ -183,8 +184,16 @@ TEST_F(IniFile, WritesKeepOtherLinesAsTheyWere) {
     std::string after;
   } cases[] = {
       {"new file", "", L"Main", L"LastFastestHostUrl", L"http://a/", "[Main]\r\nLastFastestHostUrl=http://a/\r\n"},
-      {"replace in place", "; note\r\n[Main]\r\n  Key = old \r\nOther=1\r\n", L"main", L"key", L"new",
-       "; note\r\n[Main]\r\nkey=new\r\nOther=1\r\n"},
+      {"replace in place, stored spelling kept", "; note\r\n[Main]\r\n  Key = old \r\nOther=1\r\n", L"main",
+       L"KEY", L"new", "; note\r\n[Main]\r\nKey=new\r\nOther=1\r\n"},
+      {"line without equals gets its value", "[A]\nflag\n", L"A", L"FLAG", L"1", "[A]\nflag=1\n"},
+      {"lone CR file", "[A]\rx=1\r[B]\ry=2", L"A", L"z", L"3", "[A]\rx=1\rz=3\r[B]\ry=2"},
+      {"top level after its keys", "MagicTag=1\r\n\r\n[A]\r\nx=1\r\n", L"", L"k", L"v",
+       "MagicTag=1\r\nk=v\r\n\r\n[A]\r\nx=1\r\n"},
+      {"top level before the first header", "[A]\nx=1\n[]\nk=old\n", L"", L"k", L"v", "k=v\n[A]\nx=1\n[]\nk=old\n"},
+      {"top level of a new file", "", L"", L"k", L"v", "k=v\r\n"},
+      {"top level key replaced", "k=1\n[A]\nk=2\n", L"", L"K", L"3", "k=3\n[A]\nk=2\n"},
+      {"NUL ends names and values", "", L"Se", L"k", std::wstring(L"v\0tail", 6), "[Se]\r\nk=v\r\n"},
       {"append to section before blank lines", "[A]\nx=1\n\n[B]\ny=2\n", L"A", L"z", L"3",
        "[A]\nx=1\nz=3\n\n[B]\ny=2\n"},
       {"new section at the end", "[A]\nx=1", L"B", L"y", L"2", "[A]\nx=1\n[B]\ny=2\n"},
@@ -221,9 +230,78 @@ TEST_F(IniFile, ReadsFollowTheFile) {
 }
 
 TEST_F(IniFile, DeleteSectionRemovesEveryCopy) {
-  const std::wstring path = Doc("[Keep]\na=1\n[Drop]\nb=2\n[keep2]\n[drop]\nc=3\n");
-  IniDeleteSection(path, L"DROP");
-  EXPECT_EQ(dir_.Read(L"doc.ini"), "[Keep]\na=1\n[keep2]\n");
+  struct Case {
+    std::string before;
+    std::wstring section;
+    std::string after;
+  } cases[] = {
+      {"[Keep]\na=1\n[Drop]\nb=2\n[keep2]\n[drop]\nc=3\n", L"DROP", "[Keep]\na=1\n[keep2]\n"},
+      {"t=1\n; note\n\n[A]\nk=v\n[]\nhidden=1\n[B]\n", L"", "[A]\nk=v\n[B]\n"},
+      {"\xEF\xBB\xBFt=1\r[A]\rk=v\r", L"", "\xEF\xBB\xBF[A]\rk=v\r"},
+  };
+  for (const Case& c : cases) {
+    const std::wstring path = Doc(c.before);
+    IniDeleteSection(path, c.section);
+    EXPECT_EQ(dir_.Read(L"doc.ini"), c.after) << c.before;
+  }
+}
+
+TEST_F(IniFile, LineBreaksNulsAndNamelessSections) {
+  std::string nuls = "[Se";
+  nuls += std::string(1, '\0') + "c]\nn";
+  nuls += std::string(1, '\0') + "x=2\nv=ab ";
+  nuls += std::string(1, '\0') + "cd\nq=\"ab\"";
+  nuls += std::string(1, '\0') + "x\n";
+  struct Case {
+    const char* what;
+    std::string doc;
+    std::wstring section, key, expected;
+  } cases[] = {
+      {"lone CR", "[A]\rk=1\rj=2\r[B]\rx=3", L"A", L"j", L"2"},
+      {"lone CR ends a section", "[A]\rk=1\rj=2\r[B]\rx=3", L"B", L"x", L"3"},
+      {"mixed endings", "[A]\r\nk=1\rj=2\n[B]\n\rx=3\r", L"A", L"j", L"2"},
+      {"LF CR is two breaks", "[A]\n\rk=1\n\r", L"A", L"k", L"1"},
+      {"NUL in a header", nuls, L"Se", L"v", L"ab "},
+      {"NUL in a key name", nuls, L"Se", L"n", L"2"},
+      {"quotes go after the cut at NUL", nuls, L"Se", L"q", L"ab"},
+      {"line without equals", "[K]\nflag\nflag=2\n", L"K", L"flag", L"<default>"},
+      {"top level", "top=1\n[]\nk=1\n", L"", L"top", L"1"},
+      {"keys under [] are not top level", "top=1\n[]\nk=1\n", L"", L"k", L"<default>"},
+  };
+  for (const Case& c : cases) {
+    const std::wstring path = Doc(c.doc);
+    EXPECT_EQ(IniReadString(path, c.section, c.key, L"<default>"), c.expected) << c.what;
+  }
+  EXPECT_EQ(IniListSections(Doc(nuls)), (std::vector<std::wstring>{L"Se"}));
+}
+
+TEST_F(IniFile, Utf16AndByteOrderMarkFilesKeepTheirEncoding) {
+  const std::wstring text = L"[A]\r\nk=caf\x00e9 \x0414\r\n";
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::string expectedAfter;
+  } cases[] = {
+      {"UTF-16 LE", Utf16Bytes(text, false), Utf16Bytes(text + L"n=w\x0414\r\n", false)},
+      {"UTF-16 BE", Utf16Bytes(text, true), Utf16Bytes(text + L"n=w\x0414\r\n", true)},
+      {"UTF-8 BOM", "\xEF\xBB\xBF" + WideToUtf8(text), "\xEF\xBB\xBF" + WideToUtf8(text + L"n=w\x0414\r\n")},
+  };
+  for (const Case& c : cases) {
+    const std::wstring path = Doc(c.bytes);
+    EXPECT_EQ(IniReadString(path, L"A", L"k", L""), L"caf\x00e9 \x0414") << c.what;
+    EXPECT_EQ(IniReadText(path, L"A", L"k"), L"caf\x00e9 \x0414") << c.what;
+    EXPECT_EQ(IniListSections(path), std::vector<std::wstring>{L"A"}) << c.what;
+    IniWriteString(path, L"A", L"n", L"w\x0414");
+    EXPECT_EQ(dir_.Read(L"doc.ini"), c.expectedAfter) << c.what;
+    EXPECT_EQ(IniReadString(path, L"A", L"n", L""), L"w\x0414") << c.what;
+  }
+  // A stray surrogate and an odd last byte: the rewrite keeps the former and
+  // drops the latter, which no reader ever saw.
+  std::string odd = Utf16Bytes(std::wstring(L"[A]\nk=") + wchar_t(0xD800) + L"\n", false) + "x";
+  const std::wstring path = Doc(odd);
+  IniWriteString(path, L"A", L"j", L"1");
+  odd.pop_back();
+  EXPECT_EQ(dir_.Read(L"doc.ini"), odd + Utf16Bytes(L"j=1\n", false, false));
 }
 
 TEST_F(IniFile, ReadersNeverSeeAHalfWrittenFile) {
