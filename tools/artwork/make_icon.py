@@ -1,93 +1,129 @@
-#!/usr/bin/env python3
-"""Draws the application icon (a shield with a quill) into resources/quillnet.ico.
+#!/usr/bin/python3
+"""Draws the window icon (resources/quillnet.ico, also icon 128) and the five
+tray icons: not connected, and connected with both, sent, no and received
+traffic.
 
-Deterministic: the same script writes the same bytes, so the icon in the
+Deterministic: the same script writes the same bytes, so the icons in the
 repository can always be checked against this source.
 """
-import math
 import struct
 import sys
 from pathlib import Path
 
-SIZES = (16, 24, 32, 48, 256)
-BLUE = (0x1F, 0x6F, 0xD1)
-DARK = (0x12, 0x3F, 0x7A)
-WHITE = (0xFF, 0xFF, 0xFF)
+import numpy as np
+
+import brand
+from paint import BLUE, DEEP, GOOD, ORANGE, Canvas, png_rgba, shade
+
+WINDOW_SIZES = (16, 24, 32, 48, 256)
+TRAY_SIZES = (16, 32)
+GREY_FACE = (138, 148, 156)
+GREY_EDGE = (84, 94, 102)
+
+# resource number, file, traffic shown (sent, received), connected
+TRAY = [
+    (132, "tray_offline.ico", (False, False), False),
+    (133, "tray_both.ico", (True, True), True),
+    (134, "tray_sending.ico", (True, False), True),
+    (135, "tray_idle.ico", (False, False), True),
+    (136, "tray_receiving.ico", (False, True), True),
+]
 
 
-def coverage(inside, x, y, samples=4):
-    hit = 0
-    for sy in range(samples):
-        for sx in range(samples):
-            if inside(x + (sx + 0.5) / samples, y + (sy + 0.5) / samples):
-                hit += 1
-    return hit / (samples * samples)
+def window_icon(size):
+    cv = Canvas(size, size)
+    brand.mark(cv, 0, 0, size)
+    return cv.rgba()
 
 
-def shield(u, v):
-    # u, v in 0..1; flat top with rounded corners, pointed bottom
-    if v < 0.08 or v > 0.95 or u < 0.1 or u > 0.9:
-        return False
-    if v < 0.55:
-        return True
-    half = 0.4 * (1 - ((v - 0.55) / 0.4) ** 1.6)
-    return abs(u - 0.5) <= half
+def arrow_path(cv, cx, top, bottom, half, up):
+    head = half * 1.2
+    shaft = half * 0.45
+    if up:
+        pts = [(cx, top), (cx + half, top + head), (cx + shaft, top + head), (cx + shaft, bottom),
+               (cx - shaft, bottom), (cx - shaft, top + head), (cx - half, top + head)]
+    else:
+        pts = [(cx, bottom), (cx + half, bottom - head), (cx + shaft, bottom - head), (cx + shaft, top),
+               (cx - shaft, top), (cx - shaft, bottom - head), (cx - half, bottom - head)]
+    cv.polyline(pts, close=True)
 
 
-def quill(u, v):
-    # a slanted feather: an ellipse along the diagonal plus a thin shaft
-    cx, cy, ang = 0.55, 0.42, math.radians(-50)
-    du, dv = u - cx, v - cy
-    a = du * math.cos(ang) - dv * math.sin(ang)
-    b = du * math.sin(ang) + dv * math.cos(ang)
-    if (a / 0.30) ** 2 + (b / 0.09) ** 2 <= 1:
-        return True
-    # shaft from the feather down to the nib
-    t = (u - 0.33) / (0.25 - 0.33) if u != 0.33 else 0
-    return 0.22 <= u <= 0.36 and abs(v - (0.62 + (0.36 - u) * 1.4)) < 0.035 and t >= -1
+def arrows(cv, specs, k):
+    """Solid arrows with a thin dark edge, cut out of what lies under them so
+    that they read on the shield and on any taskbar. All cut-outs come first
+    so that one arrow's cut does not bite into its neighbour."""
+    import cairo
+    c = cv.ctx
+    for cx, top, bottom, half, up, _ in specs:
+        c.save()
+        c.set_operator(cairo.OPERATOR_CLEAR)
+        arrow_path(cv, cx, top, bottom, half, up)
+        c.set_line_width(2.2 * k)
+        c.set_line_join(cairo.LINE_JOIN_ROUND)
+        c.stroke_preserve()
+        c.fill()
+        c.restore()
+    for cx, top, bottom, half, up, face in specs:
+        arrow_path(cv, cx, top, bottom, half, up)
+        cv.fill(face, preserve=True)
+        cv.stroke(shade(face, -0.5), 0.9 * k)
 
 
-def pixel(size, x, y):
-    s = coverage(lambda px, py: shield(px / size, py / size), x, y)
-    if s == 0:
-        return (0, 0, 0, 0)
-    q = coverage(lambda px, py: quill(px / size, py / size), x, y)
-    shade = y / size
-    base = tuple(int(BLUE[i] * (1 - shade) + DARK[i] * shade) for i in range(3))
-    rgb = tuple(int(base[i] * (1 - q) + WHITE[i] * q) for i in range(3))
-    return (*rgb, int(255 * s))
+def tray_icon(size, traffic, connected):
+    k = size / 16.0
+    cv = Canvas(size, size)
+    face, edge = (BLUE, DEEP) if connected else (GREY_FACE, GREY_EDGE)
+    brand.mark(cv, -1.0 * k, 0, 16 * k, face=face, outline=edge)
+    sent, received = traffic
+    # fixed places, so an arrow that comes and goes does not shift the other
+    specs = []
+    if sent:
+        specs.append((10.2 * k, 6.0 * k, 15.4 * k, 2.5 * k, True, GOOD))
+    if received:
+        specs.append((13.6 * k, 6.0 * k, 15.4 * k, 2.5 * k, False, ORANGE))
+    arrows(cv, specs, k)
+    return cv.rgba()
 
 
-def bmp_entry(size):
-    rows = []
-    for y in reversed(range(size)):  # bottom-up
-        row = b"".join(struct.pack("BBBB", b, g, r, a) for (r, g, b, a) in (pixel(size, x, y) for x in range(size)))
-        rows.append(row)
-    mask_row = b"\0" * (((size + 31) // 32) * 4)
-    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
-    return header + b"".join(rows) + mask_row * size
+def bmp_entry(px):
+    size = px.shape[0]
+    rows = px[::-1]  # bottom-up
+    bgra = rows[..., [2, 1, 0, 3]].tobytes()
+    stride = ((size + 31) // 32) * 4
+    mask = bytearray()
+    for y in range(size):
+        bits = np.packbits((rows[y, :, 3] == 0).astype(np.uint8))
+        mask += bits.tobytes().ljust(stride, b"\0")
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(bgra) + len(mask), 0, 0, 0, 0)
+    return header + bgra + bytes(mask)
 
 
-def png_entry(size):
-    import zlib
-    raw = b"".join(b"\0" + b"".join(struct.pack("BBBB", *pixel(size, x, y)) for x in range(size)) for y in range(size))
-    def chunk(kind, data):
-        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0))
-            + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+def ico(images):
+    """images: list of RGBA arrays; 256 px goes in as PNG, smaller as DIB."""
+    blobs = [png_rgba(px) if px.shape[0] >= 256 else bmp_entry(px) for px in images]
+    data = struct.pack("<HHH", 0, 1, len(blobs))
+    offset = 6 + 16 * len(blobs)
+    for px, blob in zip(images, blobs):
+        dim = px.shape[0] if px.shape[0] < 256 else 0
+        data += struct.pack("<BBBBHHII", dim, dim, 0, 0, 1, 32, len(blob), offset)
+        offset += len(blob)
+    return data + b"".join(blobs)
+
+
+def outputs():
+    """file name → bytes for every icon."""
+    out = {"quillnet.ico": ico([window_icon(s) for s in WINDOW_SIZES])}
+    for _, name, traffic, connected in TRAY:
+        out["icons/" + name] = ico([tray_icon(s, traffic, connected) for s in TRAY_SIZES])
+    return out
 
 
 def main():
-    out = Path(sys.argv[1]) if len(sys.argv) > 1 else Path(__file__).resolve().parents[2] / "resources" / "quillnet.ico"
-    images = [(s, png_entry(s) if s >= 256 else bmp_entry(s)) for s in SIZES]
-    data = struct.pack("<HHH", 0, 1, len(images))
-    offset = 6 + 16 * len(images)
-    for size, blob in images:
-        dim = 0 if size >= 256 else size
-        data += struct.pack("<BBBBHHII", dim, dim, 0, 0, 1, 32, len(blob), offset)
-        offset += len(blob)
-    data += b"".join(blob for _, blob in images)
-    out.write_bytes(data)
+    root = Path(sys.argv[1]) if len(sys.argv) > 1 else Path(__file__).resolve().parents[2] / "resources"
+    for name, blob in outputs().items():
+        path = root / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(blob)
 
 
 if __name__ == "__main__":
