@@ -288,7 +288,22 @@ bool CSkinAttributes::DrawCell(SkinSurface surface, const SkinCell& cell, unsign
   if (image == images_.end()) return false;
   const SkinRect source = ClampToImage(cell.Rect(), image->second.width, image->second.height);
   if (source.Width() <= 0 || source.Height() <= 0) return false;
-  return platform_->DrawImage(surface, image->second, source, {left, top, right, bottom});
+  // What the cell claims beyond the image is nothing: the destination loses
+  // the same share, so the image's own edge pixels land where they belong
+  // (the window region then cuts the empty column).
+  SkinRect d{left, top, right, bottom};
+  auto part = [](std::int32_t length, std::int32_t offset, std::int32_t whole) {
+    return static_cast<std::int32_t>(static_cast<std::int64_t>(length) * offset / whole);
+  };
+  if (cell.Width() > 0 && source.Width() != cell.Width()) {
+    d.left = left + part(right - left, source.left - cell.left, cell.Width());
+    d.right = left + part(right - left, source.right - cell.left, cell.Width());
+  }
+  if (cell.Height() > 0 && source.Height() != cell.Height()) {
+    d.top = top + part(bottom - top, source.top - cell.top, cell.Height());
+    d.bottom = top + part(bottom - top, source.bottom - cell.top, cell.Height());
+  }
+  return platform_->DrawImage(surface, image->second, source, d);
 }
 
 bool CSkinAttributes::DrawCellByName(SkinSurface surface, const std::wstring& name, const std::wstring& suffix,

@@ -1,12 +1,17 @@
 // A skin platform that decodes nothing and records what would be drawn.
 #pragma once
 #include <map>
+#include <ostream>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "skin/skin_platform.h"
+
+inline void PrintTo(const SkinRect& r, std::ostream* os) {
+  *os << '(' << r.left << ',' << r.top << ")-(" << r.right << ',' << r.bottom << ')';
+}
 
 class CFakeSkinPlatform : public ISkinPlatform {
  public:

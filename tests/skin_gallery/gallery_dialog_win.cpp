@@ -1,5 +1,7 @@
 #include "skin_gallery/gallery_dialog_win.h"
 
+#include <string>
+
 namespace {
 
 constexpr GalleryState kStates[] = {GalleryState::Normal, GalleryState::Hovered, GalleryState::Pushed,
@@ -42,7 +44,10 @@ CSkinStatic& CDlgSkinGallery::AddStatic(const std::wstring& text, int x, int y, 
 }
 
 bool CDlgSkinGallery::OnInitDialog() {
-  SetText(L"Quillnet skin gallery");
+  HDC screen = ::GetDC(nullptr);
+  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+  ::ReleaseDC(nullptr, screen);
+  SetText(L"Quillnet skin gallery at " + std::to_wstring(dpi) + L" dpi");
   SetSize(kWidth, kHeight);
   CSkinAttributes::IntRef(skinWindow.attributes, L"MaximizeBox") = 0;
   skinWindow.Attach(Handle());

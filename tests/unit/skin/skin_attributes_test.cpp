@@ -311,7 +311,11 @@ TEST(SkinDrawCell, Geometry) {
       {"negative width draws nothing", {0, 0, 5, 5}, 0, {10, 0, 9, 5}, false, {}, {}},
       {"negative height draws nothing", {0, 0, 5, 5}, 0, {0, 10, 5, 9}, false, {}, {}},
       {"a cell past the image edge reads only the image", {330, 0, 340, 47}, kCellNaturalSize, {330, 0, 330, 0}, true,
-       {330, 0, 340, 47}, {330, 0, 339, 47}},
+       {330, 0, 339, 47}, {330, 0, 339, 47}},
+      {"stretched past the edge loses its share", {325, 47, 340, 61}, 0, {0, 0, 30, 140}, true, {0, 0, 28, 140},
+       {325, 47, 339, 61}},
+      {"past the bottom and the left", {-2, 60, 10, 72}, kCellNaturalSize, {0, 0, 0, 0}, true, {2, 0, 12, 11},
+       {0, 60, 10, 71}},
   };
   for (const DrawCase& c : cases) {
     Skin skin;

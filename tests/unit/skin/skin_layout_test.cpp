@@ -31,19 +31,21 @@ TEST(SkinFrame, PiecesMeetWithoutGapsForSeveralWidths) {
     EXPECT_EQ(d[L"WindowPictureBackground"], (SkinRect{0, 0, width, height}));
     EXPECT_EQ(d[L"WindowPictureTopLeft"], (SkinRect{0, 0, 300, 47}));
     EXPECT_EQ(d[L"WindowPictureTop"], (SkinRect{300, 0, width - 10, 47})) << width;
-    EXPECT_EQ(d[L"WindowPictureTopRight"], (SkinRect{width - 10, 0, width, 47})) << width;
+    // The right-hand cells reach one pixel past their image: that column is
+    // left out, and the window region cuts it.
+    EXPECT_EQ(d[L"WindowPictureTopRight"], (SkinRect{width - 10, 0, width - 1, 47})) << width;
     EXPECT_EQ(d[L"WindowPictureLeft"], (SkinRect{0, 47, 9, height - 11})) << width;
-    EXPECT_EQ(d[L"WindowPictureRight"], (SkinRect{width - 15, 47, width, height - 11})) << width;
+    EXPECT_EQ(d[L"WindowPictureRight"], (SkinRect{width - 15, 47, width - 1, height - 11})) << width;
     EXPECT_EQ(d[L"WindowPictureBottomLeft"], (SkinRect{0, height - 11, 10, height})) << width;
     EXPECT_EQ(d[L"WindowPictureBottom"], (SkinRect{10, height - 11, width - 15, height})) << width;
-    EXPECT_EQ(d[L"WindowPictureBottomRight"], (SkinRect{width - 15, height - 11, width, height})) << width;
+    EXPECT_EQ(d[L"WindowPictureBottomRight"], (SkinRect{width - 15, height - 11, width - 1, height})) << width;
   }
 }
 
 TEST(SkinFrame, NarrowerThanTheTopLeftPieceDrawsNoTop) {
   auto d = Drawn(200, 90);
   EXPECT_EQ(d.count(L"WindowPictureTop"), 0u);  // negative width: nothing
-  EXPECT_EQ(d[L"WindowPictureTopRight"], (SkinRect{190, 0, 200, 47}));
+  EXPECT_EQ(d[L"WindowPictureTopRight"], (SkinRect{190, 0, 199, 47}));
 }
 
 TEST(SkinFrame, MissingFramePiecesLeaveOnlyTheBackgroundRequests) {
