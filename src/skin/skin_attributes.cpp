@@ -254,19 +254,38 @@ const SkinCell& CSkinAttributes::GetCell3(const std::wstring& first, const std::
   return it != cells_.end() ? it->second : empty_;
 }
 
+namespace {
+
+// Own name+suffix, then the global prefix+name+suffix, then own name, then
+// the global prefix+name: a state's own value beats a stateless one, so a
+// link with its own colour still turns orange under the mouse.
+template <typename Map, typename Value>
+const Value* Resolve(const Map& own, const Map& global, const std::wstring& prefix, const std::wstring& name,
+                     const std::wstring& suffix) {
+  if (!suffix.empty()) {
+    if (auto it = own.find(name + suffix); it != own.end()) return &it->second;
+    if (auto it = global.find(prefix + name + suffix); it != global.end()) return &it->second;
+  }
+  if (auto it = own.find(name); it != own.end()) return &it->second;
+  if (auto it = global.find(prefix + name); it != global.end()) return &it->second;
+  return nullptr;
+}
+
+}  // namespace
+
 std::int32_t CSkinAttributes::ResolveInt(const SkinAttributeBlock& own, const std::wstring& prefix,
                                          const std::wstring& name, const std::wstring& suffix,
                                          std::int32_t defaultValue) const {
-  if (const std::int32_t* v = FindWithSuffix<decltype(own.ints), std::int32_t>(own.ints, name, suffix)) return *v;
-  return GetInt(global_, prefix + name, suffix, defaultValue);
+  const std::int32_t* v = Resolve<decltype(own.ints), std::int32_t>(own.ints, global_.ints, prefix, name, suffix);
+  return v ? *v : defaultValue;
 }
 
 std::wstring CSkinAttributes::ResolveString(const SkinAttributeBlock& own, const std::wstring& prefix,
                                             const std::wstring& name, const std::wstring& suffix,
                                             const std::wstring& defaultValue) const {
-  if (const std::wstring* v = FindWithSuffix<decltype(own.strings), std::wstring>(own.strings, name, suffix))
-    return *v;
-  return GetString(global_, prefix + name, suffix, defaultValue);
+  const std::wstring* v =
+      Resolve<decltype(own.strings), std::wstring>(own.strings, global_.strings, prefix, name, suffix);
+  return v ? *v : defaultValue;
 }
 
 bool CSkinAttributes::DrawCell(SkinSurface surface, const SkinCell& cell, unsigned flags, std::int32_t left,

@@ -221,9 +221,12 @@ TEST(SkinLookup, FallbackChains) {
   EXPECT_EQ(skin->ResolveInt(own, L"LinkButton", L"TextColor", L"Hovered", -1), 11);
   EXPECT_EQ(skin->ResolveInt(own, L"LinkButton", L"TextColor", L"", -1), 12);
   EXPECT_EQ(skin->ResolveInt(own, L"Button", L"TextColor", L"Hovered", -1), -1);
-  // An own name without suffix still wins over the global name with it.
+  // An own stateless value gives way to the global value of the state (a
+  // hovered link is orange whatever its own colour), but wins otherwise.
   CSkinAttributes::IntRef(own, L"TextColor") = 5375;
-  EXPECT_EQ(skin->ResolveInt(own, L"LinkButton", L"TextColor", L"Hovered", -1), 5375);
+  EXPECT_EQ(skin->ResolveInt(own, L"LinkButton", L"TextColor", L"Hovered", -1), 11);
+  EXPECT_EQ(skin->ResolveInt(own, L"LinkButton", L"TextColor", L"", -1), 5375);
+  EXPECT_EQ(skin->ResolveInt(own, L"LinkButton", L"TextColor", L"Disabled", -1), 5375);
   CSkinAttributes::IntRef(own, L"TextColorHovered") = 7;
   EXPECT_EQ(skin->ResolveInt(own, L"LinkButton", L"TextColor", L"Hovered", -1), 7);
   EXPECT_EQ(skin->ResolveString(own, L"LinkButton", L"Align", L"", L"Center"), L"Right");
