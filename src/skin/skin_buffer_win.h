@@ -24,6 +24,7 @@ class CAutoBufferDC {
  private:
   HDC memory_ = nullptr;
   HBITMAP bitmap_ = nullptr;
+  bool shared_ = false;  // the thread's reusable surface, not our own
   HDC target_ = nullptr;
   HGDIOBJ previousBitmap_ = nullptr;
   RECT rect_{};

@@ -29,14 +29,18 @@ run() {
   local prefix=$1 dpi=$2
   local log="$out/skin-gallery-${dpi}dpi.log"
   local gallery="$out/skin-gallery-${dpi}dpi.png" blocked="$out/blocked-operation-${dpi}dpi.png"
-  rm -f "$gallery" "$blocked"
+  local main="$out/main-window-skin-${dpi}dpi.png"
+  rm -f "$gallery" "$blocked" "$main"
   WINEPREFIX=$prefix timeout 120 "$wine" "$exe" gallery "$(winpath "$gallery")" </dev/null >"$log" 2>&1 ||
     fail "gallery at $dpi dpi exited with $?"
+  WINEPREFIX=$prefix timeout 120 "$wine" "$exe" main "$(winpath "$main")" </dev/null >>"$log" 2>&1 ||
+    fail "main window at $dpi dpi exited with $?"
   WINEPREFIX=$prefix timeout 120 "$wine" "$exe" blocked "$(winpath "$blocked")" </dev/null >>"$log" 2>&1 ||
     fail "blocked operation dialog at $dpi dpi exited with $?"
   [ "$(identify -format '%wx%h' "$gallery" 2>/dev/null)" = 960x600 ] || fail "no 960x600 gallery screenshot at $dpi dpi"
   [ "$(identify -format '%wx%h' "$blocked" 2>/dev/null)" = 425x90 ] || fail "no 425x90 blocked dialog screenshot at $dpi dpi"
-  echo "screenshots at $dpi dpi: $gallery $blocked"
+  [ "$(identify -format '%wx%h' "$main" 2>/dev/null)" = 327x464 ] || fail "no 327x464 main window screenshot at $dpi dpi"
+  echo "screenshots at $dpi dpi: $gallery $main $blocked"
 }
 
 quillnet_wine_ready

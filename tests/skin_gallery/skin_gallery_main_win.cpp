@@ -2,6 +2,7 @@
 // screenshots (not shipped).
 //   skin_gallery                    the gallery until closed
 //   skin_gallery gallery PNG        the gallery, saved as PNG, then exit
+//   skin_gallery main PNG           the main window's frame and controls, saved
 //   skin_gallery blocked PNG        the TAP driver installation behind the
 //                                   blocked operation dialog, saved while it runs
 #include "platform/win32.h"
@@ -17,6 +18,7 @@
 #include "skin/registered_skin.h"
 #include "skin/skin_platform_win.h"
 #include "skin_gallery/gallery_dialog_win.h"
+#include "skin_gallery/main_window_mock_win.h"
 #include "text/text_table.h"
 #include "ui/message_loop_win.h"
 
@@ -79,6 +81,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     RunTapDriverInstallation(nullptr);
     shooter.join();
     return rc;
+  }
+
+  if (mode == L"main") {
+    CDlgMainWindowMock main;
+    if (!main.Create()) return 1;
+    main.Show(true);
+    Settle(1500);
+    const bool ok = SaveWindow(main.Handle(), out);
+    main.Destroy();
+    return ok ? 0 : 2;
   }
 
   CDlgSkinGallery gallery;
