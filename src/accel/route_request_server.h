@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/tick.h"
+#include "routing/route_request_service.h"
 #include "routing/route_table.h"
 
 constexpr std::uint32_t kRequestedRouteLifetimeMs = 360000;
@@ -32,26 +33,26 @@ struct RequestedRoute {
   Tick lastRequest = 0;
 };
 
-class CVpnRouteRequestBaseServer {
+class CVpnRouteRequestBaseServer : public IRouteRequestService {
  public:
   using Clock = std::function<Tick()>;
 
   explicit CVpnRouteRequestBaseServer(IForwardTable& table, Clock clock = GetTickMs);
   // Derived classes stop the server in their own destructor, while their
   // transport still exists.
-  virtual ~CVpnRouteRequestBaseServer();
+  ~CVpnRouteRequestBaseServer() override;
   CVpnRouteRequestBaseServer(const CVpnRouteRequestBaseServer&) = delete;
   CVpnRouteRequestBaseServer& operator=(const CVpnRouteRequestBaseServer&) = delete;
 
   // False when already running or the transport cannot be set up.
-  virtual bool Start(const ForwardRow& routeTemplate);
+  bool Start(const ForwardRow& routeTemplate) override;
   // Waits for the thread; afterwards no route added on request is left.
-  virtual void Stop();
+  void Stop() override;
   bool IsRunning() const { return thread_.joinable(); }
 
   // Only while stopped: the list is read by the server thread.
-  void ClearKeptRoutes();
-  void AddKeptRoute(std::wstring_view destination, std::wstring_view mask);
+  void ClearKeptRoutes() override;
+  void AddKeptRoute(std::wstring_view destination, std::wstring_view mask) override;
 
   bool AddRequestedRoute(std::uint32_t address);
   enum PurgeMode { kPurgeAll = 0, kPurgeExpired = 1 };

@@ -4,7 +4,6 @@
 
 #include <climits>
 
-#include "vpn/general_vpn.h"
 
 namespace {
 
@@ -53,72 +52,73 @@ bool ParseRouteEntry(const std::wstring& entry, std::wstring& destination, std::
   return false;
 }
 
-std::uint32_t CGeneralVpn::AddPlanRoute(std::wstring_view destination, std::wstring_view mask,
-                                        const ForwardRow& templ) {
-  const std::uint32_t result = AddRoute(forwardTable, destination, mask, templ);
+std::uint32_t CRoutePlan::Add(std::wstring_view destination, std::wstring_view mask, const ForwardRow& templ) {
+  const std::uint32_t result = AddRoute(table_, destination, mask, templ);
   if (result == 0) {
     ForwardRow row = templ;
     row.destination = ParseIpv4(destination);
     row.mask = ParseIpv4(mask);
-    planRoutes.push_back(row);
+    added_.push_back(row);
   }
   return result;
 }
 
-bool CGeneralVpn::ApplyRoutePlan() {
-  failedRoutes.clear();
-  SetState(GENERAL_VPN_STATE_MODIFY_ROUTE, 0, 0);
-  if (routeMode == RouteModePerApplication) {
-    if (const std::uint32_t r = MakeVpnRoute(forwardTable, vpnRoute, localIp)) {
-      SetState(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_GET_GATEWAY, static_cast<std::int32_t>(r));
-      return false;
+RoutePlanOutcome CRoutePlan::Apply(const RoutePlanInput& in, const std::function<bool()>& cancelled) {
+  RoutePlanOutcome out;
+  out.vpnRoute = in.vpnRoute;
+  out.defaultRoute = in.defaultRoute;
+  const auto stopNow = [&] { return cancelled && cancelled() ? (out.cancelled = true) : false; };
+  if (stopNow()) return out;
+  ForwardRow& vpnRoute = out.vpnRoute;
+  if (in.routeMode == RouteModePerApplication) {
+    if (const std::uint32_t r = MakeVpnRoute(table_, vpnRoute, in.localIp)) {
+      out.error = kRoutePlanNoVpnInterface;
+      out.detail = static_cast<std::int32_t>(r);
+      return out;
     }
-    SetRouteMetric(forwardTable, vpnRoute);
-    if (!vpnGateway.empty()) vpnRoute.nextHop = ParseIpv4(vpnGateway);
-    routeRequestServer->ClearKeptRoutes();
-    for (const std::wstring* dns : {&dns1, &dns2}) {
-      if (dns->empty()) continue;
-      AddPlanRoute(*dns, L"255.255.255.255", vpnRoute);
-      routeRequestServer->AddKeptRoute(*dns, L"255.255.255.255");
+    SetRouteMetric(table_, vpnRoute);
+    if (!in.vpnGateway.empty()) vpnRoute.nextHop = ParseIpv4(in.vpnGateway);
+    server_.ClearKeptRoutes();
+    for (const std::wstring* dns : {&in.dns1, &in.dns2}) {
+      if (dns->empty() || stopNow()) continue;
+      Add(*dns, L"255.255.255.255", vpnRoute);
+      server_.AddKeptRoute(*dns, L"255.255.255.255");
     }
-    if (!routeRequestServer->Start(vpnRoute)) {
-      SetState(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_START_ROUTE_REQUEST_SERVER, 0);
-      return false;
-    }
-    return true;
+    if (stopNow()) return out;
+    if (!server_.Start(vpnRoute)) out.error = kRoutePlanServerFailed;
+    return out;
   }
-  if (routeMode != RouteModeDefaultGateway && routeMode != RouteModeListedRoutes) return true;
+  if (in.routeMode != RouteModeDefaultGateway && in.routeMode != RouteModeListedRoutes) return out;
 
-  if (routeMode == RouteModeListedRoutes) {
-    if (const std::uint32_t r = MakeVpnRoute(forwardTable, vpnRoute, localIp)) {
-      SetState(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_GET_GATEWAY, static_cast<std::int32_t>(r));
-      return false;
+  if (in.routeMode == RouteModeListedRoutes) {
+    if (const std::uint32_t r = MakeVpnRoute(table_, vpnRoute, in.localIp)) {
+      out.error = kRoutePlanNoVpnInterface;
+      out.detail = static_cast<std::int32_t>(r);
+      return out;
     }
-    if (!vpnGateway.empty()) vpnRoute.nextHop = ParseIpv4(vpnGateway);
+    if (!in.vpnGateway.empty()) vpnRoute.nextHop = ParseIpv4(in.vpnGateway);
   }
-  SetRouteMetric(forwardTable, vpnRoute);
-  SetRouteMetric(forwardTable, defaultRoute);
-  if (proxyType != 0 && AddPlanRoute(proxyServer, L"255.255.255.255", defaultRoute) != 0)
-    failedRoutes.push_back(proxyServer);
+  SetRouteMetric(table_, vpnRoute);
+  SetRouteMetric(table_, out.defaultRoute);
+  if (in.proxyType != 0 && Add(in.proxyServer, L"255.255.255.255", out.defaultRoute) != 0)
+    out.failedRoutes.push_back(in.proxyServer);
   std::wstring destination, mask;
-  for (const std::wstring& entry : routes) {
+  for (const std::wstring& entry : in.routes) {
+    if (stopNow()) return out;
     if (!ParseRouteEntry(entry, destination, mask) || destination.empty() || mask.empty()) continue;
-    if (AddPlanRoute(destination, mask, vpnRoute) != 0) failedRoutes.push_back(entry);
+    if (Add(destination, mask, vpnRoute) != 0) out.failedRoutes.push_back(entry);
   }
-  if (routeMode == RouteModeListedRoutes)
-    for (const std::wstring* dns : {&dns1, &dns2})
-      if (!dns->empty()) AddPlanRoute(*dns, L"255.255.255.255", vpnRoute);
-  if (!failedRoutes.empty()) {
-    SetState(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_MODIFY_ROUTE, 0);
-    return false;
-  }
-  return true;
+  if (in.routeMode == RouteModeListedRoutes)
+    for (const std::wstring* dns : {&in.dns1, &in.dns2})
+      if (!dns->empty() && !stopNow()) Add(*dns, L"255.255.255.255", vpnRoute);
+  if (!out.failedRoutes.empty()) out.error = kRoutePlanRoutesFailed;
+  return out;
 }
 
-void CGeneralVpn::RestoreRoutePlan() {
-  SetState(GENERAL_VPN_STATE_RESTORE_ROUTE, 0, 0);
+void CRoutePlan::Restore() {
   // Newest first, the reverse of how they went in.
-  for (auto it = planRoutes.rbegin(); it != planRoutes.rend(); ++it)
-    if (it->destination != 0 && it->mask != 0) forwardTable.DeleteForwardRow(*it);
-  planRoutes.clear();
+  for (auto it = added_.rbegin(); it != added_.rend(); ++it)
+    if (it->destination != 0 && it->mask != 0) table_.DeleteForwardRow(*it);
+  added_.clear();
+  server_.Stop();
 }

@@ -3,9 +3,9 @@
 #include "text/text_table.h"
 
 CGeneralVpn::CGeneralVpn(IForwardTable& forwardTable, std::unique_ptr<CVpnRouteRequestBaseServer> routeRequestServer)
-    : forwardTable(forwardTable), routeRequestServer(std::move(routeRequestServer)) {
-  if (!this->routeRequestServer) this->routeRequestServer = CreateRouteRequestServer(forwardTable);
-}
+    : forwardTable(forwardTable),
+      routeRequestServer(routeRequestServer ? std::move(routeRequestServer) : CreateRouteRequestServer(forwardTable)),
+      plan(forwardTable, *this->routeRequestServer) {}
 
 CGeneralVpn::~CGeneralVpn() {
   // The server thread adds routes through the table; it must be gone first.
@@ -13,16 +13,17 @@ CGeneralVpn::~CGeneralVpn() {
 }
 
 std::int32_t CGeneralVpn::Start() {
-  failedRoutes.clear();
-  state = GENERAL_VPN_STATE_START;
-  error = GENERAL_VPN_ERROR_SUCCESS;
-  errorDetail = 0;
+  std::lock_guard decision(decisionLock);
+  phase_ = kRunning;
   std::vector<ForwardRow> rows;
   const ForwardRow* chosen = nullptr;
   if (forwardTable.ReadForwardTable(rows) == 0) chosen = ChooseDefaultRoute(rows);
+  std::lock_guard lock(fieldsLock);
+  failedRoutes.clear();
+  status = {GENERAL_VPN_STATE_START, GENERAL_VPN_ERROR_SUCCESS, 0};
   if (!chosen) {
-    error = GENERAL_VPN_ERROR_GET_GATEWAY;
-    errorDetail = kNoDefaultRouteDetail;
+    status.error = GENERAL_VPN_ERROR_GET_GATEWAY;
+    status.detail = kNoDefaultRouteDetail;
     return GENERAL_VPN_ERROR_GET_GATEWAY;
   }
   defaultRoute = *chosen;
@@ -33,18 +34,25 @@ std::int32_t CGeneralVpn::Start() {
 }
 
 std::int32_t CGeneralVpn::Stop() {
+  std::lock_guard decision(decisionLock);
+  phase_ = kStopped;
+  std::lock_guard lock(fieldsLock);
   stopTick = GetTickMs();
   vpnRoute = ForwardRow{};
-  state = GENERAL_VPN_STATE_DISCONNECTED;
-  error = GENERAL_VPN_ERROR_SUCCESS;
-  errorDetail = 0;
+  status = {GENERAL_VPN_STATE_DISCONNECTED, GENERAL_VPN_ERROR_SUCCESS, 0};
   return 0;
 }
 
 std::int32_t CGeneralVpn::RestoreRoutes() {
-  RestoreRoutePlan();
+  // Before the lock: a plan being applied sees it between two routes and
+  // stops adding.
+  int running = kRunning;
+  phase_.compare_exchange_strong(running, kStopping);
+  std::lock_guard decision(decisionLock);
+  ReportLocked(GENERAL_VPN_STATE_RESTORE_ROUTE, 0, 0);
+  plan.Restore();
+  std::lock_guard lock(fieldsLock);
   routes.clear();
-  routeRequestServer->Stop();
   return 0;
 }
 
@@ -71,17 +79,62 @@ std::wstring CGeneralVpn::GetStateText(std::int32_t stateValue) const {
 }
 
 void CGeneralVpn::SetState(std::int32_t newState, std::int32_t newError, std::int32_t newDetail) {
-  state = newState;
-  error = newError;
-  errorDetail = newDetail;
+  std::lock_guard decision(decisionLock);
+  const int phase = phase_.load();
+  // A stopped connection has nothing more to say, and one that is being
+  // stopped must not bring routes or the server up again.
+  if (phase == kStopped) return;
   if (newState == GENERAL_VPN_STATE_CONNECTED && newError == GENERAL_VPN_ERROR_SUCCESS) {
-    // The plan has already told the observer about its own failure.
-    if (!ApplyRoutePlan()) return;
-    state = GENERAL_VPN_STATE_ALL_DONE;
-    error = GENERAL_VPN_ERROR_SUCCESS;
-    errorDetail = 0;
+    if (phase == kStopping) return;
+    {
+      std::lock_guard lock(fieldsLock);
+      status = {newState, newError, newDetail};
+    }
+    ApplyRoutePlanLocked();
+    return;
   }
-  if (callback) callback->OnVpnStateChanged(this);
+  ReportLocked(newState, newError, newDetail);
+}
+
+void CGeneralVpn::ReportLocked(std::int32_t newState, std::int32_t newError, std::int32_t newDetail) {
+  CGeneralVpnCallbackInterface* observer;
+  {
+    std::lock_guard lock(fieldsLock);
+    status = {newState, newError, newDetail};
+    observer = callback;
+  }
+  if (observer) observer->OnVpnStateChanged(this);
+}
+
+void CGeneralVpn::ApplyRoutePlanLocked() {
+  RoutePlanInput input;
+  {
+    std::lock_guard lock(fieldsLock);
+    failedRoutes.clear();
+    input.routeMode = routeMode;
+    input.routes = routes;
+    input.vpnRoute = vpnRoute;
+    input.defaultRoute = defaultRoute;
+    input.localIp = localIp;
+    input.vpnGateway = vpnGateway;
+    input.dns1 = dns1;
+    input.dns2 = dns2;
+    input.proxyType = proxy.type;
+    input.proxyServer = proxy.server;
+  }
+  ReportLocked(GENERAL_VPN_STATE_MODIFY_ROUTE, 0, 0);
+  RoutePlanOutcome outcome = plan.Apply(input, [this] { return phase_.load() != kRunning; });
+  {
+    std::lock_guard lock(fieldsLock);
+    vpnRoute = outcome.vpnRoute;
+    defaultRoute = outcome.defaultRoute;
+    failedRoutes = std::move(outcome.failedRoutes);
+  }
+  // Stop is waiting for the lock and will take down what was added.
+  if (outcome.cancelled) return;
+  // The plan's failure is the last word: ALL_DONE never follows it.
+  if (outcome.error != 0) ReportLocked(GENERAL_VPN_STATE_MODIFY_ROUTE, outcome.error, outcome.detail);
+  else ReportLocked(GENERAL_VPN_STATE_ALL_DONE, GENERAL_VPN_ERROR_SUCCESS, 0);
 }
 
 void CGeneralVpn::SetVpnDns(const wchar_t* first, const wchar_t* second) {
@@ -89,21 +142,19 @@ void CGeneralVpn::SetVpnDns(const wchar_t* first, const wchar_t* second) {
     std::wstring value = text ? text : L"";
     return value == L"0.0.0.0" ? std::wstring() : value;
   };
+  std::lock_guard lock(fieldsLock);
   dns1 = clean(first);
   dns2 = clean(second);
 }
 
 void CGeneralVpn::SetProxy(std::int32_t newType, const wchar_t* server, std::int32_t port, const wchar_t* user,
                            const wchar_t* pass) {
-  proxyType = newType;
-  proxyServer = server ? server : L"";
-  proxyPort = port;
-  proxyUsername = user ? user : L"";
-  proxyPassword = pass ? pass : L"";
+  std::lock_guard lock(fieldsLock);
+  proxy = {newType, server ? server : L"", port, user ? user : L"", pass ? pass : L""};
 }
 
 std::wstring CGeneralVpn::GetTypeName() const {
-  switch (type) {
+  switch (GetType()) {
     case 1: return L"PPTP";
     case 2: return L"L2TP";
     case 3: return L"OpenVPN";
@@ -112,6 +163,61 @@ std::wstring CGeneralVpn::GetTypeName() const {
 }
 
 std::wstring CGeneralVpn::GetReport() {
-  return GetText("VpnState") + L":" + GetStateText(state) + L"\r\n" + GetText("VpnErrorMessage") + L":" +
-         GetErrorText(error) + L"\r\n" + GetText("VpnErrorDetail") + L":" + GetErrorDetailText(errorDetail) + L"\r\n";
+  const VpnStatus now = GetStatus();
+  return GetText("VpnState") + L":" + GetStateText(now.state) + L"\r\n" + GetText("VpnErrorMessage") + L":" +
+         GetErrorText(now.error) + L"\r\n" + GetText("VpnErrorDetail") + L":" + GetErrorDetailText(now.detail) +
+         L"\r\n";
+}
+
+void CGeneralVpn::SetCallback(CGeneralVpnCallbackInterface* observer) {
+  // Under the decision lock: a notification under way finishes first.
+  std::lock_guard decision(decisionLock);
+  std::lock_guard lock(fieldsLock);
+  callback = observer;
+}
+
+#define QUILLNET_SETTER(Name, field, Type) \
+  void CGeneralVpn::Name(Type value) {     \
+    std::lock_guard lock(fieldsLock);      \
+    field = std::move(value);              \
+  }
+#define QUILLNET_GETTER(Name, field, Type) \
+  Type CGeneralVpn::Name() const {         \
+    std::lock_guard lock(fieldsLock);      \
+    return field;                          \
+  }
+QUILLNET_SETTER(SetRouteMode, routeMode, std::int32_t)
+QUILLNET_SETTER(SetRoutes, routes, std::vector<std::wstring>)
+QUILLNET_SETTER(SetServerHost, serverHost, std::wstring)
+QUILLNET_SETTER(SetType, type, std::int32_t)
+QUILLNET_SETTER(SetLocalIp, localIp, std::wstring)
+QUILLNET_SETTER(SetVpnGateway, vpnGateway, std::wstring)
+QUILLNET_GETTER(GetRouteMode, routeMode, std::int32_t)
+QUILLNET_GETTER(GetRoutes, routes, std::vector<std::wstring>)
+QUILLNET_GETTER(GetServerHost, serverHost, std::wstring)
+QUILLNET_GETTER(GetUsername, username, std::wstring)
+QUILLNET_GETTER(GetPassword, password, std::wstring)
+QUILLNET_GETTER(GetProxy, proxy, VpnProxy)
+QUILLNET_GETTER(GetStatus, status, VpnStatus)
+QUILLNET_GETTER(GetFailedRoutes, failedRoutes, std::vector<std::wstring>)
+QUILLNET_GETTER(GetStopTick, stopTick, Tick)
+QUILLNET_GETTER(GetVpnRoute, vpnRoute, ForwardRow)
+QUILLNET_GETTER(GetDefaultRoute, defaultRoute, ForwardRow)
+QUILLNET_GETTER(GetLocalIp, localIp, std::wstring)
+QUILLNET_GETTER(GetVpnGateway, vpnGateway, std::wstring)
+QUILLNET_GETTER(GetDns1, dns1, std::wstring)
+QUILLNET_GETTER(GetDns2, dns2, std::wstring)
+QUILLNET_GETTER(GetType, type, std::int32_t)
+#undef QUILLNET_SETTER
+#undef QUILLNET_GETTER
+
+void CGeneralVpn::SetCredentials(std::wstring user, std::wstring pass) {
+  std::lock_guard lock(fieldsLock);
+  username = std::move(user);
+  password = std::move(pass);
+}
+
+void CGeneralVpn::StoreState(std::int32_t newState, std::int32_t newError, std::int32_t newDetail) {
+  std::lock_guard lock(fieldsLock);
+  status = {newState, newError, newDetail};
 }

@@ -5,7 +5,9 @@
 // (OpenVPN child process, dial-up) derive from it.
 #pragma once
 #include <cstdint>
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -56,19 +58,47 @@ class CGeneralVpnCallbackInterface {
   ~CGeneralVpnCallbackInterface() = default;
 };
 
+static_assert(GENERAL_VPN_ERROR_GET_GATEWAY == kRoutePlanNoVpnInterface &&
+              GENERAL_VPN_ERROR_MODIFY_ROUTE == kRoutePlanRoutesFailed &&
+              GENERAL_VPN_ERROR_START_ROUTE_REQUEST_SERVER == kRoutePlanServerFailed);
+
+// The state triple, read in one step.
+struct VpnStatus {
+  std::int32_t state = GENERAL_VPN_STATE_DISCONNECTED;
+  std::int32_t error = GENERAL_VPN_ERROR_SUCCESS;
+  std::int32_t detail = 0;
+  bool operator==(const VpnStatus&) const = default;
+};
+
+struct VpnProxy {
+  std::int32_t type = 0;  // 0 none, 1 HTTP, 2 SOCKS
+  std::wstring server;
+  std::int32_t port = 0;
+  std::wstring username;  // never null: absent is empty
+  std::wstring password;
+};
+
 // How a kind derives from it:
-//   - its constructor sets `type`;
+//   - its constructor calls SetType;
 //   - its Start calls CGeneralVpn::Start first and gives up on a non-zero
-//     result, then reports GENERAL_VPN_STATE_PREPARE and gets going;
-//   - on its worker thread it reports progress with SetState only, sets
-//     `localIp` (and `vpnGateway`, SetVpnDns) before it reports
+//     result (OpenVPN goes on), then StoreState(PREPARE, 0, 0) and gets going;
+//   - on its worker thread it reports progress with SetState only, calls
+//     SetLocalIp (and SetVpnGateway, SetVpnDns) before it reports
 //     GENERAL_VPN_STATE_CONNECTED, and never reports beyond that: SetState
 //     runs the route plan and turns a clean CONNECTED into ALL_DONE;
-//   - its Stop calls RestoreRoutes first and CGeneralVpn::Stop last;
+//   - its Stop calls RestoreRoutes first and CGeneralVpn::Stop last, and
+//     makes sure its worker has finished in between;
 //   - GetStatistics, GetErrorDetailText and its own error texts (codes 9 and
 //     up, falling back to CGeneralVpn::GetErrorText) are its own.
-// No lock guards the fields: configuration, Start and Stop run on the
-// owner's thread, SetState on the kind's.
+//
+// Threads. Every accessor is safe from any thread. State changes, the route
+// plan, restoring and the route request server happen in one place, under
+// one lock (the decision lock), so the worker's SetState and the owner's
+// Stop never run into each other: Stop first marks the connection as
+// stopping, so a CONNECTED that arrives after that applies nothing, and
+// once Stop has returned SetState changes nothing at all. The observer is
+// called under the decision lock: it must not call back into the
+// connection's SetState, Start, Stop or SetCallback.
 class CGeneralVpn {
  public:
   // `forwardTable` outlives the object; pass the journaled table so that a
@@ -86,8 +116,9 @@ class CGeneralVpn {
   // Records stopTick, clears vpnRoute, sets DISCONNECTED without notifying.
   // A kind's Stop calls RestoreRoutes first and this last.
   virtual std::int32_t Stop();
-  // Takes down what the route plan added, forgets `routes`, stops the route
-  // request server (which deletes its own routes).
+  // Marks the connection as stopping, takes down what the route plan added,
+  // forgets the route list and stops the route request server (which
+  // deletes its own routes). Waits for a plan that is being applied.
   std::int32_t RestoreRoutes();
   // Counters sent and received; the meaning of result and counters is the
   // kind's.
@@ -106,55 +137,86 @@ class CGeneralVpn {
   void SetVpnDns(const wchar_t* first, const wchar_t* second);
   void SetProxy(std::int32_t newType, const wchar_t* server, std::int32_t port, const wchar_t* user,
                 const wchar_t* pass);
-  std::wstring GetLocalIp() const { return localIp; }
-  std::int32_t GetType() const { return type; }
   std::wstring GetTypeName() const;
   // "State:...\r\nError:...\r\nDetail:...\r\n" in the user's language.
   std::wstring GetReport();
 
+  // Configuration, set by the owner before Start.
+  // Once SetCallback returns, the old observer is not being called.
+  void SetCallback(CGeneralVpnCallbackInterface* observer);
+  void SetRouteMode(std::int32_t mode);
+  void SetRoutes(std::vector<std::wstring> entries);
+  void SetServerHost(std::wstring host);
+  void SetCredentials(std::wstring user, std::wstring pass);
+
+  std::int32_t GetRouteMode() const;
+  std::vector<std::wstring> GetRoutes() const;
+  std::wstring GetServerHost() const;
+  std::wstring GetUsername() const;
+  std::wstring GetPassword() const;
+  VpnProxy GetProxy() const;
+
+  // What the connection has found out; the owner reads these after a
+  // notification, from its own thread.
+  VpnStatus GetStatus() const;
+  std::int32_t GetState() const { return GetStatus().state; }
+  std::int32_t GetError() const { return GetStatus().error; }
+  std::int32_t GetErrorDetail() const { return GetStatus().detail; }
+  std::vector<std::wstring> GetFailedRoutes() const;
+  Tick GetStopTick() const;
+  ForwardRow GetVpnRoute() const;      // template of the plan's routes through the VPN
+  ForwardRow GetDefaultRoute() const;  // the default route in force when Start ran
+  std::wstring GetLocalIp() const;
+  std::wstring GetVpnGateway() const;
+  std::wstring GetDns1() const;
+  std::wstring GetDns2() const;
+  std::int32_t GetType() const;
+
   CVpnRouteRequestBaseServer& RouteRequestServer() { return *routeRequestServer; }
 
-  // Configuration, set by the owner before Start.
+ protected:
+  // The table this connection changes routes through; kinds use it for
+  // their own reads (GetAdapterDns of a dial-up adapter, for instance).
+  IForwardTable& ForwardTable() { return forwardTable; }
+  void SetType(std::int32_t kind);
+  // Writes the triple without telling anyone, as Start and Stop do.
+  void StoreState(std::int32_t newState, std::int32_t newError, std::int32_t newDetail);
+  void SetLocalIp(std::wstring address);
+  void SetVpnGateway(std::wstring address);
+  // True from RestoreRoutes (the start of a kind's Stop) until the next Start.
+  bool IsStopping() const { return phase_.load() != kRunning; }
+
+ private:
+  enum Phase { kRunning, kStopping, kStopped };
+  // Under the decision lock.
+  void ReportLocked(std::int32_t newState, std::int32_t newError, std::int32_t newDetail);
+  void ApplyRoutePlanLocked();
+
+  IForwardTable& forwardTable;
+  std::unique_ptr<CVpnRouteRequestBaseServer> routeRequestServer;
+  CRoutePlan plan;
+
+  // Serialises state changes, the plan, restoring and the server.
+  std::mutex decisionLock;
+  std::atomic<int> phase_{kRunning};
+
+  // Guards every field below; never held while calling out.
+  mutable std::mutex fieldsLock;
   CGeneralVpnCallbackInterface* callback = nullptr;
   std::int32_t routeMode = RouteModeNone;
   std::vector<std::wstring> routes;  // entries of the route plan
   std::wstring serverHost;
   std::wstring username;
   std::wstring password;
-
-  // Read by the owner on its own thread after a notification.
   std::vector<std::wstring> failedRoutes;
-  std::int32_t state = GENERAL_VPN_STATE_DISCONNECTED;
-  std::int32_t error = GENERAL_VPN_ERROR_SUCCESS;
-  std::int32_t errorDetail = 0;
+  VpnStatus status;
   Tick stopTick = 0;
-  ForwardRow vpnRoute;      // template of the plan's routes through the VPN
-  ForwardRow defaultRoute;  // the default route in force when Start ran
+  ForwardRow vpnRoute;
+  ForwardRow defaultRoute;
   std::wstring dns1;
   std::wstring dns2;
-  std::int32_t proxyType = 0;  // 0 none, 1 HTTP, 2 SOCKS
-  std::wstring proxyServer;
-  std::int32_t proxyPort = 0;
-  std::wstring proxyUsername;
-  std::wstring proxyPassword;
-
- protected:
-  // The table this connection changes routes through; kinds use it for
-  // their own reads (GetAdapterDns of a dial-up adapter, for instance).
-  IForwardTable& ForwardTable() { return forwardTable; }
+  VpnProxy proxy;
   std::int32_t type = 0;    // 1 PPTP, 2 L2TP, 3 OpenVPN
   std::wstring localIp;     // the VPN interface's address, dotted
   std::wstring vpnGateway;  // pushed by the server; empty when none
-
- private:
-  bool ApplyRoutePlan();
-  void RestoreRoutePlan();
-  // Adds one route of the plan and remembers it for RestoreRoutePlan.
-  std::uint32_t AddPlanRoute(std::wstring_view destination, std::wstring_view mask, const ForwardRow& templ);
-
-  IForwardTable& forwardTable;
-  std::unique_ptr<CVpnRouteRequestBaseServer> routeRequestServer;
-  // Exactly the rows this connection's plan added: restoring deletes these
-  // and nothing else, so a route that was already there stays.
-  std::vector<ForwardRow> planRoutes;
 };

@@ -118,7 +118,7 @@ std::wstring BuildOpenVpnCommandLine(const OpenVpnCommand& c) {
 
 COpenVpn::COpenVpn(IForwardTable& forwardTable, std::unique_ptr<CVpnRouteRequestBaseServer> routeRequestServer)
     : CGeneralVpn(forwardTable, std::move(routeRequestServer)), openVpnDirectory(OpenVpnDirectory()) {
-  type = 3;
+  SetType(3);
 }
 
 COpenVpn::~COpenVpn() {
@@ -131,24 +131,20 @@ std::int32_t COpenVpn::Start() {
   CGeneralVpn::Start();  // no default route is no reason to give up here
   pushHandled = false;
   ClearOutput();
-  state = GENERAL_VPN_STATE_PREPARE;
-  error = GENERAL_VPN_ERROR_SUCCESS;
-  errorDetail = 0;
+  StoreState(GENERAL_VPN_STATE_PREPARE, GENERAL_VPN_ERROR_SUCCESS, 0);
   OpenVpnCommand command;
   command.openVpnDirectory = openVpnDirectory;
-  command.serverHost = serverHost;
+  command.serverHost = GetServerHost();
   command.openVpnParams = openVpnParams;
-  command.routeMode = routeMode;
-  command.proxyType = proxyType;
-  command.proxyServer = proxyServer;
-  command.proxyPort = proxyPort;
+  command.routeMode = GetRouteMode();
+  const VpnProxy proxy = GetProxy();
+  command.proxyType = proxy.type;
+  command.proxyServer = proxy.server;
+  command.proxyPort = proxy.port;
   if (!StartChild(BuildOpenVpnCommandLine(command))) {
-    error = OPEN_VPN_ERROR_EXEC;
-    errorDetail = 0;
+    StoreState(GENERAL_VPN_STATE_PREPARE, OPEN_VPN_ERROR_EXEC, 0);
     return OPEN_VPN_ERROR_EXEC;
   }
-  error = GENERAL_VPN_ERROR_SUCCESS;
-  errorDetail = 0;
   return 0;
 }
 
@@ -156,11 +152,11 @@ std::int32_t COpenVpn::Stop() {
   RestoreRoutes();
   {
     COpenVpnExitRequest exit(*this);
-    WaitReaderIdle(2000);
+    // An openvpn that ignores the request is ended here rather than left to
+    // the destructor: once Stop returns, the reader is gone.
+    if (!WaitReaderIdle(kOpenVpnExitWaitMs)) StopChild();
     CGeneralVpn::Stop();
   }
-  error = GENERAL_VPN_ERROR_SUCCESS;
-  errorDetail = 0;
   return 0;
 }
 
@@ -192,27 +188,32 @@ void COpenVpn::OnOutput(const char* bytes, std::size_t count) {
 
 void COpenVpn::OnChildExit() {
   ParseOpenVpnOutput();
-  if (error == GENERAL_VPN_ERROR_SUCCESS) SetState(GENERAL_VPN_STATE_DISCONNECTED, 0, 0);
+  if (GetError() == GENERAL_VPN_ERROR_SUCCESS) SetState(GENERAL_VPN_STATE_DISCONNECTED, 0, 0);
 }
 
 void COpenVpn::ParseOpenVpnOutput() {
+  enum Answer { kUser, kPassword, kProxyUser, kProxyPassword };
   struct Prompt {
     const char* text;
-    const std::wstring* answer;
+    Answer answer;
   };
-  const Prompt prompts[] = {
-      {"Enter Auth Username:", &username},
-      {"Enter Auth Password:", &password},
-      {"Enter SOCKS5 Proxy Username:", &proxyUsername},
-      {"Enter HTTP Proxy Username:", &proxyUsername},
-      {"Enter SOCKS5 Proxy Password:", &proxyPassword},
-      {"Enter HTTP Proxy Password:", &proxyPassword},
+  static const Prompt prompts[] = {
+      {"Enter Auth Username:", kUser},
+      {"Enter Auth Password:", kPassword},
+      {"Enter SOCKS5 Proxy Username:", kProxyUser},
+      {"Enter HTTP Proxy Username:", kProxyUser},
+      {"Enter SOCKS5 Proxy Password:", kProxyPassword},
+      {"Enter HTTP Proxy Password:", kProxyPassword},
   };
   for (const Prompt& p : prompts) {
-    if (OutputEndsWith(p.text)) {
-      AnswerPrompt(*p.answer + L"\n");
-      break;
+    if (!OutputEndsWith(p.text)) continue;
+    switch (p.answer) {
+      case kUser: AnswerPrompt(GetUsername() + L"\n"); break;
+      case kPassword: AnswerPrompt(GetPassword() + L"\n"); break;
+      case kProxyUser: AnswerPrompt(GetProxy().username + L"\n"); break;
+      case kProxyPassword: AnswerPrompt(GetProxy().password + L"\n"); break;
     }
+    break;
   }
 
   struct Milestone {
@@ -240,7 +241,7 @@ void COpenVpn::ParseOpenVpnOutput() {
   // A push without an address has been reported as a failure; a later
   // "Initialization Sequence Completed" must not turn it into a connection
   // and change routes without knowing the VPN's address.
-  if (pushHandled && localIp.empty()) return;
+  if (pushHandled && GetLocalIp().empty()) return;
 
   if (ConsumeOutputThrough("Initialization Sequence Completed")) {
     ClearOutput();
@@ -250,7 +251,7 @@ void COpenVpn::ParseOpenVpnOutput() {
     ClearOutput();
     SetState(GENERAL_VPN_STATE_AUTHENTICATE, GENERAL_VPN_ERROR_INTERNAL, 0);
   }
-  if (state == GENERAL_VPN_STATE_ALL_DONE) {
+  if (GetState() == GENERAL_VPN_STATE_ALL_DONE) {
     const std::string taken = TakeOutput();
     if (taken.find("SIGTERM[") != std::string::npos) SetState(GENERAL_VPN_STATE_DISCONNECTED, 0, 0);
     std::uint32_t sent = 0, received = 0;
@@ -265,9 +266,9 @@ void COpenVpn::ParseOpenVpnOutput() {
 
 void COpenVpn::HandlePush(std::string_view message) {
   const OpenVpnPush push = ParsePushMessage(message);
-  if (push.gateway) vpnGateway = *push.gateway;
-  if (push.localIp) localIp = *push.localIp;
-  if (localIp.empty()) {
+  if (push.gateway) SetVpnGateway(*push.gateway);
+  if (push.localIp) SetLocalIp(*push.localIp);
+  if (GetLocalIp().empty()) {
     SetState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_GET_LOCAL_IP, 0);
     return;
   }

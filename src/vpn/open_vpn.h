@@ -18,6 +18,9 @@ enum OpenVpnError : std::int32_t {
   OPEN_VPN_ERROR_TLS_ERROR = 11,
 };
 
+// How long Stop lets openvpn take to exit after asking it to.
+constexpr unsigned kOpenVpnExitWaitMs = 2000;
+
 constexpr wchar_t kOpenVpnExitEvent[] = L"OPENVPN_EXIT_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}";
 
 // The server record's "protocol,port,extra options" text, already turned

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/blocked_operation.h"
+#include "platform/blocked_operation.h"
 #include "platform/tick.h"
 
 constexpr wchar_t kBuiltInOpenVpnVersion[] = L"2.1.4.1";

@@ -15,9 +15,9 @@ class CTestVpn : public CGeneralVpn {
   explicit CTestVpn(IForwardTable& table, std::unique_ptr<CVpnRouteRequestBaseServer> server = nullptr,
                     std::int32_t kind = 3)
       : CGeneralVpn(table, std::move(server)) {
-    type = kind;
+    SetType(kind);
   }
-  ~CTestVpn() override { callback = nullptr; }
+  ~CTestVpn() override { SetCallback(nullptr); }
 
   std::int32_t Stop() override {
     RestoreRoutes();
@@ -37,21 +37,19 @@ class CTestVpn : public CGeneralVpn {
 
   // What the kind would learn from the tunnel.
   void Learn(const std::wstring& local, const std::wstring& gateway = L"") {
-    localIp = local;
-    vpnGateway = gateway;
+    SetLocalIp(local);
+    SetVpnGateway(gateway);
   }
+  using CGeneralVpn::StoreState;
 };
 
-struct StateTriple {
-  std::int32_t state, error, detail;
-  bool operator==(const StateTriple&) const = default;
-};
+using StateTriple = VpnStatus;
 
 class CRecordingObserver : public CGeneralVpnCallbackInterface {
  public:
   void OnVpnStateChanged(CGeneralVpn* vpn) override {
     std::lock_guard lock(mutex_);
-    seen_.push_back({vpn->state, vpn->error, vpn->errorDetail});
+    seen_.push_back(vpn->GetStatus());
   }
   std::vector<StateTriple> Seen() {
     std::lock_guard lock(mutex_);

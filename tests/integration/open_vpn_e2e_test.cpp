@@ -90,11 +90,11 @@ class CServer {
 // Records every notification; lets the test wait for one.
 class CObservedOpenVpn : public COpenVpn, public CGeneralVpnCallbackInterface {
  public:
-  explicit CObservedOpenVpn(IForwardTable& table) : COpenVpn(table) { callback = this; }
+  explicit CObservedOpenVpn(IForwardTable& table) : COpenVpn(table) { SetCallback(this); }
   void OnVpnStateChanged(CGeneralVpn* vpn) override {
     std::lock_guard<std::mutex> lock(m_);
-    states.push_back(vpn->state);
-    errors.push_back(vpn->error);
+    states.push_back(vpn->GetState());
+    errors.push_back(vpn->GetError());
     changed_.notify_all();
   }
   bool WaitFor(std::int32_t wanted, std::chrono::milliseconds limit) {
@@ -107,7 +107,7 @@ class CObservedOpenVpn : public COpenVpn, public CGeneralVpnCallbackInterface {
     std::lock_guard<std::mutex> lock(m_);
     return states;
   }
-  std::wstring Gateway() const { return vpnGateway; }
+  std::wstring Gateway() const { return GetVpnGateway(); }
   std::vector<std::int32_t> states, errors;
 
  private:
@@ -151,12 +151,11 @@ class OpenVpnEndToEnd : public ::testing::TestWithParam<std::string> {
   std::unique_ptr<CObservedOpenVpn> MakeVpn(const std::wstring& password) {
     auto vpn = std::make_unique<CObservedOpenVpn>(*table_);
     vpn->openVpnDirectory = dir_.Path().wstring() + L"/";
-    vpn->serverHost = L"10.99.0.1";
+    vpn->SetServerHost(L"10.99.0.1");
     vpn->openVpnParams = GetParam() == "tcp" ? L"tcp,1194" : L"udp,1194";
-    vpn->username = L"alice";
-    vpn->password = password;
-    vpn->routeMode = RouteModeListedRoutes;
-    vpn->routes = {L"172.30.1.0/24", L"172.30.2.0 mask 255.255.255.0"};
+    vpn->SetCredentials(L"alice", password);
+    vpn->SetRouteMode(RouteModeListedRoutes);
+    vpn->SetRoutes({L"172.30.1.0/24", L"172.30.2.0 mask 255.255.255.0"});
     return vpn;
   }
 
@@ -188,8 +187,8 @@ TEST_P(OpenVpnEndToEnd, ConnectsRoutesCountsAndRestores) {
   EXPECT_EQ(firsts, expected);
   EXPECT_EQ(vpn->GetLocalIp(), L"10.8.0.2");
   EXPECT_EQ(vpn->Gateway(), L"10.8.0.1");
-  EXPECT_EQ(vpn->dns1, L"10.8.0.1");
-  EXPECT_EQ(vpn->dns2, L"10.8.0.53");
+  EXPECT_EQ(vpn->GetDns1(), L"10.8.0.1");
+  EXPECT_EQ(vpn->GetDns2(), L"10.8.0.53");
   const std::string routes = client_.MainRoutes();
   EXPECT_NE(routes.find("172.30.1.0/24 via 10.8.0.1"), std::string::npos) << routes;
   EXPECT_NE(routes.find("172.30.2.0/24 via 10.8.0.1"), std::string::npos) << routes;
@@ -247,8 +246,8 @@ TEST_P(OpenVpnEndToEnd, WrongPasswordIsAnAuthenticationError) {
   ASSERT_EQ(vpn->Start(), 0);
   ASSERT_TRUE(vpn->WaitFor(GENERAL_VPN_STATE_AUTHENTICATE, 20s));
   ASSERT_TRUE(vpn->WaitReaderIdle(20000));
-  EXPECT_EQ(vpn->state, GENERAL_VPN_STATE_AUTHENTICATE);
-  EXPECT_EQ(vpn->error, GENERAL_VPN_ERROR_INTERNAL);
+  EXPECT_EQ(vpn->GetState(), GENERAL_VPN_STATE_AUTHENTICATE);
+  EXPECT_EQ(vpn->GetError(), GENERAL_VPN_ERROR_INTERNAL);
   vpn->Stop();
 }
 
@@ -274,8 +273,8 @@ TEST_P(OpenVpnEndToEnd, PushWithoutAddressChangesNoRoute) {
   ASSERT_EQ(vpn->Start(), 0);
   ASSERT_TRUE(vpn->WaitFor(GENERAL_VPN_STATE_CONNECTED, 20s));
   std::this_thread::sleep_for(500ms);
-  EXPECT_EQ(vpn->state, GENERAL_VPN_STATE_CONNECTED);
-  EXPECT_EQ(vpn->error, GENERAL_VPN_ERROR_GET_LOCAL_IP);
+  EXPECT_EQ(vpn->GetState(), GENERAL_VPN_STATE_CONNECTED);
+  EXPECT_EQ(vpn->GetError(), GENERAL_VPN_ERROR_GET_LOCAL_IP);
   const std::string during = client_.MainRoutes();
   EXPECT_EQ(during.find("172.30."), std::string::npos) << during;
   vpn->Stop();
@@ -292,12 +291,12 @@ TEST(OpenVpnStart, MissingProgramFailsWithNothingRunning) {
   setenv("PATH", dir.Path().c_str(), 1);
   COpenVpn vpn(*table);
   vpn.openVpnDirectory = dir.Path().wstring() + L"/";
-  vpn.serverHost = L"10.99.0.1";
+  vpn.SetServerHost(L"10.99.0.1");
   vpn.openVpnParams = L"udp,1194";
   const std::int32_t result = vpn.Start();
   setenv("PATH", saved.c_str(), 1);
   EXPECT_EQ(result, OPEN_VPN_ERROR_EXEC);
-  EXPECT_EQ(vpn.error, OPEN_VPN_ERROR_EXEC);
+  EXPECT_EQ(vpn.GetError(), OPEN_VPN_ERROR_EXEC);
   EXPECT_FALSE(vpn.IsRunning());
 }
 

@@ -63,9 +63,9 @@ class KernelRoutes : public ::testing::Test {
 
   CTestVpn& Connect(std::int32_t mode, std::vector<std::wstring> routes) {
     vpn = std::make_unique<CTestVpn>(*table, std::make_unique<CVpnRouteRequestSocketServer>(*table, socketPath));
-    vpn->callback = &observer;
-    vpn->routeMode = mode;
-    vpn->routes = std::move(routes);
+    vpn->SetCallback(&observer);
+    vpn->SetRouteMode(mode);
+    vpn->SetRoutes(std::move(routes));
     EXPECT_EQ(vpn->Start(), 0);
     vpn->Learn(L"10.8.0.2");
     return *vpn;
@@ -135,8 +135,8 @@ TEST_F(KernelRoutes, EachModeAddsExactlyItsRoutesAndStopPutsTheTableBack) {
     v.SetVpnDns(L"10.8.0.1", nullptr);
     v.SetProxy(1, L"203.0.113.7", 8080, nullptr, nullptr);
     v.SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
-    ASSERT_EQ((StateTriple{v.state, v.error, v.errorDetail}), (StateTriple{GENERAL_VPN_STATE_ALL_DONE, 0, 0}))
-        << v.failedRoutes.size();
+    ASSERT_EQ(v.GetStatus(), (StateTriple{GENERAL_VPN_STATE_ALL_DONE, 0, 0}))
+        << v.GetFailedRoutes().size();
     if (c.mode == 3) {
       const int fd = ConnectTo(socketPath);
       ASSERT_GE(fd, 0);
@@ -156,9 +156,9 @@ TEST_F(KernelRoutes, DuplicatesAndHostNamesAreReportedAndLeftAlone) {
   CTestVpn& v = Connect(2, {L"10.0.0.0/8", L"172.16.0.0/12"});
   v.SetProxy(2, L"proxy.example.com", 1080, L"user", L"secret");
   v.SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
-  EXPECT_EQ((StateTriple{v.state, v.error, v.errorDetail}),
+  EXPECT_EQ(v.GetStatus(),
             (StateTriple{GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_MODIFY_ROUTE, 0}));
-  EXPECT_EQ(v.failedRoutes, (std::vector<std::wstring>{L"proxy.example.com", L"10.0.0.0/8"}));
+  EXPECT_EQ(v.GetFailedRoutes(), (std::vector<std::wstring>{L"proxy.example.com", L"10.0.0.0/8"}));
   EXPECT_EQ(Added(before, ns->RouteDump()),
             Lines({"172.16.0.0/12 dev qrvpn0 proto static scope link src 10.8.0.2 metric 1"}));
   v.Stop();
@@ -171,8 +171,8 @@ TEST_F(KernelRoutes, BadEntriesNeverReachTheKernel) {
                             L"10.0.0.0 mask 255.0.255.0", L"10.0.0.1/8", L"host.example mask 255.255.255.255",
                             L"10.9.0.0 mask bogus"});
   v.SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
-  EXPECT_EQ(v.error, GENERAL_VPN_ERROR_MODIFY_ROUTE);
-  EXPECT_EQ(v.failedRoutes.size(), 6u);
+  EXPECT_EQ(v.GetError(), GENERAL_VPN_ERROR_MODIFY_ROUTE);
+  EXPECT_EQ(v.GetFailedRoutes().size(), 6u);
   EXPECT_EQ(ns->RouteDump(), before);
   v.Stop();
   EXPECT_EQ(ns->RouteDump(), before);
@@ -182,7 +182,7 @@ TEST_F(KernelRoutes, NoDefaultRouteMeansNoStart) {
   ASSERT_EQ(ns->Ip("route del default"), 0);
   vpn = std::make_unique<CTestVpn>(*table, std::make_unique<CVpnRouteRequestSocketServer>(*table, socketPath));
   EXPECT_EQ(vpn->Start(), GENERAL_VPN_ERROR_GET_GATEWAY);
-  EXPECT_EQ(vpn->errorDetail, 13);
+  EXPECT_EQ(vpn->GetErrorDetail(), 13);
 }
 
 TEST_F(KernelRoutes, RequestServerAddsHostRoutesAndTakesThemAway) {
@@ -190,7 +190,7 @@ TEST_F(KernelRoutes, RequestServerAddsHostRoutesAndTakesThemAway) {
   before = ns->RouteDump();
   CTestVpn& v = Connect(3, {});
   v.SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
-  ASSERT_EQ(v.state, GENERAL_VPN_STATE_ALL_DONE);
+  ASSERT_EQ(v.GetState(), GENERAL_VPN_STATE_ALL_DONE);
   const int fd = ConnectTo(socketPath);
   ASSERT_GE(fd, 0);
   EXPECT_EQ(Ask(fd, "1.1.1.1"), 1);
@@ -266,8 +266,8 @@ TEST_F(KernelRoutes, AfterACrashTheJournalPutsTheTableBack) {
       std::vector<std::wstring> routes = {L"10.0.0.0/8"};
       for (int i = 0; i < 200; ++i) routes.push_back(L"172.16." + std::to_wstring(i) + L".0/24");
       CTestVpn v(journaled, std::make_unique<CVpnRouteRequestSocketServer>(journaled, socketPath));
-      v.routeMode = c.mode;
-      v.routes = routes;
+      v.SetRouteMode(c.mode);
+      v.SetRoutes(routes);
       v.SetProxy(1, L"203.0.113.7", 8080, nullptr, nullptr);
       if (v.Start() != 0) _exit(2);
       v.Learn(L"10.8.0.2");
@@ -275,10 +275,10 @@ TEST_F(KernelRoutes, AfterACrashTheJournalPutsTheTableBack) {
       v.SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
       bool ok = false;
       if (c.mode == RouteModeListedRoutes) {
-        ok = v.error == GENERAL_VPN_ERROR_MODIFY_ROUTE && v.failedRoutes.size() == 1;
+        ok = v.GetError() == GENERAL_VPN_ERROR_MODIFY_ROUTE && v.GetFailedRoutes().size() == 1;
       } else {
         const int fd = ConnectTo(socketPath);
-        ok = v.state == GENERAL_VPN_STATE_ALL_DONE && Ask(fd, "1.1.1.1") == 1 && Ask(fd, "8.8.8.8") == 1;
+        ok = v.GetState() == GENERAL_VPN_STATE_ALL_DONE && Ask(fd, "1.1.1.1") == 1 && Ask(fd, "8.8.8.8") == 1;
       }
       const char done = ok ? 'y' : 'n';
       [[maybe_unused]] ssize_t n = write(ready[1], &done, 1);

@@ -63,8 +63,8 @@ class RoutePlan : public ::testing::Test {
     auto server = std::make_unique<CFakeRouteRequestServer>(table, serverFails);
     fakeServer = server.get();
     auto vpn = std::make_unique<CTestVpn>(table, std::move(server));
-    vpn->callback = &observer;
-    vpn->routeMode = mode;
+    vpn->SetCallback(&observer);
+    vpn->SetRouteMode(mode);
     EXPECT_EQ(vpn->Start(), 0);
     vpn->Learn(L"10.8.0.6");
     return vpn;
@@ -106,18 +106,18 @@ TEST_F(RoutePlan, NotificationSequences) {
     observer.Clear();
     {
       auto vpn = Connection(c.mode, c.serverFails);
-      vpn->routes = c.routes;
+      vpn->SetRoutes(c.routes);
       table.adaptersStatus = c.noAdapters ? 232 : 0;
       vpn->SetState(GENERAL_VPN_STATE_CONNECTED, c.connectedError, 0);
       EXPECT_EQ(observer.Seen(), c.expected);
       const StateTriple last = c.expected.back();
-      EXPECT_EQ((StateTriple{vpn->state, vpn->error, vpn->errorDetail}), last);
+      EXPECT_EQ(vpn->GetStatus(), last);
       table.adaptersStatus = 0;
       observer.Clear();
       vpn->Stop();
       EXPECT_EQ(observer.Seen(), (std::vector<StateTriple>{{9, 0, 0}}));
-      EXPECT_EQ((StateTriple{vpn->state, vpn->error, vpn->errorDetail}), (StateTriple{1, 0, 0}));
-      EXPECT_TRUE(vpn->routes.empty());
+      EXPECT_EQ(vpn->GetStatus(), (StateTriple{1, 0, 0}));
+      EXPECT_TRUE(vpn->GetRoutes().empty());
     }
     EXPECT_EQ(table.Rows(), before);
   }
@@ -125,10 +125,10 @@ TEST_F(RoutePlan, NotificationSequences) {
 
 TEST_F(RoutePlan, DefaultGatewayModeSendsListedNetworksAndTheProxyAroundTheVpn) {
   auto vpn = Connection(RouteModeDefaultGateway);
-  vpn->routes = {L"192.168.0.0/16", L"10.0.0.0/8", L"not a route", L"10.0.0.0/0"};
+  vpn->SetRoutes({L"192.168.0.0/16", L"10.0.0.0/8", L"not a route", L"10.0.0.0/0"});
   vpn->SetProxy(1, L"203.0.113.7", 8080, nullptr, nullptr);
   vpn->SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
-  ASSERT_EQ(vpn->state, GENERAL_VPN_STATE_ALL_DONE);
+  ASSERT_EQ(vpn->GetState(), GENERAL_VPN_STATE_ALL_DONE);
   // Through the old default gateway, one above its interface's metric 25.
   const std::vector<ForwardRow> rows = table.Rows();
   const std::vector<ForwardRow> added(rows.begin() + static_cast<std::ptrdiff_t>(before.size()), rows.end());
@@ -156,16 +156,16 @@ TEST_F(RoutePlan, ListedModeRoutesNetworksAndDnsThroughTheVpn) {
     auto vpn = Connection(RouteModeListedRoutes);
     vpn->Learn(L"10.8.0.6", c.gateway);
     vpn->SetVpnDns(L"10.8.0.1", L"0.0.0.0");
-    vpn->routes = {L"172.16.0.0 mask 255.240.0.0"};
+    vpn->SetRoutes({L"172.16.0.0 mask 255.240.0.0"});
     vpn->SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
-    ASSERT_EQ(vpn->state, GENERAL_VPN_STATE_ALL_DONE);
+    ASSERT_EQ(vpn->GetState(), GENERAL_VPN_STATE_ALL_DONE);
     ForwardRow network = Expected(L"172.16.0.0", L"255.240.0.0", c.nextHop, 7, 6);
     ForwardRow dns = Expected(L"10.8.0.1", L"255.255.255.255", c.nextHop, 7, 6);
     EXPECT_TRUE(table.Has(network)) << c.nextHop;
     EXPECT_TRUE(table.Has(dns)) << c.nextHop;
     EXPECT_EQ(table.CountRows(), before.size() + 2);
-    EXPECT_EQ(vpn->vpnRoute.metric1, 6u);
-    EXPECT_EQ(vpn->vpnRoute.type, kRouteTypeDirect);
+    EXPECT_EQ(vpn->GetVpnRoute().metric1, 6u);
+    EXPECT_EQ(vpn->GetVpnRoute().type, kRouteTypeDirect);
     vpn->Stop();
     EXPECT_EQ(table.Rows(), before);
   }
@@ -178,12 +178,12 @@ TEST_F(RoutePlan, FailuresAreListedAndRoutesThatWereThereStay) {
   before = table.Rows();
   auto vpn = Connection(RouteModeListedRoutes);
   vpn->SetProxy(2, L"proxy.example.com", 1080, L"u", L"p");
-  vpn->routes = {L"10.0.0.0/8", L"172.16.0.0/12", L"10.1.0.0 mask 255.0.255.0", L"", std::wstring(100000, L'x'),
-                 L"10.2.0.0/33"};
+  vpn->SetRoutes({L"10.0.0.0/8", L"172.16.0.0/12", L"10.1.0.0 mask 255.0.255.0", L"", std::wstring(100000, L'x'),
+                 L"10.2.0.0/33"});
   vpn->SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
-  EXPECT_EQ(vpn->state, GENERAL_VPN_STATE_MODIFY_ROUTE);
-  EXPECT_EQ(vpn->error, GENERAL_VPN_ERROR_MODIFY_ROUTE);
-  EXPECT_EQ(vpn->failedRoutes,
+  EXPECT_EQ(vpn->GetState(), GENERAL_VPN_STATE_MODIFY_ROUTE);
+  EXPECT_EQ(vpn->GetError(), GENERAL_VPN_ERROR_MODIFY_ROUTE);
+  EXPECT_EQ(vpn->GetFailedRoutes(),
             (std::vector<std::wstring>{L"proxy.example.com", L"10.0.0.0/8", L"10.1.0.0 mask 255.0.255.0"}));
   EXPECT_TRUE(table.Has(Expected(L"172.16.0.0", L"255.240.0.0", L"10.8.0.6", 7, 6)));
   vpn->Stop();
@@ -196,7 +196,7 @@ TEST_F(RoutePlan, DefaultGatewayModeWithoutEntriesAddsOnlyTheProxyRoute) {
     auto vpn = Connection(RouteModeDefaultGateway);
     if (proxy) vpn->SetProxy(1, L"198.51.100.1", 3128, L"", L"");
     vpn->SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
-    EXPECT_EQ(vpn->state, GENERAL_VPN_STATE_ALL_DONE);
+    EXPECT_EQ(vpn->GetState(), GENERAL_VPN_STATE_ALL_DONE);
     EXPECT_EQ(table.CountRows(), before.size() + proxy);
     vpn->Stop();
     EXPECT_EQ(table.Rows(), before);
@@ -206,9 +206,9 @@ TEST_F(RoutePlan, DefaultGatewayModeWithoutEntriesAddsOnlyTheProxyRoute) {
 TEST_F(RoutePlan, PerApplicationModeKeepsDnsRoutesAndStartsTheServer) {
   auto vpn = Connection(RouteModePerApplication);
   vpn->SetVpnDns(L"10.8.0.1", L"10.8.0.2");
-  vpn->routes = {L"10.0.0.0/8"};  // not used in this mode
+  vpn->SetRoutes({L"10.0.0.0/8"});  // not used in this mode
   vpn->SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
-  ASSERT_EQ(vpn->state, GENERAL_VPN_STATE_ALL_DONE);
+  ASSERT_EQ(vpn->GetState(), GENERAL_VPN_STATE_ALL_DONE);
   EXPECT_TRUE(fakeServer->IsRunning());
   EXPECT_EQ(table.CountRows(), before.size() + 2);
   EXPECT_TRUE(table.Has(Expected(L"10.8.0.2", L"255.255.255.255", L"10.8.0.6", 7, 6)));
@@ -219,7 +219,7 @@ TEST_F(RoutePlan, PerApplicationModeKeepsDnsRoutesAndStartsTheServer) {
 
 TEST_F(RoutePlan, StopBeforeConnectingTouchesNothing) {
   auto vpn = Connection(RouteModeListedRoutes);
-  vpn->routes = {L"10.0.0.0/8"};
+  vpn->SetRoutes({L"10.0.0.0/8"});
   vpn->SetVpnDns(L"10.8.0.1", nullptr);
   vpn->Stop();
   EXPECT_EQ(table.deletes(), 0);

@@ -13,7 +13,7 @@ class GeneralVpn : public ::testing::Test {
   static void SetUpTestSuite() { LoadTextTable(); }
   std::unique_ptr<CTestVpn> Make(std::int32_t kind = 3) {
     auto vpn = std::make_unique<CTestVpn>(table, std::make_unique<CFakeRouteRequestServer>(table), kind);
-    vpn->callback = &observer;
+    vpn->SetCallback(&observer);
     return vpn;
   }
   CFakeForwardTable table;
@@ -35,11 +35,11 @@ TEST_F(GeneralVpn, StartWithoutDefaultRouteFailsQuietly) {
     for (const ForwardRow& r : c.rows) t.PutRow(r);
     t.readStatus = c.readStatus;
     CTestVpn vpn(t, std::make_unique<CFakeRouteRequestServer>(t));
-    vpn.callback = &observer;
-    vpn.failedRoutes = {L"left from before"};
+    vpn.SetCallback(&observer);
+    vpn.GetFailedRoutes() = {L"left from before"};
     EXPECT_EQ(vpn.Start(), 3) << c.name;
-    EXPECT_EQ((StateTriple{vpn.state, vpn.error, vpn.errorDetail}), (StateTriple{2, 3, 13})) << c.name;
-    EXPECT_TRUE(vpn.failedRoutes.empty());
+    EXPECT_EQ(vpn.GetStatus(), (StateTriple{2, 3, 13})) << c.name;
+    EXPECT_TRUE(vpn.GetFailedRoutes().empty());
   }
   EXPECT_TRUE(observer.Seen().empty());
 }
@@ -51,13 +51,13 @@ TEST_F(GeneralVpn, StartTakesTheBestDefaultRouteAndPreparesTheTemplate) {
   table.PutRow(MakeRow(L"0.0.0.0", L"0.0.0.0", L"192.168.3.1", 4, 10));
   for (std::int32_t mode : {1, 2, 3}) {
     auto vpn = Make();
-    vpn->routeMode = mode;
+    vpn->SetRouteMode(mode);
     ASSERT_EQ(vpn->Start(), 0);
-    EXPECT_EQ(vpn->state, GENERAL_VPN_STATE_START);
-    EXPECT_EQ(vpn->defaultRoute.nextHop, ParseIpv4(L"192.168.2.1"));
-    EXPECT_EQ(vpn->defaultRoute.age, 0u);
-    ForwardRow expected = mode == 1 ? vpn->defaultRoute : ForwardRow{};
-    EXPECT_EQ(vpn->vpnRoute, expected) << mode;
+    EXPECT_EQ(vpn->GetState(), GENERAL_VPN_STATE_START);
+    EXPECT_EQ(vpn->GetDefaultRoute().nextHop, ParseIpv4(L"192.168.2.1"));
+    EXPECT_EQ(vpn->GetDefaultRoute().age, 0u);
+    ForwardRow expected = mode == 1 ? vpn->GetDefaultRoute() : ForwardRow{};
+    EXPECT_EQ(vpn->GetVpnRoute(), expected) << mode;
   }
   EXPECT_TRUE(observer.Seen().empty());
 }
@@ -65,14 +65,14 @@ TEST_F(GeneralVpn, StartTakesTheBestDefaultRouteAndPreparesTheTemplate) {
 TEST_F(GeneralVpn, StopIsSilentAndClearsTheTemplate) {
   SetUpHomeNetwork(table);
   auto vpn = Make();
-  vpn->routeMode = 1;
+  vpn->SetRouteMode(1);
   ASSERT_EQ(vpn->Start(), 0);
   vpn->SetState(GENERAL_VPN_STATE_CONNECT, 0, 0);
   observer.Clear();
   vpn->CGeneralVpn::Stop();
   EXPECT_TRUE(observer.Seen().empty());
-  EXPECT_EQ(vpn->vpnRoute, ForwardRow{});
-  EXPECT_EQ((StateTriple{vpn->state, vpn->error, vpn->errorDetail}), (StateTriple{1, 0, 0}));
+  EXPECT_EQ(vpn->GetVpnRoute(), ForwardRow{});
+  EXPECT_EQ(vpn->GetStatus(), (StateTriple{1, 0, 0}));
 }
 
 TEST_F(GeneralVpn, TextsForStatesErrorsAndKinds) {
@@ -107,11 +107,9 @@ TEST_F(GeneralVpn, TextsForStatesErrorsAndKinds) {
 
 TEST_F(GeneralVpn, ReportHasThreeLines) {
   auto vpn = Make();
-  vpn->state = GENERAL_VPN_STATE_CONNECT;
+  vpn->StoreState(GENERAL_VPN_STATE_CONNECT, 0, 0);
   EXPECT_EQ(vpn->GetReport(), L"State:Connecting ...\r\nError:Success\r\nDetail:\r\n");
-  vpn->state = GENERAL_VPN_STATE_MODIFY_ROUTE;
-  vpn->error = GENERAL_VPN_ERROR_GET_GATEWAY;
-  vpn->errorDetail = 232;
+  vpn->StoreState(GENERAL_VPN_STATE_MODIFY_ROUTE, GENERAL_VPN_ERROR_GET_GATEWAY, 232);
   EXPECT_EQ(vpn->GetReport(), L"State:Modifying routes ...\r\nError:Detecting gateway failed\r\nDetail:detail 232\r\n");
 }
 
@@ -127,28 +125,28 @@ TEST_F(GeneralVpn, DnsAndProxyNeverHoldNulls) {
                {L"0.0.0.0", L"8.8.8.8", L"", L"8.8.8.8"}};
   for (const Case& c : cases) {
     vpn->SetVpnDns(c.first, c.second);
-    EXPECT_EQ(vpn->dns1, c.dns1);
-    EXPECT_EQ(vpn->dns2, c.dns2);
+    EXPECT_EQ(vpn->GetDns1(), c.dns1);
+    EXPECT_EQ(vpn->GetDns2(), c.dns2);
   }
   vpn->SetProxy(2, L"proxy", 1080, nullptr, nullptr);
-  EXPECT_EQ(vpn->proxyType, 2);
-  EXPECT_EQ(vpn->proxyServer, L"proxy");
-  EXPECT_EQ(vpn->proxyPort, 1080);
-  EXPECT_EQ(vpn->proxyUsername, L"");
-  EXPECT_EQ(vpn->proxyPassword, L"");
+  EXPECT_EQ(vpn->GetProxy().type, 2);
+  EXPECT_EQ(vpn->GetProxy().server, L"proxy");
+  EXPECT_EQ(vpn->GetProxy().port, 1080);
+  EXPECT_EQ(vpn->GetProxy().username, L"");
+  EXPECT_EQ(vpn->GetProxy().password, L"");
 }
 
 TEST_F(GeneralVpn, ProgressOtherThanConnectedIsPassedOnUnchanged) {
   SetUpHomeNetwork(table);
   auto vpn = Make();
-  vpn->routeMode = 2;
+  vpn->SetRouteMode(2);
   ASSERT_EQ(vpn->Start(), 0);
   vpn->SetState(GENERAL_VPN_STATE_PREPARE, 0, 0);
   vpn->SetState(GENERAL_VPN_STATE_AUTHENTICATE, 0, 0);
   vpn->SetState(GENERAL_VPN_STATE_DISCONNECTED, GENERAL_VPN_ERROR_INTERNAL, 691);
   EXPECT_EQ(observer.Seen(), (std::vector<StateTriple>{{3, 0, 0}, {5, 0, 0}, {1, 1, 691}}));
   EXPECT_EQ(table.adds(), 0);
-  vpn->callback = nullptr;
+  vpn->SetCallback(nullptr);
   vpn->SetState(GENERAL_VPN_STATE_CONNECT, 0, 0);  // nobody to tell
   EXPECT_EQ(observer.Seen().size(), 3u);
 }

@@ -102,15 +102,13 @@ TEST(OpenVpnPush, ExtractAndParse) {
 class CScriptedOpenVpn : public COpenVpn, public CGeneralVpnCallbackInterface {
  public:
   explicit CScriptedOpenVpn(IForwardTable& table) : COpenVpn(table) {
-    callback = this;
-    username = L"alice";
-    password = L"secret";
-    proxyUsername = L"puser";
-    proxyPassword = L"ppass";
+    SetCallback(this);
+    SetCredentials(L"alice", L"secret");
+    SetProxy(0, L"", 0, L"puser", L"ppass");
   }
   void Feed(std::string_view chunk) { OnOutput(chunk.data(), chunk.size()); }
   void End() { OnChildExit(); }
-  void OnVpnStateChanged(CGeneralVpn* vpn) override { notes.push_back({vpn->state, vpn->error}); }
+  void OnVpnStateChanged(CGeneralVpn* vpn) override { notes.push_back({vpn->GetState(), vpn->GetError()}); }
 
   std::vector<std::pair<std::int32_t, std::int32_t>> notes;
   std::vector<std::wstring> answers;
@@ -148,8 +146,8 @@ TEST_F(OpenVpnParsing, StatesFollowTheLog) {
   // The same push again is not handled twice.
   vpn.Feed("PUSH: Received control message: 'PUSH_REPLY,ifconfig 10.9.9.9 255.255.255.0'\n");
   EXPECT_EQ(vpn.GetLocalIp(), L"10.8.0.6");
-  EXPECT_EQ(vpn.dns1, L"10.8.0.1");
-  EXPECT_EQ(vpn.dns2, L"10.8.0.2");
+  EXPECT_EQ(vpn.GetDns1(), L"10.8.0.1");
+  EXPECT_EQ(vpn.GetDns2(), L"10.8.0.2");
   using P = std::pair<std::int32_t, std::int32_t>;
   EXPECT_EQ(vpn.notes, (std::vector<P>{{GENERAL_VPN_STATE_PREPARE, 0},
                                        {GENERAL_VPN_STATE_CONNECT, 0},
@@ -204,11 +202,11 @@ TEST_F(OpenVpnParsing, ErrorsFromTheLog) {
 TEST_F(OpenVpnParsing, TrafficLettersAfterCompletion) {
   SetUpHomeNetwork(table_);
   CScriptedOpenVpn vpn(table_);
-  vpn.routeMode = RouteModeNone;
+  vpn.SetRouteMode(RouteModeNone);
   vpn.Feed("RwWr before completion\n");
   vpn.Feed("PUSH: Received control message: 'PUSH_REPLY,ifconfig 10.8.0.6 255.255.255.0'\n");
   vpn.Feed("Initialization Sequence Completed\n");
-  ASSERT_EQ(vpn.state, GENERAL_VPN_STATE_ALL_DONE);
+  ASSERT_EQ(vpn.GetState(), GENERAL_VPN_STATE_ALL_DONE);
   vpn.Feed("RwWr");
   std::uint32_t sent = 0, received = 0;
   EXPECT_EQ(vpn.GetStatistics(sent, received), 0);
@@ -232,7 +230,7 @@ TEST_F(OpenVpnParsing, ChunksCutAnywhereGiveTheSameStates) {
     for (std::size_t at = 0; at < log.size(); at += cut) vpn.Feed(std::string_view(log).substr(at, cut));
     if (reference.empty()) reference = vpn.notes;
     EXPECT_EQ(vpn.notes, reference) << "chunks of " << cut;
-    EXPECT_EQ(vpn.state, GENERAL_VPN_STATE_ALL_DONE) << "chunks of " << cut;
+    EXPECT_EQ(vpn.GetState(), GENERAL_VPN_STATE_ALL_DONE) << "chunks of " << cut;
   }
   EXPECT_EQ(reference.back().first, GENERAL_VPN_STATE_ALL_DONE);
 }
@@ -266,10 +264,10 @@ TEST_F(OpenVpnParsing, RecordedTranscriptsInRandomChunks) {
       }
       // openvpn may print the push again; it is handled once.
       vpn.Feed("PUSH: Received control message: 'PUSH_REPLY,ifconfig 10.77.0.9 255.255.255.0'\n");
-      ASSERT_EQ(vpn.state, GENERAL_VPN_STATE_ALL_DONE) << name << " round " << round;
+      ASSERT_EQ(vpn.GetState(), GENERAL_VPN_STATE_ALL_DONE) << name << " round " << round;
       EXPECT_EQ(vpn.GetLocalIp(), L"10.8.0.2");
-      EXPECT_EQ(vpn.dns1, L"10.8.0.1");
-      EXPECT_EQ(vpn.dns2, L"10.8.0.53");
+      EXPECT_EQ(vpn.GetDns1(), L"10.8.0.1");
+      EXPECT_EQ(vpn.GetDns2(), L"10.8.0.53");
       std::vector<std::int32_t> firsts;
       for (const auto& [state, error] : vpn.notes) {
         EXPECT_EQ(error, 0);
