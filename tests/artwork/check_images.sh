@@ -92,20 +92,28 @@ scroll_horizontal.png 32 32 16 16 h+v 0 thumb-background-down
 scroll_horizontal.png 0 64 16 16 h+v 0 track
 LIST
 
-# The main-window picture is plain control ground where the window's
-# controls sit (left, top, right, bottom).
-while read -r l t r b what; do
-  d=$(convert "$res/images/main_window.jpg" -crop "$((r - l))x$((b - t))+$l+$t" +repage \
+# The dialog ground behind the controls is the colour the skin's control
+# brush paints, (239,243,244): in the frame's background cell, in the text
+# areas of the web buttons at rest, and in the main-window picture where
+# the window's controls sit (left, top, right, bottom).
+while read -r file l t r b what; do
+  d=$(convert "$res/images/$file" -crop "$((r - l))x$((b - t))+$l+$t" +repage \
         \( +clone -fill 'rgb(239,243,244)' -colorize 100 \) -compose difference -composite \
         -format '%[fx:round(255*maxima)]' info:)
-  [ "$d" -le 3 ] || fail "main_window.jpg: not plain under the $what (differs by $d)"
+  [ "$d" -le 3 ] || fail "$file: not plain control ground under the $what (differs by $d)"
 done <<'LIST'
-30 124 310 199 announcements
-40 210 310 228 address-row
-32 250 290 325 form
-40 335 290 362 buttons
-72 377 305 392 status-line
-15 410 310 459 web-buttons
+window_frame.jpg 14 50 19 55 background-cell
+web_buttons.jpg 0 34 55 50 text-area-register
+web_buttons.jpg 0 84 55 100 text-area-purchase
+web_buttons.jpg 0 134 55 150 text-area-free-trial
+web_buttons.jpg 0 184 55 200 text-area-help
+web_buttons.jpg 0 234 55 250 text-area-support
+main_window.jpg 30 124 310 199 announcements
+main_window.jpg 40 210 310 228 address-row
+main_window.jpg 32 250 290 325 form
+main_window.jpg 40 335 290 362 buttons
+main_window.jpg 72 377 305 392 status-line
+main_window.jpg 15 410 310 459 web-buttons
 LIST
 
 # Icons: the window icon and five tray icons at 16 and 32 pixels.

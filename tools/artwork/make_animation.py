@@ -9,8 +9,8 @@ import numpy as np
 from paint import BLUE, GROUND, Canvas, mix
 
 SIZE = 20
-FRAMES = 12
-FPS = 12
+FRAMES = 8
+FPS = 10
 DOTS = 8
 
 

@@ -1,17 +1,18 @@
 """Draws the twenty skin images.
 
-Each builder returns the pixels of one image; IMAGES lists resource number,
-file name, encoding and builder. The cell grids follow the skin's definition
-strings (see the table in make_artwork.py's resource script comments).
+Each builder returns the pixels of one image; IMAGES at the end lists
+resource number, file name, encoding and builder. Every image is laid out
+on the cell grid its definition string gives when the skin registers it:
+pieces the skin stretches are uniform along the stretch, and nothing
+crosses a cell edge.
 """
 import math
 
 import cairo
-import numpy as np
 
 import brand
-from paint import (BAD, BLUE, CANCEL, DEEP, GOOD, GREY, GROUND, LINE, MIST, NORMAL, ORANGE,
-                   PAGE_FRAME, SKY, WHITE, Canvas, flatten, grey_of, mix, rgb, shade, sprite)
+from paint import (BAD, BLUE, DEEP, GOOD, GREY, GROUND, LINE, MIST, NORMAL, ORANGE, PAGE_FRAME, SKY, WHITE,
+                   Canvas, mix, shade)
 
 R = cairo.LINE_CAP_ROUND
 
@@ -144,9 +145,17 @@ def network_motif(cv, x0, y0, x1, y1):
         c.line_to(*pts[b])
     cv.stroke(SKY, 1.0, a=0.55)
     for i, (x, y) in enumerate(pts):
-        cv.circle(x, y, 3.2 if i in (3, 5) else 2.4)
+        if i == 3:
+            continue
+        cv.circle(x, y, 3.2 if i == 5 else 2.4)
         cv.fill(WHITE, preserve=True)
-        cv.stroke(BLUE if i in (3, 5) else SKY, 1.2)
+        cv.stroke(BLUE if i == 5 else SKY, 1.2)
+    # the hub of the network is the client's own shield
+    x, y = pts[3]
+    cv.circle(x, y, 11)
+    cv.fill(WHITE, preserve=True)
+    cv.stroke(SKY, 1.0)
+    brand.mark(cv, x - 9, y - 9.5, 18)
 
 
 def news_glyph(cv, x, y, ink):
@@ -422,12 +431,6 @@ def flags():
     framed(16, asia, (0, 80, 110))
     framed(32, usa, (40, 40, 90))
     return cv.rgba()
-
-
-def glyph_outline(cv, path, face, outline, width=1.0):
-    path()
-    cv.fill(face, preserve=True)
-    cv.stroke(outline, width)
 
 
 def connect_icons():

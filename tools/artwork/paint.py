@@ -38,12 +38,6 @@ def shade(c, t):
     return mix(c, (0, 0, 0), -t) if t < 0 else mix(c, WHITE, t)
 
 
-def grey_of(c, t=1.0):
-    """Desaturate c by t (1 = fully grey, same lightness)."""
-    y = 0.299 * c[0] + 0.587 * c[1] + 0.114 * c[2]
-    return mix(c, (y, y, y), t)
-
-
 def rgb(c, a=1.0):
     return (c[0] / 255.0, c[1] / 255.0, c[2] / 255.0, a)
 
@@ -111,12 +105,6 @@ class Canvas:
         self.ctx.set_line_join(join)
         self.ctx.stroke_preserve() if preserve else self.ctx.stroke()
 
-    def outlined(self, path, face, outline, width=1.0, a=1.0):
-        """Fill a path and stroke it inside-out with a thin darker line."""
-        path()
-        self.fill(face, a, preserve=True)
-        self.stroke(outline, width, a)
-
     def circle(self, cx, cy, r):
         self.ctx.new_sub_path()
         self.ctx.arc(cx, cy, r, 0, 2 * math.pi)
@@ -128,13 +116,6 @@ class Canvas:
             self.ctx.line_to(*p)
         if close:
             self.ctx.close_path()
-
-    def paste(self, other, x, y):
-        self.ctx.save()
-        self.ctx.set_source_surface(other.surface, x, y)
-        self.ctx.rectangle(x, y, other.w, other.h)
-        self.ctx.fill()
-        self.ctx.restore()
 
     def save(self):
         self.ctx.save()
@@ -165,13 +146,6 @@ def flatten(rgba, ground):
     a = rgba[..., 3:4].astype(np.float64) / 255.0
     g = np.array(ground, np.float64).reshape(1, 1, 3)
     return np.clip(np.round(rgba[..., :3] * a + g * (1 - a)), 0, 255).astype(np.uint8)
-
-
-def sprite(w, h, draw):
-    """A transparent canvas of w×h drawn by draw(canvas)."""
-    cv = Canvas(w, h)
-    draw(cv)
-    return cv
 
 
 # -- encoding through ImageMagick --------------------------------------------
