@@ -46,16 +46,24 @@ void CDlgBlockedOperation::OnTimer(UINT_PTR id) {
 
 bool CDlgBlockedOperation::HandleMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
   if (message != WM_BLOCKED_OPERATION_DONE) return false;
+  JoinWorker();
+  EndDialog(IDOK);
+  result = 0;
+  return true;
+}
+
+void CDlgBlockedOperation::JoinWorker() {
   KillTimer(kTimerId);
   if (workerThread) {
     ::WaitForSingleObject(workerThread, INFINITE);
     ::CloseHandle(workerThread);
     workerThread = nullptr;
   }
-  EndDialog(IDOK);
-  result = 0;
-  return true;
 }
+
+// A quit request ends the modal loop early; the dialog still may not go
+// before Run has returned, since Run works with it.
+void CDlgBlockedOperation::OnDestroy() { JoinWorker(); }
 
 void RunTapDriverInstallation(HWND owner) {
   CBlockedOperation_InstallOpenVpnDriver operation;

@@ -28,10 +28,12 @@ class CDlgBlockedOperation : public CDialog, public IBlockedOperationHost {
   void OnOK() override {}
   void OnCancel() override {}
   void OnTimer(UINT_PTR id) override;
+  void OnDestroy() override;
   bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
  private:
   static DWORD WINAPI Worker(void* dialog);
+  void JoinWorker();
 };
 
 // Installs the TAP driver behind the dialog (its timer raises the installer's

@@ -26,13 +26,17 @@ class CDlgSkinGallery : public CDialog {
   CSkinWnd panel;
   CSkinHeaderPanel headerPanel;
 
+  bool quitWhenClosed = false;  // the gallery program's only window
+
   // Forces every control into the state it shows (again after a repaint test).
   void ForceStates();
 
  protected:
   bool OnInitDialog() override;
   void OnCancel() override { Destroy(); }
-  void OnDestroy() override { ::PostQuitMessage(0); }
+  void OnDestroy() override {
+    if (quitWhenClosed) ::PostQuitMessage(0);
+  }
 
  private:
   CSkinButton& AddButton(const std::wstring& text, int x, int y, int w, int h, const wchar_t* prefix, int id = 1000,

@@ -94,6 +94,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   }
 
   CDlgSkinGallery gallery;
+  gallery.quitWhenClosed = true;
   if (!gallery.Create()) return 1;
   gallery.Show(true);
   if (mode == L"gallery") {

@@ -78,6 +78,20 @@ TEST(BlockedOperationDialog, QuickRunStillOpensAndCloses) {
   EXPECT_LE(operation.timers.load(), 1);
 }
 
+TEST(BlockedOperationDialog, QuitRequestStillWaitsForRun) {
+  EnsureSkin();
+  CTimedOperation operation(1500);
+  CDlgBlockedOperation dialog;
+  dialog.operation = &operation;
+  ::PostQuitMessage(3);
+  const DWORD started = ::GetTickCount();
+  dialog.DoModal();
+  EXPECT_GE(::GetTickCount() - started, 1500u) << "the dialog went before Run returned";
+  EXPECT_EQ(dialog.workerThread, nullptr);
+  MSG msg;
+  EXPECT_TRUE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit request is kept for the caller";
+}
+
 TEST(BlockedOperationDialog, WithoutAnOperationItEndsByItself) {
   EnsureSkin();
   CDlgBlockedOperation dialog;
