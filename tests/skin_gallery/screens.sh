@@ -43,25 +43,30 @@ run() {
   echo "screenshots at $dpi dpi: $gallery $main $blocked"
 }
 
+# Each dpi runs in a private copy of the prefix: Wine reads the dpi from the
+# user's registry when a program starts, and the display settings of the
+# shared prefix are whatever other programs last left there.
 quillnet_wine_ready
-run "$WINEPREFIX" 96
-
-# Wine reads the dpi from the user's registry when a program starts. A private
-# copy of the prefix at 120 dpi leaves everything on the shared one at 96.
-p120=$(dirname "$out")/wineprefix-120dpi
-if [ ! -f "$p120/.quillnet-120dpi" ]; then
-  rm -rf "$p120"
-  cp -a "$WINEPREFIX" "$p120" || { fail "cannot copy the Wine prefix"; exit 1; }
-  rm -f "$p120"/.update-timestamp.lock
-  WINEPREFIX=$p120 setsid "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 120 /f \
-    </dev/null >/dev/null 2>&1
-  WINEPREFIX=$p120 /usr/bin/wineserver -w
-  touch "$p120/.quillnet-120dpi"
-fi
-# Its services start detached, so they never hold the caller's output open.
-WINEPREFIX=$p120 setsid "$wine" wineboot </dev/null >/dev/null 2>&1
-run "$p120" 120
-WINEPREFIX=$p120 /usr/bin/wineserver -k 2>/dev/null
+prefix_for() {
+  local dpi=$1 dir
+  dir=$(dirname "$out")/wineprefix-${dpi}dpi
+  if [ ! -f "$dir/.quillnet-${dpi}dpi" ]; then
+    rm -rf "$dir"
+    cp -a "$WINEPREFIX" "$dir" || return 1
+    WINEPREFIX=$dir setsid "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+      </dev/null >/dev/null 2>&1
+    WINEPREFIX=$dir /usr/bin/wineserver -w
+    touch "$dir/.quillnet-${dpi}dpi"
+  fi
+  echo "$dir"
+}
+for dpi in 96 120; do
+  prefix=$(prefix_for "$dpi") || { fail "cannot copy the Wine prefix"; continue; }
+  # Its services start detached, so they never hold the caller's output open.
+  WINEPREFIX=$prefix setsid "$wine" wineboot </dev/null >/dev/null 2>&1
+  run "$prefix" "$dpi"
+  WINEPREFIX=$prefix /usr/bin/wineserver -k 2>/dev/null
+done
 
 [ "$failures" = 0 ] || exit 1
 echo "PASS: gallery and blocked operation dialog shown and kept at 96 and 120 dpi"

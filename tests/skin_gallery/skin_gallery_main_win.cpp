@@ -11,6 +11,7 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <cstdio>
 #include <string>
 #include <thread>
 
@@ -24,14 +25,26 @@
 
 namespace {
 
-// What is on the screen where the window is.
+// What is on the screen where the window is, the window kept on top. The
+// display is shared: a capture of one flat colour (another program's window,
+// a display not yet drawn) is taken again.
 bool SaveWindow(HWND window, const std::wstring& path) {
-  RECT r{};
-  ::GetWindowRect(window, &r);
-  HDC screen = ::GetDC(nullptr);
-  const bool ok = SavePng(screen, r, path);
-  ::ReleaseDC(nullptr, screen);
-  return ok;
+  ::SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    ::Sleep(300);
+    RECT r{};
+    ::GetWindowRect(window, &r);
+    HDC screen = ::GetDC(nullptr);
+    const COLORREF corner = ::GetPixel(screen, r.left + 20, r.top + 60);
+    bool flat = true;
+    for (int y = r.top + 30; y < r.bottom && flat; y += 7)
+      for (int x = r.left; x < r.right && flat; x += 5) flat = ::GetPixel(screen, x, y) == corner;
+    const bool ok = !flat && SavePng(screen, r, path);
+    ::ReleaseDC(nullptr, screen);
+    if (ok) return true;
+  }
+  return false;
 }
 
 void Settle(int ms) {
@@ -96,6 +109,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   CDlgSkinGallery gallery;
   gallery.quitWhenClosed = true;
   if (!gallery.Create()) return 1;
+  // Top-left of the screen, so that it fits whatever size the display has.
+  ::SetWindowPos(gallery.Handle(), nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  std::fprintf(stderr, "screen %dx%d\n", ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
   gallery.Show(true);
   if (mode == L"gallery") {
     Settle(1500);
