@@ -5,6 +5,8 @@
 #include <commctrl.h>
 
 #include "resource.h"
+#include "skin/registered_skin.h"
+#include "skin/skin_attributes.h"
 #include "text/text_table.h"
 
 namespace {
@@ -41,6 +43,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   LoadTextTable();
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
   InitCommonControlsEx(&controls);
+  RegisterSkin(GetSkinAttributes());
 
   WNDCLASSEXW cls{};
   cls.cbSize = sizeof cls;
