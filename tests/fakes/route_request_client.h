@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-class CRouteRequestClient {
+class CTestRouteClient {
  public:
   // A busy or not yet listening endpoint is tried again for `patienceMs`.
-  explicit CRouteRequestClient(const std::wstring& endpoint, unsigned patienceMs = 5000);
-  ~CRouteRequestClient();
-  CRouteRequestClient(const CRouteRequestClient&) = delete;
-  CRouteRequestClient& operator=(const CRouteRequestClient&) = delete;
+  explicit CTestRouteClient(const std::wstring& endpoint, unsigned patienceMs = 5000);
+  ~CTestRouteClient();
+  CTestRouteClient(const CTestRouteClient&) = delete;
+  CTestRouteClient& operator=(const CTestRouteClient&) = delete;
 
   void Close();
   bool Connected() const { return handle_ != kNone; }

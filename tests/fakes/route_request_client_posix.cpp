@@ -12,7 +12,7 @@
 
 #include "platform/strings.h"
 
-CRouteRequestClient::CRouteRequestClient(const std::wstring& endpoint, unsigned patienceMs) {
+CTestRouteClient::CTestRouteClient(const std::wstring& endpoint, unsigned patienceMs) {
   const std::string path = WideToNarrow(endpoint);
   sockaddr_un a{};
   a.sun_family = AF_UNIX;
@@ -31,19 +31,19 @@ CRouteRequestClient::CRouteRequestClient(const std::wstring& endpoint, unsigned 
   }
 }
 
-CRouteRequestClient::~CRouteRequestClient() { Close(); }
+CTestRouteClient::~CTestRouteClient() { Close(); }
 
-void CRouteRequestClient::Close() {
+void CTestRouteClient::Close() {
   if (handle_ != kNone) close(static_cast<int>(handle_));
   handle_ = kNone;
 }
 
-bool CRouteRequestClient::Send(const std::vector<unsigned char>& bytes) {
+bool CTestRouteClient::Send(const std::vector<unsigned char>& bytes) {
   return handle_ != kNone &&
          send(static_cast<int>(handle_), bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
 }
 
-int CRouteRequestClient::Reply(int timeoutMs) {
+int CTestRouteClient::Reply(int timeoutMs) {
   if (handle_ == kNone) return -1;
   pollfd p{static_cast<int>(handle_), POLLIN, 0};
   if (poll(&p, 1, timeoutMs) != 1) return -2;

@@ -30,7 +30,7 @@ bool Transfer(HANDLE pipe, bool write, void* buffer, DWORD size, DWORD timeoutMs
 
 }  // namespace
 
-CRouteRequestClient::CRouteRequestClient(const std::wstring& endpoint, unsigned patienceMs) {
+CTestRouteClient::CTestRouteClient(const std::wstring& endpoint, unsigned patienceMs) {
   const DWORD start = GetTickCount();
   HANDLE pipe = INVALID_HANDLE_VALUE;
   for (;;) {
@@ -47,14 +47,14 @@ CRouteRequestClient::CRouteRequestClient(const std::wstring& endpoint, unsigned 
   handle_ = reinterpret_cast<std::intptr_t>(pipe);
 }
 
-CRouteRequestClient::~CRouteRequestClient() { Close(); }
+CTestRouteClient::~CTestRouteClient() { Close(); }
 
-void CRouteRequestClient::Close() {
+void CTestRouteClient::Close() {
   if (handle_ != kNone) CloseHandle(Pipe(handle_));
   handle_ = kNone;
 }
 
-bool CRouteRequestClient::Send(const std::vector<unsigned char>& bytes) {
+bool CTestRouteClient::Send(const std::vector<unsigned char>& bytes) {
   if (handle_ == kNone) return false;
   std::vector<unsigned char> copy = bytes;
   DWORD written = 0;
@@ -63,7 +63,7 @@ bool CRouteRequestClient::Send(const std::vector<unsigned char>& bytes) {
          written == bytes.size();
 }
 
-int CRouteRequestClient::Reply(int timeoutMs) {
+int CTestRouteClient::Reply(int timeoutMs) {
   if (handle_ == kNone) return -1;
   unsigned char b = 0;
   DWORD read = 0;

@@ -45,11 +45,11 @@ class SocketServer : public ::testing::Test {
 
 TEST_F(SocketServer, AnEmptyMessageEndsTheConnectionOnly) {
   ASSERT_TRUE(server->Start(templ));
-  CRouteRequestClient client(endpoint);
+  CTestRouteClient client(endpoint);
   ASSERT_TRUE(client.Connected());
   ASSERT_TRUE(client.Send({}));
   EXPECT_EQ(client.Reply(), -1);
-  CRouteRequestClient after(endpoint);
+  CTestRouteClient after(endpoint);
   EXPECT_EQ(after.Ask(Request(Address(8, 8, 4, 4))), 1);
 }
 
@@ -63,7 +63,7 @@ TEST_F(SocketServer, OtherProcessesMayConnectAndStartTwiceFails) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    CRouteRequestClient c(endpoint);
+    CTestRouteClient c(endpoint);
     _exit(c.Ask(Request(Address(40, 0, 0, 1))) == 1 ? 0 : 1);
   }
   int status = -1;
@@ -79,7 +79,7 @@ TEST_F(SocketServer, OtherProcessesMayConnectAndStartTwiceFails) {
   ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
   close(stale);
   ASSERT_TRUE(server->Start(templ));
-  CRouteRequestClient fresh(endpoint);
+  CTestRouteClient fresh(endpoint);
   EXPECT_EQ(fresh.Ask(Request(Address(40, 0, 0, 2))), 1);
   server->Stop();
   EXPECT_EQ(table.CountRows(), baseline);

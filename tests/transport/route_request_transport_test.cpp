@@ -45,7 +45,7 @@ class RouteRequestTransportTest : public ::testing::TestWithParam<RouteRequestTr
 TEST_P(RouteRequestTransportTest, AnswersInOrderAndMalformedRequestsGetZero) {
   ASSERT_TRUE(server->Start(templ));
   EXPECT_FALSE(server->Start(templ));
-  CRouteRequestClient client(endpoint);
+  CTestRouteClient client(endpoint);
   ASSERT_TRUE(client.Connected()) << client.LastError();
   struct Case {
     const char* what;
@@ -87,7 +87,7 @@ TEST_P(RouteRequestTransportTest, ManyClientsManyRequestsEach) {
   std::vector<std::thread> threads;
   for (int c = 0; c < kClients; ++c)
     threads.emplace_back([&, c] {
-      CRouteRequestClient client(endpoint);
+      CTestRouteClient client(endpoint);
       if (!client.Connected()) {
         others += kEach;
         return;
@@ -109,25 +109,25 @@ TEST_P(RouteRequestTransportTest, ManyClientsManyRequestsEach) {
 TEST_P(RouteRequestTransportTest, OversizedMessagesEndTheConnectionOnly) {
   ASSERT_TRUE(server->Start(templ));
   for (std::size_t size : {std::size_t{4097}, std::size_t{5000}, std::size_t{20000}}) {
-    CRouteRequestClient big(endpoint);
+    CTestRouteClient big(endpoint);
     ASSERT_TRUE(big.Connected()) << big.LastError();
     big.Send(std::vector<unsigned char>(size, 1));
     EXPECT_EQ(big.Reply(), -1) << size;
   }
-  CRouteRequestClient after(endpoint);
+  CTestRouteClient after(endpoint);
   EXPECT_EQ(after.Ask(Request(Address(8, 8, 4, 4))), 1);
 }
 
 TEST_P(RouteRequestTransportTest, SilentAndVanishingClientsDoNotHoldOthersUp) {
   ASSERT_TRUE(server->Start(templ));
-  CRouteRequestClient silent(endpoint);
+  CTestRouteClient silent(endpoint);
   ASSERT_TRUE(silent.Connected()) << silent.LastError();
   for (int i = 0; i < 5; ++i) {
-    CRouteRequestClient leaving(endpoint);
+    CTestRouteClient leaving(endpoint);
     ASSERT_TRUE(leaving.Send(Request(Address(20, 0, 0, i + 1)))) << i;
     leaving.Close();  // gone before the reply
   }
-  CRouteRequestClient client(endpoint);
+  CTestRouteClient client(endpoint);
   ASSERT_TRUE(client.Connected()) << client.LastError();
   EXPECT_EQ(client.Ask(Request(Address(20, 0, 0, 9))), 1);
   server->Stop();  // returns with the silent client still connected
@@ -146,14 +146,14 @@ TEST_P(RouteRequestTransportTest, ClientsVanishingInBurstsLeaveTheServerListenin
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([&] {
       for (int i = 0; i < 150 && !refused; ++i) {
-        CRouteRequestClient leaving(endpoint);
+        CTestRouteClient leaving(endpoint);
         if (leaving.Connected()) ++connected;
         else refused = true;  // a deaf server: no use waiting for it 600 times
       }
     });
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(connected.load(), 600);
-  CRouteRequestClient client(endpoint);
+  CTestRouteClient client(endpoint);
   ASSERT_TRUE(client.Connected()) << client.LastError();
   EXPECT_EQ(client.Ask(Request(Address(21, 0, 0, 1))), 1);
   server->Stop();
@@ -162,16 +162,16 @@ TEST_P(RouteRequestTransportTest, ClientsVanishingInBurstsLeaveTheServerListenin
 
 TEST_P(RouteRequestTransportTest, MoreClientsThanInstances) {
   ASSERT_TRUE(server->Start(templ));
-  std::vector<std::unique_ptr<CRouteRequestClient>> clients;
+  std::vector<std::unique_ptr<CTestRouteClient>> clients;
   for (int i = 0; i < kRouteRequestMaxInstances; ++i) {
-    clients.push_back(std::make_unique<CRouteRequestClient>(endpoint));
+    clients.push_back(std::make_unique<CTestRouteClient>(endpoint));
     ASSERT_EQ(clients.back()->Ask(Request(Address(30, 0, 0, i + 1))), 1) << i;
   }
   if (GetParam().clientsQueue) {
     // Later clients wait their turn in the listen queue.
-    std::vector<std::unique_ptr<CRouteRequestClient>> waiting;
+    std::vector<std::unique_ptr<CTestRouteClient>> waiting;
     for (int i = 0; i < 8; ++i) {
-      waiting.push_back(std::make_unique<CRouteRequestClient>(endpoint));
+      waiting.push_back(std::make_unique<CTestRouteClient>(endpoint));
       ASSERT_TRUE(waiting.back()->Connected());
       ASSERT_TRUE(waiting.back()->Send(Request(Address(31, 0, 0, i + 1))));
     }
@@ -180,10 +180,10 @@ TEST_P(RouteRequestTransportTest, MoreClientsThanInstances) {
     for (int i = 0; i < 8; ++i) EXPECT_EQ(waiting[i]->Reply(), 1) << i;
   } else {
     // A later client finds the endpoint busy until an instance is free.
-    CRouteRequestClient refused(endpoint, 300);
+    CTestRouteClient refused(endpoint, 300);
     EXPECT_FALSE(refused.Connected());
     clients[0]->Close();
-    CRouteRequestClient next(endpoint);
+    CTestRouteClient next(endpoint);
     ASSERT_TRUE(next.Connected()) << next.LastError();
     EXPECT_EQ(next.Ask(Request(Address(31, 0, 0, 1))), 1);
   }
@@ -197,7 +197,7 @@ TEST_P(RouteRequestTransportTest, UnrequestedRoutesExpireAfterSixMinutesUnlessKe
   ASSERT_TRUE(server->Start(templ));
   const Tick start = now = 0xFFFFFFFFu - 1000;  // expiry across the wrap
   {
-    CRouteRequestClient client(endpoint);
+    CTestRouteClient client(endpoint);
     EXPECT_EQ(client.Ask(Request(Address(1, 1, 1, 1))), 1);
     EXPECT_EQ(client.Ask(Request(Address(2, 2, 2, 2))), 1);
     EXPECT_EQ(client.Ask(Request(Address(10, 8, 0, 1))), 1);
@@ -206,7 +206,7 @@ TEST_P(RouteRequestTransportTest, UnrequestedRoutesExpireAfterSixMinutesUnlessKe
   // that the connection was taken.
   auto connectAt = [&](Tick t, std::uint32_t ask) {
     now = t;
-    CRouteRequestClient c(endpoint);
+    CTestRouteClient c(endpoint);
     return c.Ask(Request(ask));
   };
   EXPECT_EQ(connectAt(start + 359000, Address(2, 2, 2, 2)), 1);  // refreshes 2.2.2.2
@@ -223,7 +223,7 @@ TEST_P(RouteRequestTransportTest, UnrequestedRoutesExpireAfterSixMinutesUnlessKe
   EXPECT_EQ(table.CountRows(), baseline);
   // What stopped the server does not stop it again at the next start.
   ASSERT_TRUE(server->Start(templ));
-  CRouteRequestClient again(endpoint);
+  CTestRouteClient again(endpoint);
   EXPECT_EQ(again.Ask(Request(Address(4, 4, 4, 4))), 1);
 }
 
