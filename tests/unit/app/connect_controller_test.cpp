@@ -1,4 +1,5 @@
 #include "app/connect_controller.h"
+#include "app/connect_factory.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +10,11 @@
 #include <vector>
 
 #include "fakes/fake_forward_table.h"
+#include "fakes/fake_ras_api.h"
 #include "fakes/test_vpn.h"
 #include "text/text_table.h"
+#include "vpn/open_vpn.h"
+#include "vpn/windows_vpn.h"
 
 namespace {
 
@@ -460,6 +464,28 @@ TEST_F(ConnectFlow, TrayIconFollowsTheCounters) {
     controller.OnMonitorTick();
     EXPECT_EQ(view.trayIcon, s.icon) << s.sent << " " << s.received;
   }
+}
+
+TEST(ConnectFactory, MakesEachTypeFromTheServersValues) {
+  CFakeForwardTable table;
+  CFakeRasApi ras;
+  CFakeClock clock;
+  CSystemConnectionFactory factory(table, ras, clock);
+  VpnServerInfo server;
+  server.pptpUseMppe = 0;
+  server.ipsecSharedKey = L"psk";
+  server.openVpn = L"proto udp";
+  auto pptp = factory.Create(1, server);
+  auto l2tp = factory.Create(2, server);
+  auto open = factory.Create(3, server);
+  ASSERT_TRUE(pptp && l2tp && open);
+  EXPECT_EQ(pptp->GetTypeName(), L"PPTP");
+  EXPECT_EQ(dynamic_cast<CWindowsVpn&>(*pptp).useMppe, 0);
+  EXPECT_EQ(dynamic_cast<CWindowsVpn&>(*l2tp).preSharedKey, L"psk");
+  EXPECT_EQ(l2tp->GetType(), 2);
+  EXPECT_EQ(dynamic_cast<COpenVpn&>(*open).openVpnParams, L"proto udp");
+  EXPECT_EQ(factory.Create(0, server), nullptr);
+  EXPECT_EQ(factory.Create(4, server), nullptr);
 }
 
 TEST(ConnectText, FailedRoutesListAndAddresses) {
