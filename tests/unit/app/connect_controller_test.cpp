@@ -120,15 +120,15 @@ class CFakeConnectSystem : public IConnectSystem {
   void StoreLastSuccessVpnType(std::int32_t type) override { lastSuccess.push_back(type); }
   void PutVpnBindingFirst() override {}
   void FlushDnsCache() override { ++flushes; }
-  bool DisableDhcpOnVpnAdapter(const std::wstring&) override { return false; }
+  bool DisableDhcpOnVpnAdapter(const std::wstring&) override { return dhcpEndsConnection; }
   bool VpnBindStart(std::uint32_t flags, std::uint32_t address) override {
     binds.push_back({flags, address});
-    return true;
+    return bindModulePresent;
   }
   void VpnBindStop() override { ++bindStops; }
 
   std::vector<std::wstring> l2tpKeys;
-  bool componentPresent = true, tapReady = true;
+  bool componentPresent = true, tapReady = true, dhcpEndsConnection = false, bindModulePresent = true;
   std::wstring required = L"2.1";
   int updates = 0, flushes = 0, bindStops = 0;
   std::int32_t debugConnect = 0;
@@ -448,6 +448,35 @@ TEST_F(ConnectFlow, OpenVpnPreparation) {
     while (queue.TryTake()) {
     }
   }
+}
+
+TEST_F(ConnectFlow, UnknownTypeDhcpAndMissingBindModule) {
+  controller.StartConnect(Plan({7, 3}));
+  EXPECT_EQ(view.boxes, std::vector<std::wstring>{L"Unknown VPN Type"});
+  EXPECT_TRUE(factory.made.empty());
+  EXPECT_EQ(controller.Phase(), kPhaseIdle);
+  EXPECT_TRUE(view.connectEnabled);
+
+  // DHCP on a dial-up adapter ends the connection; OpenVPN is never asked.
+  system.dhcpEndsConnection = true;
+  for (std::int32_t type : {1, 3}) {
+    controller.StartConnect(Plan({type}));
+    factory.made.back()->Complete();
+    Pump();
+    EXPECT_EQ(controller.Phase(), type == 3 ? kPhaseConnected : kPhaseIdle) << type;
+    controller.OnDisconnect();
+  }
+
+  // Without the bind module the box shows and the connection stays.
+  system.dhcpEndsConnection = false;
+  system.bindModulePresent = false;
+  view.boxes.clear();
+  controller.StartConnect(Plan({3}, RouteModePerApplication, {}));
+  factory.made.back()->Complete();
+  Pump();
+  EXPECT_EQ(view.boxes.size(), 1u);
+  EXPECT_EQ(controller.Phase(), kPhaseConnected);
+  EXPECT_EQ(view.accelerateShown, 1);
 }
 
 TEST_F(ConnectFlow, TrayIconFollowsTheCounters) {
