@@ -227,7 +227,10 @@ void CConnectController::OnCompletion() {
   } else {
     view_.ShowMainWindow(false);
   }
-  if (type != 3 && system_.DisableDhcpOnVpnAdapter(localIp) && IsCurrent(serial)) ResetConnection();
+  // The DHCP warning is modal too.
+  if (type != 3 && IsCurrent(serial) && system_.DisableDhcpOnVpnAdapter(localIp) && IsCurrent(serial)) {
+    ResetConnection();
+  }
 }
 
 void CConnectController::StatusFromConnection(CGeneralVpn& vpn) {
