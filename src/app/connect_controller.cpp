@@ -1,0 +1,341 @@
+#include "app/connect_controller.h"
+
+#include <cstring>
+
+#include "app/chrome.h"
+#include "text/text_table.h"
+
+// Posts each report with the serial of the connection it belongs to, so a
+// later connection at the same address never takes an earlier one's post.
+struct CConnectController::Relay : CGeneralVpnCallbackInterface {
+  Relay(IMessageTarget& target, std::uint64_t serial) : target(target), serial(serial) {}
+  void OnVpnStateChanged(CGeneralVpn* vpn) override {
+    target.Post(kVpnEventMessage, static_cast<std::uintptr_t>(serial), reinterpret_cast<std::intptr_t>(vpn));
+  }
+  IMessageTarget& target;
+  std::uint64_t serial;
+};
+
+std::wstring FailedRoutesList(const std::vector<std::wstring>& routes) {
+  constexpr std::size_t kShown = 10;
+  std::wstring list;
+  for (std::size_t i = 0; i < routes.size() && i < kShown; ++i) {
+    if (i) list += L"\r\n";
+    list += routes[i];
+  }
+  if (routes.size() > kShown) list += L"\r\n...";
+  return list;
+}
+
+bool Ipv4NetworkOrder(const std::wstring& text, std::uint32_t& value) {
+  unsigned char bytes[4] = {};
+  std::size_t at = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part) {
+      if (at >= text.size() || text[at] != L'.') return false;
+      ++at;
+    }
+    unsigned number = 0;
+    std::size_t digits = 0;
+    while (at < text.size() && text[at] >= L'0' && text[at] <= L'9' && digits < 4) {
+      number = number * 10 + static_cast<unsigned>(text[at] - L'0');
+      ++at;
+      ++digits;
+    }
+    if (digits == 0 || number > 255) return false;
+    bytes[part] = static_cast<unsigned char>(number);
+  }
+  if (at != text.size()) return false;
+  std::memcpy(&value, bytes, sizeof value);
+  return true;
+}
+
+CConnectController::CConnectController(IMessageTarget& target, IConnectView& view, IConnectionFactory& factory,
+                                       IConnectSystem& system, IClock& clock)
+    : target_(target), view_(view), factory_(factory), system_(system), clock_(clock) {}
+
+CConnectController::~CConnectController() {
+  if (current_) ParkConnection();
+  DeleteAgedParked(true);
+}
+
+void CConnectController::StartConnect(const ConnectPlan& plan) {
+  if (exitPending_ || exited_) return;
+  if (current_) ResetConnection();
+  plan_ = plan;
+  errorReports_.clear();
+  ++attempt_;
+  phase_ = kPhaseConnecting;
+  view_.EnableConnect(false);
+  view_.EnableDisconnect(true);
+  ConnectNextType();
+}
+
+void CConnectController::ConnectNextType() {
+  for (;;) {
+    if (current_) {
+      CGeneralVpn& vpn = *current_->vpn;
+      errorReports_.push_back(vpn.GetTypeName() + L": " + vpn.GetReport());
+    }
+    if (plan_.vpnTypes.empty()) {
+      if (current_) StatusFromConnection(*current_->vpn);
+      ResetConnection();
+      std::wstring text;
+      for (const std::wstring& report : errorReports_) text += report + L"\r\n\r\n";
+      view_.ShowBox(text, BoxIcon::Error);
+      return;
+    }
+    ParkConnection();
+    const std::int32_t type = plan_.vpnTypes.front();
+    plan_.vpnTypes.erase(plan_.vpnTypes.begin());
+    if (StartType(type) != Step::TryNext) return;
+  }
+}
+
+CConnectController::Step CConnectController::StartType(std::int32_t type) {
+  const std::uint64_t attempt = attempt_;
+  std::unique_ptr<CGeneralVpn> vpn;
+  if (type >= 1 && type <= 3) vpn = factory_.Create(type, plan_.server);
+  if (!vpn) {
+    view_.ShowBox(L"Unknown VPN Type", BoxIcon::Error);
+    if (attempt == attempt_) ResetConnection();
+    return Step::Ended;
+  }
+  // Every question below is modal: the user may have pressed Disconnect or
+  // exited meanwhile, and then this attempt is over.
+  std::wstring account = plan_.account;
+  if (system_.DebugConnectVpn() != 0) {
+    if (!view_.AskYesNo(vpn->GetTypeName() + L"?", BoxIcon::Question, false)) account = L"bad_username";
+    if (attempt != attempt_) return Step::Ended;
+  }
+  if (type == 2) {
+    system_.PrepareSystemForL2tp(plan_.server.ipsecSharedKey);
+    if (attempt != attempt_) return Step::Ended;
+  }
+  if (type == 3) {
+    if (!system_.OpenVpnComponentPresent() || system_.CompareOpenVpnVersion(system_.RequiredOpenVpnVersion()) == 1 ||
+        system_.CompareOpenVpnVersion(system_.ForceOpenVpnUpdateVersion()) == 1) {
+      const bool update =
+          view_.AskYesNo(GetText("VpnAppWithoutOpenVPNOrTooOldPleaseDownloadOrUpgrade"), BoxIcon::Question, false);
+      if (attempt != attempt_) return Step::Ended;
+      if (update) {
+        system_.DownloadAndRunUpdate();
+        ExitClient();
+        return Step::Ended;
+      }
+    }
+    if (!system_.IsTapAdapterReady()) {
+      view_.ShowBox(GetText("InstallOpenVPNTapTip"), BoxIcon::Information);
+      if (attempt != attempt_) return Step::Ended;
+      if (std::unique_ptr<IOperation> install = system_.InstallTapDriverOperation()) {
+        view_.RunBlocked(*install, kTapInstallTimerMs);
+      }
+      if (attempt != attempt_) return Step::Ended;
+      if (!system_.IsTapAdapterReady()) {
+        view_.ShowBox(GetText("CannotInstallOpenVPN"), BoxIcon::Error);
+        if (attempt != attempt_) return Step::Ended;
+      }
+    }
+  }
+  auto slot = std::make_unique<Slot>();
+  slot->serial = nextSerial_++;
+  slot->relay = std::make_unique<Relay>(target_, slot->serial);
+  vpn->SetCallback(slot->relay.get());
+  vpn->SetRouteMode(plan_.routeMode);
+  vpn->SetRoutes(plan_.routeLines);
+  vpn->SetServerHost(plan_.server.host);
+  vpn->SetCredentials(account, plan_.password);
+  const VpnProxy proxy = system_.Proxy();
+  vpn->SetProxy(proxy.type, proxy.server.c_str(), proxy.port, proxy.username.c_str(), proxy.password.c_str());
+  slot->vpn = std::move(vpn);
+  current_ = std::move(slot);
+  return current_->vpn->Start() != 0 ? Step::TryNext : Step::Started;
+}
+
+bool CConnectController::OnMessage(const PostedMessage& message) {
+  if (message.message != kVpnEventMessage) return false;
+  OnVpnEvent(static_cast<std::uint64_t>(message.wParam), message.lParam);
+  return true;
+}
+
+void CConnectController::OnVpnEvent(std::uint64_t serial, std::intptr_t pointer) {
+  if (!IsCurrent(serial) || reinterpret_cast<std::intptr_t>(current_->vpn.get()) != pointer) return;
+  CGeneralVpn& vpn = *current_->vpn;
+  const VpnStatus status = vpn.GetStatus();
+  if (status.state == GENERAL_VPN_STATE_MODIFY_ROUTE && status.error == GENERAL_VPN_ERROR_MODIFY_ROUTE) {
+    if (!current_->routesAsked) AskFailedRoutes();
+    return;
+  }
+  StatusFromConnection(vpn);
+  if (status.error != GENERAL_VPN_ERROR_SUCCESS) {
+    if (phase_ == kPhaseConnecting) {
+      ConnectNextType();
+    } else {
+      ResetConnection();
+    }
+    return;
+  }
+  if (status.state == GENERAL_VPN_STATE_ALL_DONE) {
+    // Several queued posts may all read the finished state; the set-up
+    // happens once per connection.
+    if (!current_->completed) OnCompletion();
+    return;
+  }
+  if (status.state == GENERAL_VPN_STATE_DISCONNECTED && phase_ == kPhaseConnected) ResetConnection();
+}
+
+void CConnectController::AskFailedRoutes() {
+  const std::uint64_t serial = current_->serial;
+  current_->routesAsked = true;
+  const std::wstring text =
+      GetText("CannotModifyFollowingRoutesContinueYesOrNot") + FailedRoutesList(current_->vpn->GetFailedRoutes());
+  const bool keep = view_.AskYesNo(text, BoxIcon::Question, false);
+  // The connection may have dropped or been replaced while the box was open.
+  if (!IsCurrent(serial)) return;
+  if (keep) {
+    view_.SetStatusLine(GetText("LoginWithCannotModifyAllRoutes"));
+    phase_ = kPhaseConnected;
+  } else {
+    view_.SetStatusLine(GetText("CannotModifyRoutes"));
+    ResetConnection();
+  }
+}
+
+void CConnectController::OnCompletion() {
+  const std::uint64_t serial = current_->serial;
+  current_->completed = true;
+  CGeneralVpn& vpn = *current_->vpn;
+  view_.SetTrayIcon(kTrayIconConnectedQuiet);
+  view_.ShowBalloon(GetText("LoginOKClickToOpenMainWindow"));
+  phase_ = kPhaseConnected;
+  system_.StoreLastSuccessVpnType(vpn.GetType());
+  system_.PutVpnBindingFirst();
+  system_.FlushDnsCache();
+  const std::wstring localIp = vpn.GetLocalIp();
+  const std::int32_t type = vpn.GetType();
+  if (plan_.routeDefiner == 2) {
+    std::uint32_t address = 0;
+    const bool parsed = Ipv4NetworkOrder(localIp, address);
+    if (!parsed || !system_.VpnBindStart(8, address)) {
+      view_.ShowBox(GetText("VpnBindIsBroken"), BoxIcon::Error);
+      if (!IsCurrent(serial)) return;
+    }
+    if (!accelerateShown_) {
+      view_.ShowAccelerateDialog();
+      accelerateShown_ = true;
+    }
+  } else {
+    view_.ShowMainWindow(false);
+  }
+  // The DHCP warning is modal too.
+  if (type != 3 && IsCurrent(serial) && system_.DisableDhcpOnVpnAdapter(localIp) && IsCurrent(serial)) {
+    ResetConnection();
+  }
+}
+
+void CConnectController::StatusFromConnection(CGeneralVpn& vpn) {
+  const VpnStatus status = vpn.GetStatus();
+  if (status.error == GENERAL_VPN_ERROR_SUCCESS) {
+    view_.SetStatusLine(vpn.GetStateText(status.state));
+    return;
+  }
+  std::wstring text = vpn.GetErrorDetailText(status.detail);
+  if (text.empty()) text = vpn.GetErrorText(status.error);
+  view_.SetStatusLine(text);
+}
+
+void CConnectController::OnMonitorTick() {
+  DeleteAgedParked(false);
+  if (!current_) return;
+  CGeneralVpn& vpn = *current_->vpn;
+  std::uint32_t sent = 0, received = 0;
+  const std::int32_t result = vpn.GetStatistics(sent, received);
+  if (result != 0) {
+    const bool wasConnected = phase_ == kPhaseConnected;
+    view_.ShowMainWindow(true);
+    const VpnStatus status = vpn.GetStatus();
+    const std::wstring text = GetText("VpnErrorMessage") + L":" + vpn.GetErrorText(status.error) + L"\r\n" +
+                              GetText("VpnErrorDetail") + L":" + vpn.GetErrorDetailText(status.detail) + L"\r\n";
+    ResetConnection();
+    view_.SetStatusLine(GetText("DisconnectedUnexcepted"));
+    if (wasConnected) view_.ShowBox(text, BoxIcon::Error);
+  } else if (phase_ == kPhaseConnected) {
+    view_.SetTrayIcon(TrayIconForTraffic(lastSent_, lastReceived_, sent, received));
+  }
+  lastSent_ = sent;
+  lastReceived_ = received;
+}
+
+void CConnectController::ParkConnection() {
+  if (!current_) return;
+  DeleteAgedParked(false);
+  current_->vpn->Stop();
+  current_->vpn->SetCallback(nullptr);
+  current_->stopTick = clock_.Now();
+  parked_.push_back(std::move(current_));
+}
+
+void CConnectController::DeleteAgedParked(bool waitForAll) {
+  while (!parked_.empty()) {
+    const std::uint32_t age = TickElapsed(clock_.Now(), parked_.front()->stopTick);
+    if (age < kParkedDeleteDelayMs) {
+      if (!waitForAll) return;
+      clock_.Sleep(kParkedDeleteDelayMs - age);
+      continue;
+    }
+    parked_.pop_front();
+  }
+}
+
+void CConnectController::ResetConnection() {
+  phase_ = kPhaseResetting;
+  ++attempt_;
+  if (plan_.routeDefiner == 2) {
+    plan_.routeDefiner = 0;
+    plan_.routeIndex = 0;
+    system_.VpnBindStop();
+    if (accelerateShown_) {
+      view_.DestroyAccelerateDialog();
+      accelerateShown_ = false;
+    }
+  }
+  ParkConnection();
+  view_.EnableConnect(true);
+  view_.EnableDisconnect(false);
+  view_.SetTrayIcon(kTrayIconNotConnected);
+  phase_ = kPhaseIdle;
+}
+
+void CConnectController::OnDisconnect() {
+  ResetConnection();
+  view_.SetStatusLine(GetText("AlreadyDisconnected"));
+}
+
+void CConnectController::OnClose() {
+  if (current_) {
+    const bool leave = view_.AskYesNo(GetText("VpnConnectedAreYouSureToExit"), BoxIcon::Question, true);
+    if (!leave) return;
+  }
+  ExitClient();
+}
+
+void CConnectController::ExitClient() {
+  if (exited_) return;
+  if (loginBusy_) {
+    exitPending_ = true;
+    return;
+  }
+  exitPending_ = false;
+  exited_ = true;
+  ResetConnection();
+  if (accelerateShown_) {
+    view_.DestroyAccelerateDialog();
+    accelerateShown_ = false;
+  }
+  view_.DestroyWindow();
+}
+
+void CConnectController::SetLoginBusy(bool busy) {
+  loginBusy_ = busy;
+  if (!busy && exitPending_) ExitClient();
+}
