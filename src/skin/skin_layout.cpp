@@ -38,12 +38,12 @@ std::vector<FramePiece> LayOutFrame(const CSkinAttributes& skin, std::int32_t w,
   return pieces;
 }
 
-std::optional<FramePiece> ParseCustomBackground(const std::wstring& specification) {
+std::optional<FramePiece> ParseCustomBackground(const std::wstring& definition) {
   std::vector<std::wstring> parts;
   std::size_t start = 0;
   while (true) {
-    const std::size_t comma = specification.find(L',', start);
-    parts.push_back(Trim(specification.substr(start, comma == std::wstring::npos ? std::wstring::npos : comma - start)));
+    const std::size_t comma = definition.find(L',', start);
+    parts.push_back(Trim(definition.substr(start, comma == std::wstring::npos ? std::wstring::npos : comma - start)));
     if (comma == std::wstring::npos) break;
     start = comma + 1;
   }

@@ -18,7 +18,7 @@ struct FramePiece {
 std::vector<FramePiece> LayOutFrame(const CSkinAttributes& skin, std::int32_t width, std::int32_t height);
 
 // "Name,x,y[,width,height]" → the cell "WindowPicture" + name and where it goes.
-std::optional<FramePiece> ParseCustomBackground(const std::wstring& specification);
+std::optional<FramePiece> ParseCustomBackground(const std::wstring& definition);
 
 // Caption buttons, placed from the right edge leftwards.
 struct CaptionButtonSlot {
