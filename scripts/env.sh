@@ -47,3 +47,19 @@ quillnet_why_no_32bit() {
     echo "this kernel cannot run 32-bit programs"
   fi
 }
+
+# For GUI tests: puts the Wine loader for the triplet into $wine and makes
+# sure the test display is up; exits 77 (skipped) where either is missing.
+quillnet_gui_test_setup() {
+  if [ "$1" = i686-w64-mingw32 ]; then
+    quillnet_can_run_32bit || { echo "skipped: $(quillnet_why_no_32bit)"; exit 77; }
+    wine=$QUILLNET_WINE32
+  else
+    wine=$QUILLNET_WINE64
+  fi
+  command -v Xvfb >/dev/null || { echo "skipped: no Xvfb"; exit 77; }
+  if ! xdpyinfo >/dev/null 2>&1; then
+    setsid Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+    for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  fi
+}

@@ -14,17 +14,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 . "$here/scripts/env.sh"
 probe="$(dirname "$installer")/gui_probe.exe"
 
-if [ "$triplet" = i686-w64-mingw32 ]; then
-  quillnet_can_run_32bit || { echo "skipped: $(quillnet_why_no_32bit)"; exit 77; }
-  wine=$QUILLNET_WINE32
-else
-  wine=$QUILLNET_WINE64
-fi
-command -v Xvfb >/dev/null || { echo "skipped: no Xvfb"; exit 77; }
-if ! xdpyinfo >/dev/null 2>&1; then
-  Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-  for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-fi
+quillnet_gui_test_setup "$triplet"
 
 # The installer registers a socket provider and writes machine-wide keys: it
 # gets a prefix of its own, never the shared one. Shortcuts stay inside Wine.

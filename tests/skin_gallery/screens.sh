@@ -8,17 +8,7 @@ exe=$1 triplet=$2 out=$3
 mkdir -p "$out" && out=$(cd "$out" && pwd)
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 . "$here/scripts/env.sh"
-if [ "$triplet" = i686-w64-mingw32 ]; then
-  quillnet_can_run_32bit || { echo "skipped: this kernel cannot run 32-bit programs"; exit 77; }
-  wine=$QUILLNET_WINE32
-else
-  wine=$QUILLNET_WINE64
-fi
-command -v Xvfb >/dev/null || { echo "skipped: no Xvfb"; exit 77; }
-if ! xdpyinfo >/dev/null 2>&1; then
-  setsid Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
-  for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-fi
+quillnet_gui_test_setup "$triplet"
 mkdir -p "$out"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
