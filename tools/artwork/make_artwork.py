@@ -56,11 +56,7 @@ def outputs():
 
 
 def main():
-    root = Path(sys.argv[1]) if len(sys.argv) > 1 else Path(__file__).resolve().parents[2] / "resources"
-    for name, blob in outputs().items():
-        path = root / name
-        path.parent.mkdir(parents=True, exist_ok=True)
-        path.write_bytes(blob)
+    make_icon.write_outputs(outputs())
 
 
 if __name__ == "__main__":

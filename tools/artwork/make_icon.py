@@ -118,12 +118,17 @@ def outputs():
     return out
 
 
-def main():
+def write_outputs(files):
+    """Writes file name → bytes below the folder named on the command line (default resources/)."""
     root = Path(sys.argv[1]) if len(sys.argv) > 1 else Path(__file__).resolve().parents[2] / "resources"
-    for name, blob in outputs().items():
+    for name, blob in files.items():
         path = root / name
         path.parent.mkdir(parents=True, exist_ok=True)
         path.write_bytes(blob)
+
+
+def main():
+    write_outputs(outputs())
 
 
 if __name__ == "__main__":
