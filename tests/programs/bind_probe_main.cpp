@@ -39,9 +39,10 @@ sockaddr_in Target(const char* host, const char* port) {
   return a;
 }
 
-std::string Tcp(const char* host, const char* port) {
-  const sockaddr_in a = Target(host, port);
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+// Connects a stream socket of the address's family and reads the peer's answer.
+template <typename Address>
+std::string ConnectAndRead(const Address& a, int family) {
+  const int fd = socket(family, SOCK_STREAM, 0);
   if (connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
     const int e = errno;
     close(fd);
@@ -52,6 +53,8 @@ std::string Tcp(const char* host, const char* port) {
   return answer;
 }
 
+std::string Tcp(const char* host, const char* port) { return ConnectAndRead(Target(host, port), AF_INET); }
+
 std::string Tcp6(const char* host, const char* port) {
   const sockaddr_in v4 = Target(host, port);
   sockaddr_in6 a{};
@@ -60,15 +63,7 @@ std::string Tcp6(const char* host, const char* port) {
   a.sin6_addr.s6_addr[10] = 0xFF;
   a.sin6_addr.s6_addr[11] = 0xFF;
   std::memcpy(a.sin6_addr.s6_addr + 12, &v4.sin_addr, 4);
-  const int fd = socket(AF_INET6, SOCK_STREAM, 0);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
-    const int e = errno;
-    close(fd);
-    return "error " + std::to_string(e);
-  }
-  std::string answer = ReadAnswer(fd);
-  close(fd);
-  return answer;
+  return ConnectAndRead(a, AF_INET6);
 }
 
 std::string Udp(const std::string& how, const char* host, const char* port) {
