@@ -189,10 +189,15 @@ int main(int argc, char** argv) {
     Install(*https, config, downloads, true);
     if (!bindServer(*https, config.httpsPort, "https")) return 1;
   }
-  std::printf("ready\n");
-  std::fflush(stdout);
   if (http) listeners.emplace_back([&] { http->listen_after_bind(); });
   if (https) listeners.emplace_back([&] { https->listen_after_bind(); });
+  // A server's stop() does nothing until its accept loop runs, so a stop
+  // signal that came before then would leave the listener (and us) running
+  // for ever. Say ready only once both loops run.
+  auto running = [&] { return (!http || http->is_running()) && (!https || https->is_running()); };
+  while (!running()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  std::printf("ready\n");
+  std::fflush(stdout);
 
   int signalNumber = 0;
   sigwait(&stopSignals, &signalNumber);

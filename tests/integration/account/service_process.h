@@ -10,6 +10,8 @@
 #include <chrono>
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include "fakes/temp_dir.h"
 
 class CServiceProcess {
@@ -48,10 +50,20 @@ class CServiceProcess {
   }
 
   ~CServiceProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status = 0;
-      waitpid(pid_, &status, 0);
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    // A service that does not stop must not hang the suite: ten seconds,
+    // then it is killed.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int status = 0;
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() >= until) {
+        ADD_FAILURE() << "the account service did not stop on SIGTERM";
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        return;
+      }
+      usleep(10000);
     }
   }
 
