@@ -105,6 +105,10 @@ TEST(CurlPlus, TakeReceivedWhileRunningLeavesTheBodyInPlace) {
   auto first = queue.Wait(10000);
   ASSERT_TRUE(first.has_value());
   EXPECT_EQ(first->wParam, kCurlEventStatusOk);
+  // Status 200 can be known before the first piece is written: wait for it.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (t.ReceivedCount() == 0 && std::chrono::steady_clock::now() < until) queue.Wait(50);
+  ASSERT_GT(t.ReceivedCount(), 0u);
   EXPECT_TRUE(t.Running());
   EXPECT_EQ(t.TakeReceived(), "");
   t.Cancel();  // no need to wait for all 64 pieces
