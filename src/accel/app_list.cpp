@@ -3,6 +3,7 @@
 #include "account/reply_document.h"
 #include "account/settings.h"
 #include "platform/strings.h"
+#include "platform/text_parse.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include "account/ini_engine.h"
 #include "account/reply_document.h"
 #include "platform/strings.h"
+#include "platform/text_parse.h"
 
 namespace {
 

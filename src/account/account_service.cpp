@@ -3,6 +3,7 @@
 #include <cwctype>
 
 #include "platform/strings.h"
+#include "platform/text_parse.h"
 
 namespace {
 
@@ -10,11 +11,6 @@ bool StartsWith(std::wstring_view text, std::wstring_view prefix) {
   return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
 }
 
-std::wstring_view TrimSpace(std::wstring_view text) {
-  while (!text.empty() && std::iswspace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && std::iswspace(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 std::wstring CommandUrl(std::wstring_view loginBaseUrl) {
   std::wstring url(loginBaseUrl);
@@ -213,13 +209,11 @@ std::vector<std::wstring> SplitLoginHostList(std::wstring_view list) {
   while (start <= list.size()) {
     std::size_t end = list.find(L';', start);
     if (end == std::wstring_view::npos) end = list.size();
-    const std::wstring_view piece = TrimSpace(list.substr(start, end - start));
+    const std::wstring_view piece = TrimAsciiSpace(list.substr(start, end - start));
     start = end + 1;
     std::wstring url(piece);
     std::size_t schemeLength = 0;
-    std::wstring lower = url.substr(0, 8);
-    for (wchar_t& ch : lower)
-      if (ch >= L'A' && ch <= L'Z') ch = static_cast<wchar_t>(ch - L'A' + L'a');
+    const std::wstring lower = ToLowerAscii(std::wstring_view(url).substr(0, 8));
     if (StartsWith(lower, L"https://")) schemeLength = 8;
     else if (StartsWith(lower, L"http://")) schemeLength = 7;
     else continue;

@@ -1,19 +1,12 @@
 #include "account/ini_engine.h"
 
 #include "platform/strings.h"
+#include "platform/text_parse.h"
 
 namespace {
 
-bool IsBlank(char c) {
-  // 0x1A is the old end-of-file mark; the platform's reader treats it as a blank.
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == '\x1a';
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
+// The platform's reader also takes the old end-of-file mark for a blank.
+std::string_view Trim(std::string_view s) { return TrimProfileBlanks(s); }
 
 // Names and values reach the platform's callers as C strings. The cut comes
 // after trimming, so blanks before a NUL stay part of the text.

@@ -5,17 +5,12 @@
 #include <utility>
 
 #include "platform/strings.h"
+#include "platform/text_parse.h"
 
 namespace {
 
-constexpr std::string_view kTrimmed = "\t\r\n ";
 
-std::string_view Trim(std::string_view s) {
-  const std::size_t first = s.find_first_not_of(kTrimmed);
-  if (first == std::string_view::npos) return {};
-  const std::size_t last = s.find_last_not_of(kTrimmed);
-  return s.substr(first, last - first + 1);
-}
+std::string_view Trim(std::string_view s) { return TrimAsciiSpace(s); }
 
 std::string_view UpToNul(std::string_view s) {
   const std::size_t nul = s.find('\0');

@@ -8,6 +8,7 @@
 #include "account/ini_engine.h"
 #include "platform/file_io.h"
 #include "platform/strings.h"
+#include "platform/text_parse.h"
 
 namespace {
 
@@ -152,35 +153,6 @@ std::wstring UnescapeSectionName(std::wstring_view name) {
     }
   }
   return out;
-}
-
-std::int64_t ParseIntAutoBase(std::string_view text, std::int64_t min, std::int64_t max) {
-  std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  int base = 10;
-  if (i < text.size() && text[i] == '0') {
-    if (i + 2 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') && DigitValue(text[i + 2]) < 16) {
-      base = 16;
-      i += 2;
-    } else {
-      base = 8;
-    }
-  }
-  // Accumulate as a magnitude and saturate at the limit of the sign's side.
-  const std::uint64_t limit = negative ? static_cast<std::uint64_t>(-(min + 1)) + 1 : static_cast<std::uint64_t>(max);
-  std::uint64_t value = 0;
-  bool saturated = false;
-  for (; i < text.size(); ++i) {
-    const int d = DigitValue(text[i]);
-    if (d >= base) break;
-    if (value > (limit - static_cast<std::uint64_t>(d)) / static_cast<std::uint64_t>(base)) saturated = true;
-    if (!saturated) value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
-  }
-  if (saturated) return negative ? min : max;
-  if (negative) return value == 0 ? 0 : -static_cast<std::int64_t>(value - 1) - 1;
-  return static_cast<std::int64_t>(value);
 }
 
 std::wstring IniReadString(const std::wstring& path, std::wstring_view section, std::wstring_view key,

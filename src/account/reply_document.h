@@ -37,10 +37,6 @@ void IniWriteInt(const std::wstring& path, std::wstring_view section, std::wstri
 void IniDeleteSection(const std::wstring& path, std::wstring_view section);
 std::vector<std::wstring> IniListSections(const std::wstring& path);
 
-// Integer conversion with automatic base ("0x" hex, leading "0" octal),
-// stopping at the first character that does not fit, saturating at the
-// type's limits; text without leading digits gives 0.
-std::int64_t ParseIntAutoBase(std::string_view text, std::int64_t min, std::int64_t max);
 
 // Drops every cached parse (tests that rewrite files behind our back).
 void IniForgetCache();

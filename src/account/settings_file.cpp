@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "platform/strings.h"
+#include "platform/text_parse.h"
 
 namespace {
 

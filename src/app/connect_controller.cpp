@@ -4,6 +4,7 @@
 
 #include "app/chrome.h"
 #include "text/text_table.h"
+#include "platform/text_parse.h"
 
 // Posts each report with the serial of the connection it belongs to, so a
 // later connection at the same address never takes an earlier one's post.
@@ -25,29 +26,6 @@ std::wstring FailedRoutesList(const std::vector<std::wstring>& routes) {
   }
   if (routes.size() > kShown) list += L"\r\n...";
   return list;
-}
-
-bool Ipv4NetworkOrder(const std::wstring& text, std::uint32_t& value) {
-  unsigned char bytes[4] = {};
-  std::size_t at = 0;
-  for (int part = 0; part < 4; ++part) {
-    if (part) {
-      if (at >= text.size() || text[at] != L'.') return false;
-      ++at;
-    }
-    unsigned number = 0;
-    std::size_t digits = 0;
-    while (at < text.size() && text[at] >= L'0' && text[at] <= L'9' && digits < 4) {
-      number = number * 10 + static_cast<unsigned>(text[at] - L'0');
-      ++at;
-      ++digits;
-    }
-    if (digits == 0 || number > 255) return false;
-    bytes[part] = static_cast<unsigned char>(number);
-  }
-  if (at != text.size()) return false;
-  std::memcpy(&value, bytes, sizeof value);
-  return true;
 }
 
 CConnectController::CConnectController(IMessageTarget& target, IConnectView& view, IConnectionFactory& factory,
@@ -215,7 +193,7 @@ void CConnectController::OnCompletion() {
   const std::int32_t type = vpn.GetType();
   if (plan_.routeDefiner == 2) {
     std::uint32_t address = 0;
-    const bool parsed = Ipv4NetworkOrder(localIp, address);
+    const bool parsed = ParseIpv4Strict(localIp, address);
     if (!parsed || !system_.VpnBindStart(8, address)) {
       view_.ShowBox(GetText("VpnBindIsBroken"), BoxIcon::Error);
       if (!IsCurrent(serial)) return;

@@ -165,6 +165,3 @@ class CConnectController {
 // The failed-routes question's list: at most 10 lines, then "..." when
 // there were more.
 std::wstring FailedRoutesList(const std::vector<std::wstring>& routes);
-// Dotted IPv4 to its four bytes in memory order (network order); false
-// for anything else.
-bool Ipv4NetworkOrder(const std::wstring& text, std::uint32_t& value);

@@ -9,6 +9,7 @@
 #include "app/chrome.h"
 #include "platform/file_io.h"
 #include "platform/strings.h"
+#include "platform/text_parse.h"
 #include "text/text_table.h"
 
 namespace {

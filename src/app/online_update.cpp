@@ -11,6 +11,7 @@
 #include "account/reply_document.h"
 #include "platform/file_io.h"
 #include "platform/strings.h"
+#include "platform/text_parse.h"
 #include "text/text_table.h"
 
 namespace {
@@ -27,28 +28,16 @@ std::FILE* OpenFile(const std::wstring& path, const char* mode) {
 #endif
 }
 
-std::wstring Trim(std::wstring_view text) {
-  std::size_t a = 0, b = text.size();
-  while (a < b && std::iswspace(text[a])) ++a;
-  while (b > a && std::iswspace(text[b - 1])) --b;
-  return std::wstring(text.substr(a, b - a));
-}
+std::wstring Trim(std::wstring_view text) { return std::wstring(TrimAsciiSpace(text)); }
 
 // One "%u": optional white space, an optional sign, decimal digits; the
 // value wraps like the C conversion does.
 bool ReadUnsigned(std::wstring_view text, std::size_t& at, std::uint32_t& value) {
-  while (at < text.size() && std::iswspace(text[at])) ++at;
-  bool negative = false;
-  if (at < text.size() && (text[at] == L'+' || text[at] == L'-')) negative = text[at++] == L'-';
-  const std::size_t first = at;
-  std::uint64_t v = 0;
-  while (at < text.size() && text[at] >= L'0' && text[at] <= L'9') {
-    v = v * 10 + static_cast<std::uint64_t>(text[at] - L'0');
-    if (v > 0xFFFFFFFFull) v = 0xFFFFFFFFull;  // saturates like strtoul
-    ++at;
-  }
-  if (at == first) return false;
-  value = static_cast<std::uint32_t>(negative ? 0u - v : v);
+  // The magnitude saturates like strtoul; a minus sign then wraps it.
+  const IntRead read = ReadInt(text.substr(at), 10, -0xFFFFFFFFll, 0xFFFFFFFFll);
+  if (read.used == 0) return false;
+  at += read.used;
+  value = static_cast<std::uint32_t>(read.value);
   return true;
 }
 

@@ -1,6 +1,7 @@
 #include "app/shell_launch.h"
 
 #include "platform/win32.h"
+#include "platform/text_parse.h"
 
 #include <shellapi.h>
 #include <tlhelp32.h>
@@ -23,11 +24,7 @@ UINT IconFlags(BoxIcon icon) {
   return 0;
 }
 
-std::wstring LowerAscii(std::wstring s) {
-  for (wchar_t& c : s)
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-  return s;
-}
+std::wstring LowerAscii(const std::wstring& s) { return ToLowerAscii(std::wstring_view(s)); }
 
 }  // namespace
 

@@ -2,13 +2,12 @@
 
 #include "platform/strings.h"
 #include "text/text_table.h"
+#include "platform/text_parse.h"
 
 CommandLineSwitch ParseCommandLine(const std::vector<std::wstring>& arguments) {
   CommandLineSwitch result;
   if (arguments.empty()) return result;
-  std::wstring first = arguments[0];
-  for (wchar_t& c : first)
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+  const std::wstring first = ToLowerAscii(std::wstring_view(arguments[0]));
   if (first == L"/register") {
     result.kind = StartSwitch::Register;
   } else if (first == L"/unregister") {
@@ -26,9 +25,7 @@ std::wstring FileNameOf(std::wstring_view path) {
 }
 
 bool RunUpdateSwitch(IUpdateSwitchPorts& ports, const std::wstring& modulePath, const std::wstring& target) {
-  std::wstring name = FileNameOf(target);
-  for (wchar_t& c : name)
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+  const std::wstring name = ToLowerAscii(std::wstring_view(FileNameOf(target)));
   for (int attempt = 0; attempt < 10; ++attempt) {
     // The old copy may still be closing; after eight seconds it is ended.
     if (attempt == 8 && !name.empty()) ports.EndProcessesNamed(name);

@@ -102,26 +102,3 @@ std::string WideToUtf8(std::wstring_view text) {
   }
   return out;
 }
-
-namespace {
-template <typename Ch>
-Ch LowerAscii(Ch c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<Ch>(c + ('a' - 'A')) : c;
-}
-template <typename View>
-bool EqualsNoCase(View a, View b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
-}
-}  // namespace
-
-bool EqualsNoCaseAscii(std::string_view a, std::string_view b) { return EqualsNoCase(a, b); }
-bool EqualsNoCaseAscii(std::wstring_view a, std::wstring_view b) { return EqualsNoCase(a, b); }
-
-std::string ToLowerAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = LowerAscii(c);
-  return out;
-}

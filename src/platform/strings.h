@@ -13,9 +13,3 @@ void AppendUtf8(std::string& out, char32_t codePoint);
 
 std::wstring NarrowToWide(std::string_view bytes);
 std::string WideToNarrow(std::wstring_view text);
-
-// ASCII-only case folding: names in documents and keys are ASCII, and a
-// locale-dependent fold would make lookups differ between machines.
-bool EqualsNoCaseAscii(std::string_view a, std::string_view b);
-bool EqualsNoCaseAscii(std::wstring_view a, std::wstring_view b);
-std::string ToLowerAscii(std::string_view s);

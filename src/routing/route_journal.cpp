@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "platform/file_io.h"
+#include "platform/text_parse.h"
 
 namespace {
 
@@ -25,12 +26,10 @@ bool SameBoot(const std::string& recorded, const std::string& current) {
   if (recorded.empty() || current.empty()) return true;
   if (recorded == current) return true;
   // Boot times in seconds wobble with the clock's reading of the tick.
-  char* end1 = nullptr;
-  char* end2 = nullptr;
-  const long long a = std::strtoll(recorded.c_str(), &end1, 10);
-  const long long b = std::strtoll(current.c_str(), &end2, 10);
-  if (*end1 != 0 || *end2 != 0) return false;
-  return a - b <= 120 && b - a <= 120;
+  const IntRead a = ReadInt(recorded, 10, INT64_MIN / 2, INT64_MAX / 2);
+  const IntRead b = ReadInt(current, 10, INT64_MIN / 2, INT64_MAX / 2);
+  if (a.used != recorded.size() || b.used != current.size()) return false;
+  return a.value - b.value <= 120 && b.value - a.value <= 120;
 }
 
 CRouteJournal::CRouteJournal(const std::wstring& folder)

@@ -1,41 +1,19 @@
 // The route plan: which routes a connection adds when it is up and takes
 // away when it goes down, for each route mode.
 #include "routing/route_plan.h"
+#include "platform/text_parse.h"
 
 #include <climits>
 
 
 namespace {
 
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f'; }
-
-std::wstring Trim(std::wstring_view text) {
-  std::size_t begin = 0, end = text.size();
-  while (begin < end && IsBlank(text[begin])) ++begin;
-  while (end > begin && IsBlank(text[end - 1])) --end;
-  return std::wstring(text.substr(begin, end - begin));
-}
-
-// The decimal number that starts the text, as the C library reads one:
-// leading blanks and a sign allowed, 0 when there is none. Saturates
-// instead of wrapping, so "/4294967320" is not taken for "/24".
-long long LeadingNumber(std::wstring_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
-  long long value = 0;
-  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i)
-    if (value < LLONG_MAX / 100) value = value * 10 + (text[i] - L'0');
-  return negative ? -value : value;
-}
+std::wstring Trim(std::wstring_view text) { return std::wstring(TrimAsciiSpace(text)); }
 
 }  // namespace
 
 bool ParseRouteEntry(const std::wstring& entry, std::wstring& destination, std::wstring& mask) {
-  std::wstring lower = entry;
-  for (wchar_t& c : lower)
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+  const std::wstring lower = ToLowerAscii(std::wstring_view(entry));
   destination.clear();
   mask.clear();
   if (const std::size_t at = lower.find(L"mask"); at != std::wstring::npos) {
@@ -45,7 +23,8 @@ bool ParseRouteEntry(const std::wstring& entry, std::wstring& destination, std::
   }
   if (const std::size_t slash = lower.find(L'/'); slash != std::wstring::npos) {
     destination = Trim(std::wstring_view(lower).substr(0, slash));
-    const long long length = LeadingNumber(std::wstring_view(lower).substr(slash + 1));
+    // Saturating, so "/4294967320" is not taken for "/24".
+    const std::int64_t length = ParseIntDecimal(std::wstring_view(lower).substr(slash + 1), INT64_MIN, INT64_MAX);
     if (length >= 1 && length <= 32) mask = FormatIpv4(PrefixLengthToMask(static_cast<int>(length)));
     return true;
   }

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/text_parse.h"
+
 // One forwarding-table row, field for field the system's IPv4 row. Addresses
 // are in network byte order.
 struct ForwardRow {
@@ -79,15 +81,9 @@ class IForwardTable {
 // The system's table: IP helper on Windows, rtnetlink on Linux.
 std::unique_ptr<IForwardTable> CreateSystemForwardTable();
 
-// Dotted text to an address the way the classic inet_addr does it (octal,
-// hex and short forms included, text after white space ignored); no name
-// resolution. ParseIpv4 gives 255.255.255.255 for anything unparsable.
-bool TryParseIpv4(std::wstring_view text, std::uint32_t& address);
+// The lenient (inet_addr) reading of route entries and settings, as the
+// classic call answers it: 255.255.255.255 for anything unparsable.
 std::uint32_t ParseIpv4(std::wstring_view text);
-std::wstring FormatIpv4(std::uint32_t address);
-// Host-order helpers for the network-order fields.
-std::uint32_t HostToNet(std::uint32_t value);
-inline std::uint32_t NetToHost(std::uint32_t value) { return HostToNet(value); }
 // -1 when the mask is not a run of leading one bits.
 int MaskToPrefixLength(std::uint32_t mask);
 std::uint32_t PrefixLengthToMask(int length);

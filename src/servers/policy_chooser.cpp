@@ -5,18 +5,11 @@
 #include "account/reply_document.h"
 #include "servers/server_columns.h"
 #include "text/text_table.h"
+#include "platform/text_parse.h"
 
 namespace {
 
-bool IsSpace(wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r'); }
-
-std::wstring Trim(const std::wstring& text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && IsSpace(text[begin])) ++begin;
-  while (end > begin && IsSpace(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
+std::wstring Trim(const std::wstring& text) { return std::wstring(TrimAsciiSpace(std::wstring_view(text))); }
 
 const wchar_t* SectionOf(std::int32_t definer) {
   return definer == kRouteDefinerListed ? L"Routes" : L"CustomRoutes";

@@ -9,29 +9,19 @@
 #include "account/reply_document.h"
 #include "platform/file_io.h"
 #include "platform/strings.h"
+#include "platform/text_parse.h"
 
 namespace {
 
 const wchar_t kSection[] = L"Servers";
 
-bool IsSpace(wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r'); }
 bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 
-std::wstring Trim(std::wstring_view text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && IsSpace(text[begin])) ++begin;
-  while (end > begin && IsSpace(text[end - 1])) --end;
-  return std::wstring(text.substr(begin, end - begin));
-}
+std::wstring Trim(std::wstring_view text) { return std::wstring(TrimAsciiSpace(std::wstring_view(text))); }
 
 // Category keys are ASCII; a locale-dependent fold would make the same
 // reply give different tabs on different machines.
-std::wstring LowerAscii(std::wstring text) {
-  for (wchar_t& c : text)
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-  return text;
-}
+std::wstring LowerAscii(const std::wstring& text) { return ToLowerAscii(std::wstring_view(text)); }
 
 std::wstring Key(const wchar_t* name, int index) { return name + std::to_wstring(index); }
 
@@ -74,7 +64,7 @@ class CReplySnapshot {
 
 std::int32_t ParseDecimalInt32(std::wstring_view text) {
   std::size_t i = 0;
-  while (i < text.size() && IsSpace(text[i])) ++i;
+  while (i < text.size() && IsAsciiSpace(text[i])) ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
   std::int64_t value = 0;
@@ -89,7 +79,7 @@ std::int32_t ParseDecimalInt32(std::wstring_view text) {
 
 double ParseDecimalDouble(std::wstring_view text) {
   std::size_t i = 0;
-  while (i < text.size() && IsSpace(text[i])) ++i;
+  while (i < text.size() && IsAsciiSpace(text[i])) ++i;
   std::string number;
   if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) {
     if (text[i] == L'-') number += '-';

@@ -1,4 +1,5 @@
 #include "servers/speed_probe.h"
+#include "platform/text_parse.h"
 
 #include <atomic>
 
@@ -52,34 +53,6 @@ bool JudgeIcmpDatagram(const std::uint8_t* bytes, std::size_t length, bool withI
   return true;
 }
 
-bool ParseDottedIpv4(const std::wstring& text, std::uint32_t& networkOrder) {
-  std::uint8_t parts[4];
-  std::size_t i = 0;
-  for (int part = 0; part < 4; ++part) {
-    if (part > 0) {
-      if (i >= text.size() || text[i] != L'.') return false;
-      ++i;
-    }
-    const std::size_t start = i;
-    unsigned value = 0;
-    while (i < text.size() && text[i] >= L'0' && text[i] <= L'9' && i - start < 3) value = value * 10 + (text[i++] - L'0');
-    const std::size_t digits = i - start;
-    if (digits == 0 || value > 255 || (digits > 1 && text[start] == L'0')) return false;
-    parts[part] = static_cast<std::uint8_t>(value);
-  }
-  if (i != text.size()) return false;
-  // Byte order in memory is the network order.
-  std::uint8_t* out = reinterpret_cast<std::uint8_t*>(&networkOrder);
-  for (int part = 0; part < 4; ++part) out[part] = parts[part];
-  return true;
-}
-
-std::wstring FormatDottedIpv4(std::uint32_t networkOrder) {
-  const std::uint8_t* bytes = reinterpret_cast<const std::uint8_t*>(&networkOrder);
-  return std::to_wstring(bytes[0]) + L"." + std::to_wstring(bytes[1]) + L"." + std::to_wstring(bytes[2]) + L"." +
-         std::to_wstring(bytes[3]);
-}
-
 void CSocketPingBase::Close() {
   CloseSocket();
   delete this;
@@ -109,7 +82,7 @@ void CSocketPing_ICMP::Receive(PingReply& reply) {
     reply.failed = 1;
     return;
   }
-  reply.from = FormatDottedIpv4(from);
+  reply.from = FormatIpv4(from);
   reply.time = clock_();
   reply.ok = echoReply ? 1 : 0;
 }
@@ -126,7 +99,7 @@ void CSocketPing_UDP::Receive(PingReply& reply) {
     reply.failed = 1;
     return;
   }
-  reply.from = FormatDottedIpv4(from);
+  reply.from = FormatIpv4(from);
   reply.time = clock_();
   reply.ok = 1;
 }

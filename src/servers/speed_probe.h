@@ -50,11 +50,6 @@ std::array<std::uint8_t, kUdpRequestSize> BuildTimeServiceRequest();
 // `isEchoReply` tells whether it is one.
 bool JudgeIcmpDatagram(const std::uint8_t* bytes, std::size_t length, bool withIpHeader, bool& isEchoReply);
 
-// Dotted IPv4 text to an address in network order; false for anything else
-// (names, IPv6, trailing junk).
-bool ParseDottedIpv4(const std::wstring& text, std::uint32_t& networkOrder);
-std::wstring FormatDottedIpv4(std::uint32_t networkOrder);
-
 class CSocketPingBase {
  public:
   CSocketPingBase(std::uint32_t message, SpeedClock clock) : message_(message), clock_(std::move(clock)) {}

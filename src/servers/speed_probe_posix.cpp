@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "servers/speed_probe.h"
+#include "platform/text_parse.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ int CSocketPingBase::SendDatagram(const std::wstring& host, std::uint16_t port, 
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(port);
-  if (fd == -1 || !ParseDottedIpv4(host, to.sin_addr.s_addr)) return -1;
+  if (fd == -1 || !ParseIpv4Strict(host, to.sin_addr.s_addr)) return -1;
   return static_cast<int>(sendto(static_cast<int>(fd), bytes, length, MSG_NOSIGNAL,
                                  reinterpret_cast<const sockaddr*>(&to), sizeof to));
 }

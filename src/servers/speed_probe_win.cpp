@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "servers/speed_probe.h"
+#include "platform/text_parse.h"
 
 namespace {
 
@@ -102,7 +103,7 @@ int CSocketPingBase::SendDatagram(const std::wstring& host, std::uint16_t port, 
   to.sin_family = AF_INET;
   to.sin_port = htons(port);
   std::uint32_t address = 0;
-  if (s == -1 || !ParseDottedIpv4(host, address)) return -1;
+  if (s == -1 || !ParseIpv4Strict(host, address)) return -1;
   to.sin_addr.s_addr = address;
   return sendto(AsSocket(s), static_cast<const char*>(bytes), static_cast<int>(length), 0,
                 reinterpret_cast<const sockaddr*>(&to), sizeof to);

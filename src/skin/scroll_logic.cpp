@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "platform/strings.h"
+#include "platform/text_parse.h"
 
 namespace {
 

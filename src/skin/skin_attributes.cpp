@@ -1,4 +1,5 @@
 #include "skin/skin_attributes.h"
+#include "platform/text_parse.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -24,12 +25,7 @@ std::vector<std::wstring> SplitRuns(const std::wstring& text, wchar_t separator)
   return parts;
 }
 
-std::wstring Trim(const std::wstring& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && std::iswspace(s[b])) ++b;
-  while (e > b && std::iswspace(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
+std::wstring Trim(const std::wstring& s) { return std::wstring(TrimAsciiSpace(std::wstring_view(s))); }
 
 struct Field {
   bool fraction = false;
@@ -39,11 +35,11 @@ struct Field {
 
 Field ReadField(const std::wstring& text) {
   Field f;
-  const wchar_t* start = text.c_str();
-  wchar_t* end = nullptr;
-  f.value = Wrap32(std::wcstoll(start, &end, 0));
-  if (end && *end == L'/') {
-    const std::int32_t n = Wrap32(std::wcstoll(end + 1, nullptr, 0));
+  const std::wstring_view whole(text);
+  const IntRead first = ReadInt(whole, 0, INT64_MIN, INT64_MAX);
+  f.value = Wrap32(first.value);
+  if (first.used < whole.size() && whole[first.used] == L'/') {
+    const std::int32_t n = Wrap32(ReadInt(whole.substr(first.used + 1), 0, INT64_MIN, INT64_MAX).value);
     if (n != 0) {
       f.fraction = true;
       f.denominator = n;

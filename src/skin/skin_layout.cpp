@@ -1,16 +1,12 @@
 #include "skin/skin_layout.h"
+#include "platform/text_parse.h"
 
 #include <cwchar>
 #include <cwctype>
 
 namespace {
 
-std::wstring Trim(const std::wstring& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && std::iswspace(s[b])) ++b;
-  while (e > b && std::iswspace(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
+std::wstring Trim(const std::wstring& s) { return std::wstring(TrimAsciiSpace(std::wstring_view(s))); }
 
 }  // namespace
 
@@ -50,7 +46,7 @@ std::optional<FramePiece> ParseCustomBackground(const std::wstring& definition) 
   if (parts.empty() || parts[0].empty()) return std::nullopt;
   auto number = [&](std::size_t k) -> std::int32_t {
     if (k >= parts.size()) return 0;
-    return static_cast<std::int32_t>(std::wcstol(parts[k].c_str(), nullptr, 10));
+    return static_cast<std::int32_t>(ParseIntDecimal(parts[k], INT32_MIN, INT32_MAX));
   };
   const std::int32_t x = number(1), y = number(2), width = number(3), height = number(4);
   return FramePiece{L"WindowPicture" + parts[0], {x, y, x + width, y + height}, kCellNaturalSize};

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "platform/strings.h"
+#include "platform/text_parse.h"
 #include "text/text_table.h"
 #include "vpn/open_vpn_options.h"
 #include "vpn/open_vpn_platform.h"
@@ -27,13 +28,6 @@ constexpr wchar_t kSeparator = L'/';
 #endif
 
 bool IsTrimmed(char c) { return c == ' ' || c == '\'' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::string_view TrimWhite(std::string_view s) {
-  auto white = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; };
-  while (!s.empty() && white(s.front())) s.remove_prefix(1);
-  while (!s.empty() && white(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 std::vector<std::string_view> Split(std::string_view s, char separator) {
   std::vector<std::string_view> parts;
@@ -89,12 +83,12 @@ OpenVpnPush ParsePushMessage(std::string_view message) {
   for (std::string_view item : Split(message, ',')) {
     const std::vector<std::string_view> tokens = Split(item, ' ');
     if (tokens[0] == "route-gateway" && tokens.size() >= 2) {
-      push.gateway = Widen(TrimWhite(tokens[1]));
+      push.gateway = Widen(TrimAsciiSpace(tokens[1]));
     } else if (tokens[0] == "dhcp-option" && tokens.size() >= 3 && EqualsNoCaseAscii(tokens[1], "dns")) {
-      const std::string_view server = TrimWhite(tokens[2]);
+      const std::string_view server = TrimAsciiSpace(tokens[2]);
       if (!server.empty()) push.dns.push_back(Widen(server));
     } else if (tokens[0] == "ifconfig" && tokens.size() >= 2) {
-      push.localIp = Widen(TrimWhite(tokens[1]));
+      push.localIp = Widen(TrimAsciiSpace(tokens[1]));
     }
   }
   return push;

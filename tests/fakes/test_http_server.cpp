@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "platform/strings.h"
+#include "platform/text_parse.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "account/ini_engine.h"
 #include "fuzz_input.h"
 #include "platform/strings.h"
+#include "platform/text_parse.h"
 
 namespace {
 

@@ -22,6 +22,7 @@
 #include "fakes/fake_forward_table.h"
 #include "fakes/temp_dir.h"
 #include "platform/strings.h"
+#include "platform/text_parse.h"
 #include "platform/win32.h"
 // After <windows.h>.
 #include <objbase.h>

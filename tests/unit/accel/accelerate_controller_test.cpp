@@ -7,6 +7,7 @@
 #include "account/reply_document.h"
 #include "fakes/temp_dir.h"
 #include "platform/strings.h"
+#include "platform/text_parse.h"
 #include "text/text_table.h"
 
 namespace {

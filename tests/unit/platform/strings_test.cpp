@@ -39,12 +39,4 @@ TEST(Narrow, AsciiSurvivesTheCodePage) {
   EXPECT_EQ(WideToNarrow(L"Account 123"), "Account 123");
 }
 
-TEST(CaseFold, AsciiOnly) {
-  EXPECT_TRUE(EqualsNoCaseAscii(std::string_view("AuthResult"), std::string_view("authRESULT")));
-  EXPECT_FALSE(EqualsNoCaseAscii(std::string_view("a"), std::string_view("ab")));
-  EXPECT_TRUE(EqualsNoCaseAscii(std::wstring_view(L"Servers"), std::wstring_view(L"SERVERS")));
-  EXPECT_FALSE(EqualsNoCaseAscii(std::string_view("\xC3\xA9"), std::string_view("\xC3\x89")));
-  EXPECT_EQ(ToLowerAscii("MiXed_1"), "mixed_1");
-}
-
 }  // namespace

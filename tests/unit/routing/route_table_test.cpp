@@ -6,41 +6,6 @@
 
 namespace {
 
-TEST(Ipv4Text, ParsesLikeTheClassicDottedQuadParser) {
-  struct Case {
-    const wchar_t* text;
-    bool ok;
-    const wchar_t* expected;  // dotted form of the result when ok
-  } cases[] = {
-      {L"10.0.0.1", true, L"10.0.0.1"},
-      {L"0.0.0.0", true, L"0.0.0.0"},
-      {L"255.255.255.255", true, L"255.255.255.255"},
-      {L"10.1", true, L"10.0.0.1"},         // short forms fill the last part
-      {L"10.1.2", true, L"10.1.0.2"},
-      {L"0x0a.010.0.1", true, L"10.8.0.1"},  // hex and octal parts
-      {L"167772161", true, L"10.0.0.1"},
-      {L"10.0.0.1 trailing", true, L"10.0.0.1"},
-      {L"", false, nullptr},
-      {L"vpn.example.com", false, nullptr},
-      {L"10.0.0.256", false, nullptr},
-      {L"10.0.0.1.5", false, nullptr},
-      {L"10..0.1", false, nullptr},
-      {L" 10.0.0.1", false, nullptr},
-      {L"08.0.0.1", false, nullptr},
-      {L"4294967296", false, nullptr},
-      {L"1.2.3.4x", false, nullptr},
-  };
-  for (const Case& c : cases) {
-    std::uint32_t address = 0;
-    EXPECT_EQ(TryParseIpv4(c.text, address), c.ok) << c.text;
-    if (c.ok) {
-      EXPECT_EQ(FormatIpv4(address), c.expected) << c.text;
-    } else {
-      EXPECT_EQ(ParseIpv4(c.text), kAddressNone) << c.text;
-    }
-  }
-}
-
 TEST(Ipv4Text, MasksAndPrefixLengths) {
   struct Case {
     const wchar_t* mask;

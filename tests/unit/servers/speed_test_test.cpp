@@ -13,6 +13,7 @@
 
 #include "account/reply_document.h"
 #include "fakes/temp_dir.h"
+#include "platform/text_parse.h"
 
 namespace {
 
@@ -82,25 +83,6 @@ TEST(IcmpAnswer, WhatCountsAsAnEchoReply) {
     bool echo = true;
     EXPECT_EQ(JudgeIcmpDatagram(bytes.data(), bytes.size(), c.withHeader, echo), c.read) << c.name;
     EXPECT_EQ(echo, c.echo) << c.name;
-  }
-}
-
-TEST(DottedAddress, OnlyPlainDottedIpv4) {
-  struct Case {
-    std::wstring text;
-    bool ok;
-  } cases[] = {
-      {L"10.0.0.1", true},  {L"255.255.255.255", true}, {L"0.0.0.0", true},    {L"256.1.1.1", false},
-      {L"1.2.3", false},    {L"1.2.3.4.5", false},      {L"1.2.3.4 ", false},  {L" 1.2.3.4", false},
-      {L"a.b.c.d", false},  {L"", false},               {L"010.0.0.1", false}, {L"1..2.3", false},
-      {L"host.example", false}, {L"::1", false},        {L"1.2.3.1234", false},
-  };
-  for (const Case& c : cases) {
-    std::uint32_t address = 0;
-    EXPECT_EQ(ParseDottedIpv4(c.text, address), c.ok) << c.text;
-    if (c.ok) {
-      EXPECT_EQ(FormatDottedIpv4(address), c.text);
-    }
   }
 }
 
