@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -287,7 +288,9 @@ TEST_F(KernelRoutes, AfterACrashTheJournalPutsTheTableBack) {
     }
     close(ready[1]);
     char done = 0;
-    const ssize_t got = read(ready[0], &done, 1);
+    // A child that hangs must fail this case, not stall the whole suite.
+    pollfd readable{ready[0], POLLIN, 0};
+    const ssize_t got = poll(&readable, 1, 120000) == 1 ? read(ready[0], &done, 1) : -1;
     close(ready[0]);
     kill(child, SIGKILL);
     int status = 0;
