@@ -19,8 +19,10 @@ bool CVpnServerListCtrl::Create(HWND parent, const RECT& rect, int id) {
   // one image draws none. The list destroys it with itself.
   images_ = ::ImageList_Create(16, 16, ILC_COLOR32, 1, 1);
   ::SendMessageW(Handle(), LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images_));
+  // "Response Speed" needs more than 75 pixels in the dialog's font; the
+  // comment column gives up the difference.
   const std::pair<const char*, int> columns[] = {
-      {"ServerName", 100}, {"ServerComment", 295}, {"ServerSpeed", 75}, {"ServerLoad", 46}};
+      {"ServerName", 100}, {"ServerComment", 270}, {"ServerSpeed", 100}, {"ServerLoad", 46}};
   int index = 0;
   for (const auto& [key, width] : columns) InsertColumn(index++, GetText(key), width);
   return true;

@@ -1,0 +1,76 @@
+// dialogs_driver: opens one dialog on its own, on fixture data (not shipped).
+//   dialogs_driver policy                    the chooser on 120 loopback servers until closed
+//   dialogs_driver policy-filled PNG         the same, saved once the speed column is filled
+//   dialogs_driver policy-empty PNG          a reply without servers, saved
+//   dialogs_driver policy-perapp PNG         "For Application" selected, saved
+//   dialogs_driver accel [PNG]               the accelerate dialog with entries
+//   dialogs_driver accel-empty PNG           the accelerate dialog with an empty list
+//   dialogs_driver bind [PNG]                the bind settings dialog
+#include "platform/win32.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "dialogs/dlg_vpn_policy_win.h"
+#include "dialogs_gui/dialog_drive_win.h"
+#include "dialogs_gui/dialog_fixtures_win.h"
+#include "skin/registered_skin.h"
+#include "skin/skin_attributes.h"
+#include "skin_gallery/screenshot_win.h"
+#include "text/text_table.h"
+
+namespace {
+
+int RunPolicy(const std::wstring& mode, const std::wstring& png) {
+  CScratchFolder folder;
+  ReplyFixture fixture;
+  if (mode == L"policy-empty") fixture.servers = 0;
+  const std::wstring reply = folder.File(L"login.ini");
+  WriteLoginReply(reply, fixture);
+  CUdpDelayResponder responder;
+  VpnPolicyDialogInputs inputs;
+  inputs.replyPath = reply;
+  inputs.overrideFilePath = WriteUdpOnlyOverride(folder.Path());
+  inputs.udpPort = responder.Port();
+  inputs.bindModuleActive = true;
+  int rc = png.empty() ? 0 : 2;
+  std::thread shooter;
+  inputs.onShown = [&](HWND dialog) {
+    if (png.empty()) return;
+    shooter = std::thread([&, dialog] {
+      if (mode == L"policy-perapp") SelectRoute(dialog, 1);
+      if (mode == L"policy-filled") WaitForSpeedColumn(dialog, 30000);
+      rc = SaveWindow(dialog, png) ? 0 : 2;
+      ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+  };
+  RunVpnPolicyDialog(nullptr, inputs);
+  std::fprintf(stderr, "responder ok %d port %u answered %d\n", responder.Ok(), responder.Port(), responder.Answered());
+  if (shooter.joinable()) shooter.join();
+  return rc;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  int argc = 0;
+  wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+  const std::wstring mode = argc > 1 ? argv[1] : L"policy";
+  const std::wstring png = argc > 2 ? argv[2] : L"";
+
+  LoadTextTable();
+  ::CoInitialize(nullptr);
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
+  ::InitCommonControlsEx(&controls);
+  RegisterSkin(GetSkinAttributes());
+  ::SetCursorPos(0, 0);
+
+  if (mode.rfind(L"policy", 0) == 0) return RunPolicy(mode, png);
+  std::fprintf(stderr, "unknown mode\n");
+  return 1;
+}
