@@ -131,3 +131,16 @@ void WriteFile(const std::wstring& path, const std::string& bytes) {
   ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   ::CloseHandle(h);
 }
+
+void WriteAppListFixture(const CScratchFolder& folder) {
+  const std::wstring list = folder.File(L"applist.ini");
+  for (const wchar_t* name : {L"browser.exe", L"game client.exe", L"mail.exe"}) {
+    const std::wstring path = folder.File(name);
+    WriteFile(path, "MZ");
+    IniWriteString(list, path, L"AppFullname", path);
+    IniWriteInt(list, path, L"UseAsyncMode", 0);
+    IniWriteInt(list, path, L"ForceWSPBind", 0);
+    IniWriteInt(list, path, L"Active", 0);
+  }
+  WriteFile(folder.File(L"notes.txt"), "notes");
+}

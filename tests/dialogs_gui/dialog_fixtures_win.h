@@ -63,3 +63,7 @@ class CScratchFolder {
 
 // Creates a small file (programs and documents for the application list).
 void WriteFile(const std::wstring& path, const std::string& bytes);
+
+// Three programs and a shortcut-less document in `folder`, the programs
+// entered in its applist.ini as the list file keeps them.
+void WriteAppListFixture(const CScratchFolder& folder);

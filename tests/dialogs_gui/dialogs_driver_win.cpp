@@ -16,6 +16,9 @@
 #include <string>
 #include <thread>
 
+#include "accel/app_list.h"
+#include "account/reply_document.h"
+#include "dialogs/dlg_accelerate_for_app_win.h"
 #include "dialogs/dlg_vpn_policy_win.h"
 #include "dialogs_gui/dialog_drive_win.h"
 #include "dialogs_gui/dialog_fixtures_win.h"
@@ -23,6 +26,7 @@
 #include "skin/skin_attributes.h"
 #include "skin_gallery/screenshot_win.h"
 #include "text/text_table.h"
+#include "ui/message_loop_win.h"
 
 namespace {
 
@@ -50,7 +54,59 @@ int RunPolicy(const std::wstring& mode, const std::wstring& png) {
     });
   };
   RunVpnPolicyDialog(nullptr, inputs);
-  std::fprintf(stderr, "responder ok %d port %u answered %d\n", responder.Ok(), responder.Port(), responder.Answered());
+  if (shooter.joinable()) shooter.join();
+  return rc;
+}
+
+void Settle(int ms) {
+  const ULONGLONG until = ::GetTickCount64() + static_cast<ULONGLONG>(ms);
+  while (::GetTickCount64() < until) {
+    PumpPendingMessages();
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+  }
+}
+
+int RunAccelerate(const std::wstring& mode, const std::wstring& png) {
+  CScratchFolder folder;
+  AccelerateDialogInputs inputs;
+  inputs.appListPath = folder.File(L"applist.ini");
+  if (mode == L"accel") WriteAppListFixture(folder);
+  CDlgAccelerateForApp dialog(inputs);
+  if (!dialog.Create(nullptr)) return 1;
+  ::SetWindowPos(dialog.Handle(), nullptr, 40, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  dialog.Show(true);
+  if (mode == L"accel") {
+    // The second entry activated, the first selected: both looks side by side.
+    HWND list = ::GetDlgItem(dialog.Handle(), kAccelAppList);
+    SelectListRow(list, 1);
+    ::SendMessageW(dialog.Handle(), WM_COMMAND, kCmdAccelActivate, 0);
+    LVITEMW none{};
+    none.stateMask = LVIS_SELECTED;
+    ::SendMessageW(list, LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&none));
+    SelectListRow(list, 0);
+  }
+  if (png.empty()) return RunMessageLoop();
+  Settle(1000);
+  const bool ok = SaveWindow(dialog.Handle(), png);
+  dialog.Destroy();
+  return ok ? 0 : 2;
+}
+
+int RunBind(const std::wstring& png) {
+  BindOptions options;
+  options.forceWspBind = true;
+  std::thread shooter;
+  int rc = png.empty() ? 0 : 2;
+  if (!png.empty())
+    shooter = std::thread([&] {
+      const std::wstring title = L"Quillnet" + GetText("AcceleratedAppSetting");
+      HWND dialog = nullptr;
+      WaitUntil(20000, [&] { return (dialog = ::FindWindowW(nullptr, title.c_str())) && ::IsWindowVisible(dialog); });
+      if (!dialog) return;
+      rc = SaveWindow(dialog, png) ? 0 : 2;
+      ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+  RunVpnAppBindSettingDialog(nullptr, options);
   if (shooter.joinable()) shooter.join();
   return rc;
 }
@@ -71,6 +127,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   ::SetCursorPos(0, 0);
 
   if (mode.rfind(L"policy", 0) == 0) return RunPolicy(mode, png);
+  if (mode.rfind(L"accel", 0) == 0) return RunAccelerate(mode, png);
+  if (mode == L"bind") return RunBind(png);
   std::fprintf(stderr, "unknown mode\n");
   return 1;
 }
