@@ -7,7 +7,9 @@
 
 namespace {
 
-HWND FindChildById(HWND parent, int id) {
+}  // namespace
+
+HWND FindDescendant(HWND parent, int id) {
   struct Search {
     int id;
     HWND found;
@@ -24,14 +26,16 @@ HWND FindChildById(HWND parent, int id) {
   return search.found;
 }
 
+namespace {
+
 bool IsResult(const std::wstring& text) {
   return !text.empty() && ((text[0] >= L'0' && text[0] <= L'9') || text.find(L"imeout") != std::wstring::npos);
 }
 
 }  // namespace
 
-HWND ServerList(HWND dialog) { return FindChildById(dialog, kPolicyServerList); }
-HWND RouteList(HWND dialog) { return FindChildById(dialog, kListBoxCommandId); }
+HWND ServerList(HWND dialog) { return FindDescendant(dialog, kPolicyServerList); }
+HWND RouteList(HWND dialog) { return FindDescendant(dialog, kListBoxCommandId); }
 
 void SelectRoute(HWND dialog, int row) {
   HWND list = RouteList(dialog);

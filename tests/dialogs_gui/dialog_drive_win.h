@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+// The first window with the identifier among all of `parent`'s descendants.
+HWND FindDescendant(HWND parent, int id);
 HWND ServerList(HWND dialog);
 HWND RouteList(HWND dialog);
 // Selects a route row as a click on it would (selection, then the notice).
