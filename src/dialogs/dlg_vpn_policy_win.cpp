@@ -63,6 +63,7 @@ class CDlgVpnPolicy : public CDialog, public IPolicyView {
     const PolicyRect r = PolicyTabRect(layout);
     tabs_.Move(MakeRect(r.left, r.top, r.right, r.bottom));
     perAppNote_.Show(layout.showPerAppNote);
+    PlaceListWithoutTab();
   }
   void SetTypeBoxes(const TypeBoxes& boxes) override {
     for (int t = 0; t < 4; ++t) {
@@ -74,12 +75,7 @@ class CDlgVpnPolicy : public CDialog, public IPolicyView {
     tabs_.DeleteAllTabs();
     for (const CategoryTab& tab : tabs) tabs_.InsertTab({-1, tab.text, tab.flagImage, {}, servers_.Handle()});
     tabs_.SetActiveTab(open);
-    // With no tab at all the empty list still shows its notice.
-    if (open < 0) {
-      const RECT page = tabs_.PageRect();
-      servers_.Move(MakeRect(page.left + 1, page.top + 1, page.right - 1, page.bottom - 1));
-      servers_.Show(true);
-    }
+    PlaceListWithoutTab();
   }
   void SetServerRows(const std::vector<ServerRow>& rows, int selected, const std::wstring& notice) override {
     servers_.SetRows(rows, selected, notice);
@@ -105,6 +101,14 @@ class CDlgVpnPolicy : public CDialog, public IPolicyView {
   bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
  private:
+  // With no tab at all the tab strip places no page: the empty list still
+  // fills the page and shows its notice.
+  void PlaceListWithoutTab() {
+    if (tabs_.ActiveIndex() >= 0) return;
+    const RECT page = tabs_.PageRect();
+    servers_.Move(MakeRect(page.left + 1, page.top + 1, page.right - 1, page.bottom - 1));
+    servers_.Show(true);
+  }
   int Box(const std::wstring& text, UINT type) {
     if (inputs_.messageBox) return inputs_.messageBox(Handle(), text, type);
     return ::MessageBoxW(Handle(), text.c_str(), L"Quillnet", type);

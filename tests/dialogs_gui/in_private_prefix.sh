@@ -3,7 +3,7 @@
 # prefix (the dialogs write user settings), on the test display.
 # usage: in_private_prefix.sh TRIPLET PREFIX_DIR PROGRAM ARGS...
 set -u
-triplet=$1 dir=$2; shift 2
+triplet=$1 dir=$(realpath -m "$2"); shift 2
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 . "$here/scripts/env.sh"
 quillnet_gui_test_setup "$triplet"
