@@ -1,5 +1,7 @@
 #include "dialogs/vpn_server_list_ctrl_win.h"
 
+#include <algorithm>
+
 #include "servers/policy_view_logic.h"
 #include "servers/server_columns.h"
 #include "text/text_table.h"
@@ -11,7 +13,10 @@ CSkinAttributes& Skin() { return GetSkinAttributes(); }
 }  // namespace
 
 bool CVpnServerListCtrl::Create(HWND parent, const RECT& rect, int id) {
-  if (!CSkinListCtrl::Create(parent, rect, WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+  // Owner data: the chooser hands over whole lists of rows (every sort, every
+  // tab), and a thousand inserted items cost the platform half a second.
+  if (!CSkinListCtrl::Create(parent, rect,
+                             WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_OWNERDATA,
                              id))
     return false;
   ::SendMessageW(Handle(), LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
@@ -31,29 +36,31 @@ bool CVpnServerListCtrl::Create(HWND parent, const RECT& rect, int id) {
 void CVpnServerListCtrl::SetRows(const std::vector<ServerRow>& rows, int selected, const std::wstring& notice) {
   filling_ = true;
   notice_ = notice;
-  ::SendMessageW(Handle(), WM_SETREDRAW, FALSE, 0);
-  ::SendMessageW(Handle(), LVM_DELETEALLITEMS, 0, 0);
-  ::SendMessageW(Handle(), LVM_SETITEMCOUNT, rows.size(), 0);
-  for (std::size_t r = 0; r < rows.size(); ++r) {
-    const int item = InsertItem(static_cast<int>(r), rows[r].cells[0], rows[r].id);
-    for (int c = 1; c < 4; ++c) SetItemText(item, c, rows[r].cells[c]);
-  }
+  rows_ = rows;
+  LVITEMW none{};
+  none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  ::SendMessageW(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
+  ::SendMessageW(Handle(), LVM_SETITEMCOUNT, rows_.size(), 0);
   if (selected >= 0) {
     LVITEMW lv{};
     lv.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     lv.state = LVIS_SELECTED | LVIS_FOCUSED;
     ::SendMessageW(Handle(), LVM_SETITEMSTATE, selected, reinterpret_cast<LPARAM>(&lv));
     ::SendMessageW(Handle(), LVM_SETSELECTIONMARK, 0, selected);
+    ::SendMessageW(Handle(), LVM_ENSUREVISIBLE, selected, FALSE);
   }
-  ::SendMessageW(Handle(), WM_SETREDRAW, TRUE, 0);
-  if (selected >= 0) ::SendMessageW(Handle(), LVM_ENSUREVISIBLE, selected, FALSE);
   LayoutScrollBars(false);
   Invalidate(true);
   filling_ = false;
 }
 
+std::int32_t CVpnServerListCtrl::RowId(int row) const {
+  return row >= 0 && static_cast<std::size_t>(row) < rows_.size() ? rows_[row].id : -1;
+}
+
 void CVpnServerListCtrl::SetSpeedCell(int row, const std::wstring& text) {
-  SetItemText(row, 2, text);
+  if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) return;
+  rows_[row].cells[2] = text;
   ::SendMessageW(Handle(), LVM_REDRAWITEMS, row, row);
 }
 
@@ -69,13 +76,8 @@ void CVpnServerListCtrl::DrawSubItem(int item, int column, HDC surface) {
   ListCellContext cell;
   if (!CellContext(item, column, surface, cell)) return;
   DrawCellBackground(surface, cell);
-  wchar_t buffer[256] = {};
-  LVITEMW lv{};
-  lv.iSubItem = 2;
-  lv.pszText = buffer;
-  lv.cchTextMax = 256;
-  ::SendMessageW(Handle(), LVM_GETITEMTEXTW, item, reinterpret_cast<LPARAM>(&lv));
-  const std::wstring text = buffer;
+  if (item < 0 || static_cast<std::size_t>(item) >= rows_.size()) return;
+  const std::wstring& text = rows_[item].cells[2];
   const SpeedCellLook look = LookOfSpeedCell(text);
   const SkinCell& icon = Skin().GetCell(look.image);
   const SpeedCellPlace place =
@@ -98,6 +100,19 @@ void CVpnServerListCtrl::DrawEmpty(HDC surface, const RECT& client) {
 }
 
 bool CVpnServerListCtrl::OnNotifyReflect(const NMHDR& nm, LRESULT& result) {
+  if (nm.code == LVN_GETDISPINFOW) {
+    auto& info = const_cast<NMLVDISPINFOW&>(reinterpret_cast<const NMLVDISPINFOW&>(nm));
+    const int row = info.item.iItem, column = info.item.iSubItem;
+    if ((info.item.mask & LVIF_TEXT) && info.item.pszText && info.item.cchTextMax > 0 && row >= 0 &&
+        static_cast<std::size_t>(row) < rows_.size() && column >= 0 && column < 4) {
+      const std::wstring& text = rows_[row].cells[column];
+      const std::size_t n = std::min<std::size_t>(text.size(), static_cast<std::size_t>(info.item.cchTextMax) - 1);
+      text.copy(info.item.pszText, n);
+      info.item.pszText[n] = L'\0';
+    }
+    result = 0;
+    return true;
+  }
   if (nm.code == LVN_ITEMCHANGED) {
     const auto& change = reinterpret_cast<const NMLISTVIEW&>(nm);
     const bool nowSelected = (change.uNewState & LVIS_SELECTED) && !(change.uOldState & LVIS_SELECTED);

@@ -1,5 +1,6 @@
-// The chooser's server list: rows handed over whole by the chooser, the
-// speed column drawn with its icon, and the maintenance notice when empty.
+// The chooser's server list: rows handed over whole by the chooser and shown
+// from here (owner data), the speed column drawn with its icon, and the
+// maintenance notice when empty.
 // Sorting is the chooser's: a header click is handed to the dialog.
 #pragma once
 #include <functional>
@@ -17,6 +18,8 @@ class CVpnServerListCtrl : public CSkinListCtrl {
   bool Create(HWND parent, const RECT& rect, int id);
   void SetRows(const std::vector<ServerRow>& rows, int selected, const std::wstring& notice);
   void SetSpeedCell(int row, const std::wstring& text);
+  // The server id a row shows, -1 for none.
+  std::int32_t RowId(int row) const;
 
   void SortByColumn(int column) override;
   void DrawSubItem(int item, int column, HDC surface) override;
@@ -25,6 +28,7 @@ class CVpnServerListCtrl : public CSkinListCtrl {
   bool OnNotifyReflect(const NMHDR& header, LRESULT& result) override;
 
  private:
+  std::vector<ServerRow> rows_;
   std::wstring notice_;
   bool filling_ = false;
   HIMAGELIST images_ = nullptr;

@@ -9,37 +9,41 @@
 
 #include "account/reply_document.h"
 
-std::wstring ServerHost(int) { return L"127.0.0.1"; }
-
 int DelayOfServer(int index) {
   if (index % 10 == 9) return 600;  // a few slow ones, for the bad icon
   return (index * 37) % 250 + 2;
 }
 
 void WriteLoginReply(const std::wstring& path, const ReplyFixture& f) {
-  ::DeleteFileW(path.c_str());
-  IniWriteString(path, L"Reply", L"MagicTag", L"VpnServerResponse");
-  IniWriteInt(path, L"Routes", L"HideDefaultRoutes", f.hideDefaultRoutes ? 1 : 0);
+  // Written in one piece: a thousand servers key by key would take minutes.
+  std::string text = "[Reply]\r\nMagicTag=VpnServerResponse\r\n[Routes]\r\n";
+  text += "HideDefaultRoutes=" + std::to_string(f.hideDefaultRoutes ? 1 : 0) + "\r\n";
   for (int i = 0; i < f.listedRoutes; ++i) {
-    IniWriteString(path, L"Routes", L"Title" + std::to_wstring(i), L"Route set " + std::to_wstring(i + 1));
-    IniWriteString(path, L"Routes", L"Comment" + std::to_wstring(i), L"Listed networks only");
+    const std::string n = std::to_string(i);
+    text += "Title" + n + "=Route set " + std::to_string(i + 1) + "\r\nComment" + n + "=Listed networks only\r\n";
   }
-  static const wchar_t* const kProtocols[] = {L"pptp,l2tp,openvpn", L"openvpn", L"pptp,l2tp", L""};
-  static const wchar_t* const kPlaces[] = {L"Shanghai", L"Los Angeles", L"Tokyo", L"Hong Kong", L"Dallas"};
+  static const char* const kProtocols[] = {"pptp,l2tp,openvpn", "openvpn", "pptp,l2tp", ""};
+  static const char* const kPlaces[] = {"Shanghai", "Los Angeles", "Tokyo", "Hong Kong", "Dallas"};
+  text += "[Servers]\r\n";
   for (int i = 0; i < f.servers; ++i) {
-    const std::wstring n = std::to_wstring(i);
-    IniWriteInt(path, L"Servers", L"ServerId" + n, i + 1);
-    wchar_t title[64];
-    std::swprintf(title, 64, L"%ls %03d", kPlaces[i % 5], i + 1);
-    IniWriteString(path, L"Servers", L"Title" + n, title);
-    IniWriteString(path, L"Servers", L"Comment" + n, i % 7 == 0 ? L"Dedicated IP" : L"Shared line, 100 Mbit/s");
-    IniWriteString(path, L"Servers", L"ServerHost" + n, ServerHost(i));
+    const std::string n = std::to_string(i);
+    char title[64];
+    std::snprintf(title, sizeof title, "%s %03d", kPlaces[i % 5], i + 1);
+    char load[16];
+    std::snprintf(load, sizeof load, "%.2f", (i * 13 % 100) / 100.0);
+    text += "ServerId" + n + "=" + std::to_string(i + 1) + "\r\n";
+    text += "Title" + n + "=" + title + "\r\n";
+    text += "Comment" + n + "=" + (i % 7 == 0 ? "Dedicated IP" : "Shared line, 100 Mbit/s") + "\r\n";
+    text += "ServerHost" + n + "=127.0.0.1\r\n";
     // Every fortieth server offers nothing; the rest cycle through the three.
-    IniWriteString(path, L"Servers", L"Protocols" + n, i % 40 == 39 ? kProtocols[3] : kProtocols[i % 3]);
-    IniWriteString(path, L"Servers", L"Load" + n, std::to_wstring((i * 13 % 100) / 100.0));
-    if (!f.categories.empty())
-      IniWriteString(path, L"Servers", L"Categories" + n, f.categories[i % f.categories.size()]);
+    text += "Protocols" + n + "=" + (i % 40 == 39 ? kProtocols[3] : kProtocols[i % 3]) + "\r\n";
+    text += "Load" + n + "=" + load + "\r\n";
+    if (!f.categories.empty()) {
+      const std::wstring& c = f.categories[i % f.categories.size()];
+      text += "Categories" + n + "=" + std::string(c.begin(), c.end()) + "\r\n";
+    }
   }
+  WriteFile(path, text);
 }
 
 CUdpDelayResponder::CUdpDelayResponder() {

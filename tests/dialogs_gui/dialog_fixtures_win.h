@@ -20,7 +20,6 @@ struct ReplyFixture {
 // Every server sits on 127.0.0.1: Wine binds a socket for another loopback
 // address as if for every address, so one responder cannot answer as many.
 void WriteLoginReply(const std::wstring& path, const ReplyFixture& fixture);
-std::wstring ServerHost(int index);
 // The delay of the n-th request the responder answers.
 int DelayOfServer(int n);
 

@@ -111,13 +111,12 @@ TEST(PolicyDialog, FillsMeasuresSortsSwitchesTabsAndConnects) {
     // fortieth; pick a row that offers them.
     ClickAt(FindDescendant(dialog, kPolicyTabs), 100, 10);
     for (int row = 0; row < ListRowCount(list); ++row) {
-      LVITEMW lv{};
-      lv.mask = LVIF_PARAM;
-      lv.iItem = row;
-      ::SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&lv));
-      if ((lv.lParam - 1) % 40 == 39) continue;
+      // The fixture's titles end in the server's id.
+      const std::wstring title = ListText(list, row, 0);
+      const int id = _wtoi(title.substr(title.size() - 3).c_str());
+      if ((id - 1) % 40 == 39) continue;
       SelectListRow(list, row);
-      seen.chosenId = static_cast<std::int32_t>(lv.lParam);
+      seen.chosenId = id;
       break;
     }
     HWND box = FindDescendant(dialog, kPolicyTypeAuto + 1);
