@@ -20,24 +20,10 @@
 #include "skin/registered_skin.h"
 #include "skin/skin_attributes.h"
 #include "text/text_table.h"
+#include "win_bench_timing.h"
 
 namespace {
 
-double Now() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    ::QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER t;
-  ::QueryPerformanceCounter(&t);
-  return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 struct Timing {
   double open = 0;  // seconds, call to first paint
@@ -78,12 +64,7 @@ Timing OpenOnce(const CScratchFolder& folder, int servers) {
 
 int wmain(int argc, wchar_t** argv) {
   const int rounds = argc > 1 ? _wtoi(argv[1]) : 5;
-  LoadTextTable();
-  ::CoInitialize(nullptr);
-  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
-  ::InitCommonControlsEx(&controls);
-  RegisterSkin(GetSkinAttributes());
-  ::SetCursorPos(0, 0);
+  EnsureDialogTestEnvironment();
   CScratchFolder folder;
   OpenOnce(folder, 10);  // warm-up: fonts, images, the first window class
   std::vector<double> open10, open1000, sort10, sort1000;

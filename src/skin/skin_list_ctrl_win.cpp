@@ -15,6 +15,15 @@ void Fill(HDC dc, const RECT& r, COLORREF colour) {
   ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &r, nullptr, 0, nullptr);
 }
 
+// State image 2 is checked, 1 unchecked.
+void ToggleCheck(HWND list, int item) {
+  const UINT state = static_cast<UINT>(::SendMessageW(list, LVM_GETITEMSTATE, item, LVIS_STATEIMAGEMASK));
+  LVITEMW lv{};
+  lv.stateMask = LVIS_STATEIMAGEMASK;
+  lv.state = INDEXTOSTATEIMAGEMASK((state >> 12) == 2 ? 1 : 2);
+  ::SendMessageW(list, LVM_SETITEMSTATE, item, reinterpret_cast<LPARAM>(&lv));
+}
+
 std::wstring ItemText(HWND list, int item, int column) {
   wchar_t buffer[1024] = {};
   LVITEMW lv{};
@@ -57,13 +66,9 @@ void CSkinHeaderCtrl::Paint(HDC target) {
 
 LRESULT CSkinHeaderCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC target = ::BeginPaint(Handle(), &ps);
-      Paint(target);
-      ::EndPaint(Handle(), &ps);
+    case WM_PAINT:
+      PaintWindow(Handle(), [this](HDC target) { Paint(target); });
       return 0;
-    }
     case WM_ERASEBKGND:
       return 1;
   }
@@ -279,15 +284,12 @@ LRESULT CSkinListCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_PAINT:
       if (ItemCount() == 0 && HasEmptyNotice()) {
-        PAINTSTRUCT ps;
-        HDC target = ::BeginPaint(Handle(), &ps);
-        {
+        PaintWindow(Handle(), [this](HDC target) {
           const RECT r = ClientRect();
           CAutoBufferDC dc(r, target);
           Fill(dc, r, RGB(255, 255, 255));
           DrawEmpty(dc, r);
-        }
-        ::EndPaint(Handle(), &ps);
+        });
         return 0;
       }
       break;
@@ -300,13 +302,8 @@ LRESULT CSkinListCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         RECT bounds{};
         bounds.left = LVIR_BOUNDS;
         const bool hitItem = item >= 0 && ::SendMessageW(Handle(), LVM_GETITEMRECT, item, reinterpret_cast<LPARAM>(&bounds));
-        if (PressTogglesCheck(true, hitItem, hit.pt.x, bounds.left, (hit.flags & LVHT_ONITEMICON) != 0)) {
-          const UINT state = static_cast<UINT>(::SendMessageW(Handle(), LVM_GETITEMSTATE, item, LVIS_STATEIMAGEMASK));
-          LVITEMW lv{};
-          lv.stateMask = LVIS_STATEIMAGEMASK;
-          lv.state = INDEXTOSTATEIMAGEMASK((state >> 12) == 2 ? 1 : 2);
-          ::SendMessageW(Handle(), LVM_SETITEMSTATE, item, reinterpret_cast<LPARAM>(&lv));
-        }
+        if (PressTogglesCheck(true, hitItem, hit.pt.x, bounds.left, (hit.flags & LVHT_ONITEMICON) != 0))
+          ToggleCheck(Handle(), item);
       }
       break;
     }
@@ -322,13 +319,7 @@ LRESULT CSkinListCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         case ListCharAction::ToggleSelectionMark: {
           const int mark = static_cast<int>(::SendMessageW(Handle(), LVM_GETSELECTIONMARK, 0, 0));
-          if (mark >= 0) {
-            const UINT state = static_cast<UINT>(::SendMessageW(Handle(), LVM_GETITEMSTATE, mark, LVIS_STATEIMAGEMASK));
-            LVITEMW lv{};
-            lv.stateMask = LVIS_STATEIMAGEMASK;
-            lv.state = INDEXTOSTATEIMAGEMASK((state >> 12) == 2 ? 1 : 2);
-            ::SendMessageW(Handle(), LVM_SETITEMSTATE, mark, reinterpret_cast<LPARAM>(&lv));
-          }
+          if (mark >= 0) ToggleCheck(Handle(), mark);
           break;
         }
         case ListCharAction::None:

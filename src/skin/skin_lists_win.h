@@ -16,6 +16,15 @@
 #include "skin/scroll_logic.h"
 #include "skin/skin_controls_win.h"
 
+// One WM_PAINT: `paint` draws on the window's paint surface.
+template <class F>
+void PaintWindow(HWND window, F paint) {
+  PAINTSTRUCT ps;
+  HDC target = ::BeginPaint(window, &ps);
+  paint(target);
+  ::EndPaint(window, &ps);
+}
+
 class CSkinScrollbar : public CSkinWnd, public IScrollBarHost {
  public:
   ~CSkinScrollbar() override;

@@ -121,10 +121,7 @@ bool CSkinScrollbar::SkinMessage(UINT message, WPARAM wParam, LPARAM lParam, LRE
   const int x = static_cast<short>(LOWORD(lParam)), y = static_cast<short>(HIWORD(lParam));
   switch (message) {
     case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC target = ::BeginPaint(Handle(), &ps);
-      Paint(target);
-      ::EndPaint(Handle(), &ps);
+      PaintWindow(Handle(), [this](HDC target) { Paint(target); });
       result = 0;
       return true;
     }

@@ -133,10 +133,7 @@ void CSkinTabCtrl::Paint(HDC target) {
 bool CSkinTabCtrl::SkinMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
   switch (message) {
     case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC target = ::BeginPaint(Handle(), &ps);
-      Paint(target);
-      ::EndPaint(Handle(), &ps);
+      PaintWindow(Handle(), [this](HDC target) { Paint(target); });
       // The row windows paint over the row we just covered.
       if (left_) ::InvalidateRect(left_, nullptr, FALSE);
       if (right_) ::InvalidateRect(right_, nullptr, FALSE);

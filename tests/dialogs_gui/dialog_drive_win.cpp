@@ -7,32 +7,29 @@
 
 namespace {
 
-}  // namespace
+struct Search {
+  int id;
+  HWND found;
+};
 
-HWND FindDescendant(HWND parent, int id) {
-  struct Search {
-    int id;
-    HWND found;
-  } search{id, nullptr};
-  ::EnumChildWindows(
-      parent,
-      [](HWND w, LPARAM p) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(p);
-        if (::GetDlgCtrlID(w) != s->id) return TRUE;
-        s->found = w;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
+BOOL CALLBACK MatchId(HWND w, LPARAM p) {
+  auto* s = reinterpret_cast<Search*>(p);
+  if (::GetDlgCtrlID(w) != s->id) return TRUE;
+  s->found = w;
+  return FALSE;
 }
-
-namespace {
 
 bool IsResult(const std::wstring& text) {
   return !text.empty() && ((text[0] >= L'0' && text[0] <= L'9') || text.find(L"imeout") != std::wstring::npos);
 }
 
 }  // namespace
+
+HWND FindDescendant(HWND parent, int id) {
+  Search search{id, nullptr};
+  ::EnumChildWindows(parent, &MatchId, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
 
 HWND ServerList(HWND dialog) { return FindDescendant(dialog, kPolicyServerList); }
 HWND RouteList(HWND dialog) { return FindDescendant(dialog, kListBoxCommandId); }

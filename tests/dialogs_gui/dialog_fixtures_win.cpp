@@ -7,7 +7,28 @@
 #include <cstdio>
 #include <fstream>
 
+#include <commctrl.h>
+#include <objbase.h>
+
 #include "account/reply_document.h"
+#include "skin/registered_skin.h"
+#include "skin/skin_attributes.h"
+#include "text/text_table.h"
+
+void EnsureDialogTestEnvironment() {
+  static bool done = [] {
+    LoadTextTable();
+    ::CoInitialize(nullptr);
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
+    ::InitCommonControlsEx(&controls);
+    RegisterSkin(GetSkinAttributes());
+    WSADATA data;
+    ::WSAStartup(MAKEWORD(2, 2), &data);
+    ::SetCursorPos(0, 0);
+    return true;
+  }();
+  (void)done;
+}
 
 int DelayOfServer(int index) {
   if (index % 10 == 9) return 600;  // a few slow ones, for the bad icon

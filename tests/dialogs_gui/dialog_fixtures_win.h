@@ -10,6 +10,10 @@
 #include <thread>
 #include <vector>
 
+// Text table, skin, common controls, COM and sockets, once per process; the
+// pointer off every window, so that nothing shows hovered.
+void EnsureDialogTestEnvironment();
+
 struct ReplyFixture {
   int servers = 120;
   // Categories cycle over these; an empty list gives servers without one.

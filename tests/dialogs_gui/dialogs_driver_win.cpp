@@ -119,12 +119,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const std::wstring mode = argc > 1 ? argv[1] : L"policy";
   const std::wstring png = argc > 2 ? argv[2] : L"";
 
-  LoadTextTable();
-  ::CoInitialize(nullptr);
-  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
-  ::InitCommonControlsEx(&controls);
-  RegisterSkin(GetSkinAttributes());
-  ::SetCursorPos(0, 0);
+  EnsureDialogTestEnvironment();
 
   if (mode.rfind(L"policy", 0) == 0) return RunPolicy(mode, png);
   if (mode.rfind(L"accel", 0) == 0) return RunAccelerate(mode, png);

@@ -1,13 +1,9 @@
 #include "dialogs_gui/dialogs_test_support.h"
 
 #include <commctrl.h>
-#include <objbase.h>
 
 #include <algorithm>
 
-#include "skin/registered_skin.h"
-#include "skin/skin_attributes.h"
-#include "text/text_table.h"
 
 namespace {
 
@@ -25,22 +21,6 @@ COLORREF ScreenPixel(int x, int y) {
 }
 
 }  // namespace
-
-void EnsureDialogTestEnvironment() {
-  static bool done = [] {
-    LoadTextTable();
-    ::CoInitialize(nullptr);
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
-    ::InitCommonControlsEx(&controls);
-    RegisterSkin(GetSkinAttributes());
-    WSADATA data;
-    ::WSAStartup(MAKEWORD(2, 2), &data);
-    // The pointer off every window, so that nothing shows hovered.
-    ::SetCursorPos(0, 0);
-    return true;
-  }();
-  (void)done;
-}
 
 COLORREF CellBackgroundOnScreen(HWND list, int row, int column) {
   BringToScreen(list);

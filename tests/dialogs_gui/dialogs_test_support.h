@@ -3,8 +3,7 @@
 #pragma once
 #include "platform/win32.h"
 
-// Text table, skin, common controls, COM and sockets, once per process.
-void EnsureDialogTestEnvironment();
+#include "dialogs_gui/dialog_fixtures_win.h"
 
 // The background of a report-view cell, read from the screen near the
 // cell's right edge (where short texts leave it plain).
