@@ -183,6 +183,49 @@ TEST(PolicyDialog, PerApplicationRowRefusedWithoutTheBindModule) {
   EXPECT_EQ(Remembered()[0], 1) << "the refused route must not be remembered";
 }
 
+std::wstring WindowText(HWND w) {
+  wchar_t text[512] = {};
+  ::GetWindowTextW(w, text, 512);
+  return text;
+}
+
+// The tip line follows the mouse over the route rows and the type boxes, and
+// Remeasure sends the shown servers to be measured again.
+TEST(PolicyDialog, HoverTipsAndRemeasure) {
+  EnsureDialogTestEnvironment();
+  Remember(1, 0, 0, -1, 0);
+  PolicyRun run;
+  std::vector<std::wstring> tips;
+  bool refilled = false, retested = false;
+  run.Run([&](HWND dialog) {
+    HWND tip = FindDescendant(dialog, kPolicyTip);
+    HWND routes = RouteList(dialog);
+    tips.push_back(WindowText(tip));
+    ::SendMessageW(routes, WM_MOUSEMOVE, 0, MAKELPARAM(10, 2 * 20 + 5));  // over "Route set 1"
+    tips.push_back(WindowText(tip));
+    ::SendMessageW(routes, WM_MOUSELEAVE, 0, 0);
+    tips.push_back(WindowText(tip));
+    HWND pptp = FindDescendant(dialog, kPolicyTypeAuto + 1);
+    ::SendMessageW(pptp, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+    tips.push_back(WindowText(tip));
+    ::SendMessageW(pptp, WM_MOUSELEAVE, 0, 0);
+    WaitForSpeedColumn(dialog, 60000);
+    ClickAt(FindDescendant(dialog, kPolicyRemeasure), 5, 5);
+    const auto speeds = ListColumn(ServerList(dialog), 2);
+    retested = std::none_of(speeds.begin(), speeds.end(), [](const std::wstring& t) { return t[0] >= L'0' && t[0] <= L'9'; });
+    refilled = WaitForSpeedColumn(dialog, 60000);
+    ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+  });
+  const std::wstring forAll = GetText("VpnRouteForAll") + L": " + GetText("VpnRoutesTipForAll");
+  ASSERT_EQ(tips.size(), 4u);
+  EXPECT_EQ(tips[0], forAll);
+  EXPECT_EQ(tips[1], L"Route set 1: Listed networks only");
+  EXPECT_EQ(tips[2], forAll);
+  EXPECT_EQ(tips[3], GetText("VpnTypePptpTip"));
+  EXPECT_TRUE(retested) << "Remeasure left measured values in the list";
+  EXPECT_TRUE(refilled);
+}
+
 // Row colours and the scroll thumb as the screen shows them.
 TEST(PolicyDialog, RowColoursAndScrollThumbOnTheScreen) {
   EnsureDialogTestEnvironment();
