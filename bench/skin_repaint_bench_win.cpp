@@ -13,27 +13,8 @@
 #include "skin/registered_skin.h"
 #include "skin_gallery/main_window_mock_win.h"
 #include "text/text_table.h"
+#include "win_bench_timing.h"
 #include "ui/message_loop_win.h"
-
-namespace {
-
-double Now() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    ::QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER t;
-  ::QueryPerformanceCounter(&t);
-  return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   const int repaints = argc > 1 ? _wtoi(argv[1]) : 200;
