@@ -6,6 +6,13 @@
 #include <string>
 #include <vector>
 
+// Exit codes.
+constexpr int kCliExitOk = 0;  // disconnected on request
+constexpr int kCliExitLoginFailed = 1;
+constexpr int kCliExitConnectFailed = 2;
+constexpr int kCliExitDropped = 3;
+constexpr int kCliExitUsage = 64;
+
 enum class CliServerPick { First, ById, Fastest };
 
 struct CliOptions {

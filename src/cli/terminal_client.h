@@ -21,12 +21,6 @@
 // The message a signal is turned into (wParam the signal number).
 constexpr std::uint32_t kCliSignalMessage = kWmApp + 77;
 
-// Exit codes.
-constexpr int kCliExitOk = 0;            // disconnected on request
-constexpr int kCliExitUsage = 64;
-constexpr int kCliExitLoginFailed = 1;
-constexpr int kCliExitConnectFailed = 2;
-constexpr int kCliExitDropped = 3;
 
 // The system steps only a window system has are nothing here; the bind
 // module is the preload library's.

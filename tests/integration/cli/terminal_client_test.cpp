@@ -6,11 +6,14 @@
 #include <filesystem>
 #include <fstream>
 
+#include "cli/cli_options.h"
+#include "cli/leftover_openvpn.h"
 #include "fakes/temp_dir.h"
 #include "integration/account/service_process.h"
 #include "integration/cli/quillnet_process.h"
 #include "integration/open_vpn_bed.h"
 #include "integration/test_netns.h"
+#include "platform/strings.h"
 
 namespace {
 
@@ -87,11 +90,11 @@ class TerminalClient : public ::testing::TestWithParam<ModeCase> {
     ns_.reset();
   }
 
-  std::vector<std::string> Arguments(const std::string& route) const {
+  std::vector<std::string> Arguments(const std::string& route, const std::string& password = "password") const {
     const std::string d = dir_.Path().string();
     std::string base;
     for (wchar_t c : service_->HttpBase()) base += static_cast<char>(c);
-    return {"connect", "--service", base, "--account", "alice", "--password-file", d + "/password",
+    return {"connect", "--service", base, "--account", "alice", "--password-file", d + "/" + password,
             "--route", route, "--config", d + "/config", "--data", d + "/data", "--program-folder", d + "/program"};
   }
   std::vector<std::string> RestoreArguments() const {
@@ -174,5 +177,125 @@ INSTANTIATE_TEST_SUITE_P(RouteModes, TerminalClient,
                            std::string name = info.param.route;
                            return name.substr(0, name.find(':'));
                          });
+
+
+// What the run itself does apart from the route modes: the service's
+// answers and the tunnel's end, each seen through the exit code, the
+// output and the table.
+struct RunCase {
+  const char* name;
+  const char* password;      // file under the test folder
+  bool killServerConnected;  // the openvpn server dies mid-tunnel
+  int exitCode;
+  const char* output;
+};
+
+class TerminalClientRun : public TerminalClient {};
+
+TEST_F(TerminalClientRun, EndsAsTheServiceAndTheTunnelSay) {
+  std::ofstream(dir_.Path() / "wrong") << "not it\n";
+  const RunCase cases[] = {
+      {"wrong password", "wrong", false, kCliExitLoginFailed, "status: Login error occured"},
+      {"server killed", "password", true, kCliExitDropped, "connection lost"},
+  };
+  for (const RunCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string before = ns_->RouteDump();
+    CQuillnetProcess client(Arguments("listed:0", c.password));
+    if (c.killServerConnected) {
+      ASSERT_TRUE(client.WaitForOutput("connected: ")) << client.Output();
+      bed_->KillServer();
+    }
+    EXPECT_EQ(client.Wait(std::chrono::seconds(90)), c.exitCode) << client.Output();
+    EXPECT_NE(client.Output().find(c.output), std::string::npos) << client.Output();
+    EXPECT_EQ(ns_->RouteDump(), before);
+  }
+}
+
+struct OptionsCase {
+  std::vector<std::string> arguments;
+  bool ok;
+  const char* error;  // part of the message when refused
+  std::int32_t routeDefiner, routeIndex, vpnType;
+  CliServerPick server;
+};
+
+TEST(CliOptions, ParsesOrRefusesWithTheReason) {
+  const std::vector<std::string> base = {"connect", "--account", "a", "--password-file", "-", "--service",
+                                         "http://127.0.0.1:1/"};
+  auto with = [&](std::vector<std::string> more) {
+    std::vector<std::string> all = base;
+    all.insert(all.end(), more.begin(), more.end());
+    return all;
+  };
+  const OptionsCase cases[] = {
+      {with({}), true, "", 1, 0, 0, CliServerPick::First},
+      {with({"--route", "custom:2", "--type", "openvpn", "--server", "fastest"}), true, "", 1002, 2, 3,
+       CliServerPick::Fastest},
+      {with({"--route", "app", "--server", "17"}), true, "", 2, 0, 0, CliServerPick::ById},
+      {with({"--type", "pptp"}), false, "not available on Linux", 0, 0, 0, CliServerPick::First},
+      {with({"--type", "l2tp"}), false, "not available on Linux", 0, 0, 0, CliServerPick::First},
+      {with({"--route", "all:1"}), false, "--route", 0, 0, 0, CliServerPick::First},
+      {with({"--route", "listed:x"}), false, "--route", 0, 0, 0, CliServerPick::First},
+      {with({"--server", "-1"}), false, "--server", 0, 0, 0, CliServerPick::First},
+      {with({"--server"}), false, "needs a value", 0, 0, 0, CliServerPick::First},
+      {with({"--override", "/x.ini"}), false, "one of --service and --override", 0, 0, 0, CliServerPick::First},
+      {{"connect", "--account", "a", "--password-file", "-"}, false, "one of", 0, 0, 0, CliServerPick::First},
+      {{"connect", "--password-file", "-", "--service", "http://h/"}, false, "--account", 0, 0, 0,
+       CliServerPick::First},
+      {{"connect", "--account", "a", "--service", "http://h/"}, false, "--password-file", 0, 0, 0,
+       CliServerPick::First},
+      {{"connect", "--account", "a", "--password-file", "-", "--service", "ftp://h/"}, false, "http://", 0, 0, 0,
+       CliServerPick::First},
+      {{"connect", "--account", "a", "--password-file", "-", "--service", "http://h/\n[Main]"}, false, "http://", 0,
+       0, 0, CliServerPick::First},
+      {{"restore-routes", "--data", "/tmp/x"}, true, "", 1, 0, 0, CliServerPick::First},
+      {{"disconnect"}, false, "unknown command", 0, 0, 0, CliServerPick::First},
+  };
+  for (const OptionsCase& c : cases) {
+    std::string joined;
+    for (const std::string& a : c.arguments) joined += a + " ";
+    SCOPED_TRACE(joined);
+    CliOptions options;
+    std::string error;
+    ASSERT_EQ(ParseCliOptions(c.arguments, options, error), c.ok) << error;
+    if (!c.ok) {
+      EXPECT_NE(error.find(c.error), std::string::npos) << error;
+      continue;
+    }
+    EXPECT_EQ(options.routeDefiner, c.routeDefiner);
+    EXPECT_EQ(options.routeIndex, c.routeIndex);
+    EXPECT_EQ(options.vpnType, c.vpnType);
+    EXPECT_EQ(options.server, c.server);
+  }
+}
+
+TEST(CliOptions, TerminalTextAndServiceAddresses) {
+  EXPECT_EQ(TerminalSafe(L"ok \x1b[2Jgone\x9b\x7f\u00e9"), L"ok ?[2Jgone??\u00e9");
+  const std::pair<const wchar_t*, bool> urls[] = {
+      {L"http://127.0.0.1:8080/", true}, {L"https://example.test/a?b=c", true}, {L"http:///x", false},
+      {L"http://", false},              {L"file:///etc/passwd", false},      {L"http://a b/", false},
+      {L"http://a/\r\nx", false},
+  };
+  for (const auto& [url, ok] : urls) EXPECT_EQ(AcceptableServiceUrl(url), ok) << WideToNarrow(url);
+}
+
+TEST(LeftoverOpenVpn, MatchesOnlyOpenVpnWithTheClientsCa) {
+  CTempDir dir;
+  std::filesystem::create_directories(dir.Path() / "p" / "openvpn");
+  const std::string ca = (dir.Path() / "p" / "openvpn" / "ca.crt").string();
+  const std::string doubled = (dir.Path() / "p" / "openvpn").string() + "//ca.crt";
+  const std::pair<std::vector<std::string>, bool> cases[] = {
+      {{"/usr/sbin/openvpn", "--remote", "h", "--ca", doubled, "--verb", "5"}, true},
+      {{"openvpn", "--ca", ca}, true},
+      {{"/usr/sbin/openvpn", "--ca", "/elsewhere/ca.crt"}, false},
+      {{"/usr/sbin/openvpn", "--config", "server.conf", ca}, false},
+      {{"/usr/bin/sleep", "--ca", ca}, false},
+      {{"/usr/sbin/openvpn", "--ca"}, false},
+      {{}, false},
+  };
+  for (const auto& [arguments, match] : cases) EXPECT_EQ(IsOpenVpnWithCa(arguments, ca), match);
+  EXPECT_EQ(SplitCmdline(std::string("a\0--ca\0b\0", 8)), (std::vector<std::string>{"a", "--ca", "b"}));
+}
 
 }  // namespace
