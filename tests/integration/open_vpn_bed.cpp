@@ -41,11 +41,16 @@ COpenVpnBed::COpenVpnBed(const CTestNamespace& client, const fs::path& dir) : di
 }
 
 COpenVpnBed::~COpenVpnBed() {
+  KillServer();
+  if (!ns_.empty()) Shell("ip netns del " + ns_);
+}
+
+void COpenVpnBed::KillServer() {
   if (pid_ > 0) {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
+    pid_ = -1;
   }
-  if (!ns_.empty()) Shell("ip netns del " + ns_);
 }
 
 bool COpenVpnBed::StartServer(const std::string& proto) {

@@ -24,6 +24,8 @@ class COpenVpnBed {
   bool Ok() const { return ok_; }
   // Starts the server for "udp" or "tcp"; true once it listens.
   bool StartServer(const std::string& proto);
+  // Kills the server (the namespaces and the link stay).
+  void KillServer();
 
  private:
   std::string ns_;

@@ -1,0 +1,150 @@
+#include "cli/cli_options.h"
+
+#include <cstdlib>
+
+#include "platform/strings.h"
+
+namespace {
+
+bool ParseNumber(const std::string& text, std::int32_t& value) {
+  if (text.empty() || text.size() > 9) return false;
+  std::int32_t n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + (c - '0');
+  }
+  value = n;
+  return true;
+}
+
+bool ParseRoute(const std::string& text, CliOptions& o) {
+  const std::size_t colon = text.find(':');
+  const std::string word = text.substr(0, colon);
+  std::int32_t index = 0;
+  if (colon != std::string::npos && !ParseNumber(text.substr(colon + 1), index)) return false;
+  if (word == "all" && colon == std::string::npos) {
+    o.routeDefiner = 1;
+  } else if (word == "app" && colon == std::string::npos) {
+    o.routeDefiner = 2;
+  } else if (word == "listed") {
+    o.routeDefiner = 1001;
+  } else if (word == "custom") {
+    o.routeDefiner = 1002;
+  } else {
+    return false;
+  }
+  o.routeIndex = index;
+  return true;
+}
+
+}  // namespace
+
+std::string CliUsage() {
+  return "usage: quillnet connect --account NAME --password-file FILE|- (--service URL | --override FILE)\n"
+         "                        [--route all|app|listed[:N]|custom[:N]] [--type auto|openvpn]\n"
+         "                        [--server first|fastest|ID] [--config DIR] [--data DIR] [--program-folder DIR]\n"
+         "The password is read from FILE, or from standard input with '-' (first line, never echoed).\n"
+         "Ctrl-C or SIGTERM disconnects and restores the routes.\n"
+         "       quillnet restore-routes [--config DIR] [--data DIR] [--program-folder DIR]\n"
+         "Deletes the routes a killed run left behind and ends its openvpn (connect does this first, too).\n";
+}
+
+bool AcceptableServiceUrl(const std::wstring& url) {
+  std::size_t at = 0;
+  if (url.rfind(L"http://", 0) == 0) {
+    at = 7;
+  } else if (url.rfind(L"https://", 0) == 0) {
+    at = 8;
+  } else {
+    return false;
+  }
+  if (url.size() <= at || url.size() > 512) return false;
+  for (wchar_t c : url) {
+    const bool ok = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
+                    std::wstring_view(L"-._~:/?#[]@!$&'()*+,;=%").find(c) != std::wstring_view::npos;
+    if (!ok) return false;
+  }
+  return url[at] != L'/';
+}
+
+std::wstring TerminalSafe(const std::wstring& text) {
+  std::wstring out = text;
+  for (wchar_t& c : out)
+    if (c < 0x20 || (c >= 0x7f && c < 0xa0)) c = L'?';
+  return out;
+}
+
+bool ParseCliOptions(const std::vector<std::string>& arguments, CliOptions& o, std::string& error) {
+  if (arguments.empty() || arguments[0] == "help" || arguments[0] == "--help") {
+    o.command = "help";
+    return true;
+  }
+  if (arguments[0] != "connect" && arguments[0] != "restore-routes") {
+    error = "unknown command '" + arguments[0] + "'";
+    return false;
+  }
+  o.command = arguments[0];
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    const std::string& name = arguments[i];
+    if (i + 1 >= arguments.size()) {
+      error = "option " + name + " needs a value";
+      return false;
+    }
+    const std::string value = arguments[++i];
+    if (name == "--service") {
+      o.serviceUrl = NarrowToWide(value);
+      if (!AcceptableServiceUrl(o.serviceUrl)) {
+        error = "--service needs an http:// or https:// address";
+        return false;
+      }
+    } else if (name == "--override") {
+      o.overrideFile = NarrowToWide(value);
+    } else if (name == "--account") {
+      o.account = NarrowToWide(value);
+    } else if (name == "--password-file") {
+      o.passwordFile = value;
+    } else if (name == "--config") {
+      o.configFolder = NarrowToWide(value);
+    } else if (name == "--data") {
+      o.dataFolder = NarrowToWide(value);
+    } else if (name == "--program-folder") {
+      o.programFolder = NarrowToWide(value);
+    } else if (name == "--route") {
+      if (!ParseRoute(value, o)) {
+        error = "--route is all, app, listed[:N] or custom[:N]";
+        return false;
+      }
+    } else if (name == "--type") {
+      if (value == "auto") {
+        o.vpnType = 0;
+      } else if (value == "openvpn") {
+        o.vpnType = 3;
+      } else if (value == "pptp" || value == "l2tp") {
+        error = "VPN type " + value + " is not available on Linux: use openvpn or auto";
+        return false;
+      } else {
+        error = "--type is auto or openvpn";
+        return false;
+      }
+    } else if (name == "--server") {
+      if (value == "first") {
+        o.server = CliServerPick::First;
+      } else if (value == "fastest") {
+        o.server = CliServerPick::Fastest;
+      } else if (ParseNumber(value, o.serverId)) {
+        o.server = CliServerPick::ById;
+      } else {
+        error = "--server is first, fastest or a server id";
+        return false;
+      }
+    } else {
+      error = "unknown option " + name;
+      return false;
+    }
+  }
+  if (o.command == "restore-routes") return true;
+  if (o.account.empty()) error = "--account is required";
+  else if (o.passwordFile.empty()) error = "--password-file is required (use - for standard input)";
+  else if (o.serviceUrl.empty() == o.overrideFile.empty()) error = "give one of --service and --override";
+  return error.empty();
+}

@@ -1,0 +1,464 @@
+#include "cli/terminal_client.h"
+
+#include "cli/leftover_openvpn.h"
+
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+#include "accel/bind_module.h"
+#include "account/machine_identity.h"
+#include "account/reply_document.h"
+#include "account/settings.h"
+#include "app/startup.h"
+#include "platform/clock.h"
+#include "platform/file_io.h"
+#include "platform/strings.h"
+#include "routing/route_table_linux.h"
+#include "servers/policy_chooser.h"
+#include "servers/speed_test.h"
+#include "text/text_table.h"
+#include "vpn/console_redirector.h"
+#include "vpn/open_vpn.h"
+
+namespace {
+
+constexpr int kHostRaceCapMs = 20000;
+constexpr int kSpeedTestCapMs = 10000;
+constexpr int kLeftoverWaitMs = 10000;
+constexpr auto kMonitorPeriod = std::chrono::milliseconds(kMonitorPeriodMs);
+
+// The project's own version, which the service's RequiredClientVersion is
+// compared with.
+class CBuiltInVersion : public IModuleVersion {
+ public:
+  bool LoadVersion(const wchar_t*) override { return true; }
+  std::uint64_t FileVersion() const override {
+    return (std::uint64_t{QUILLNET_VERSION_MAJOR} << 48) | (std::uint64_t{QUILLNET_VERSION_MINOR} << 32) |
+           (std::uint64_t{QUILLNET_VERSION_PATCH} << 16) | std::uint64_t{QUILLNET_VERSION_TWEAK};
+  }
+  std::wstring GetValue(std::wstring_view) const override { return {}; }
+};
+
+std::int64_t SecondsNow() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+std::wstring OneLine(const std::wstring& text) {
+  std::wstring out;
+  for (wchar_t c : text) {
+    if (c == L'\r') continue;
+    out += c == L'\n' ? L' ' : c;
+  }
+  while (!out.empty() && out.back() == L' ') out.pop_back();
+  return TerminalSafe(out);
+}
+
+std::int32_t BestSpeed(const VpnServerInfo& s) {
+  std::int32_t best = -1;
+  for (std::int32_t r : {s.icmpResult, s.udpResult})
+    if (r >= 0 && (best < 0 || r < best)) best = r;
+  return best;
+}
+
+std::wstring SpeedText(std::int32_t result) {
+  if (result >= 0) return std::to_wstring(result) + L" ms";
+  return result == kSpeedTimeout ? L"timeout" : L"-";
+}
+
+}  // namespace
+
+void CLinuxConnectSystem::DownloadAndRunUpdate() {
+  std::fputs("quillnet: install a current openvpn from the system's packages\n", stderr);
+}
+
+bool CLinuxConnectSystem::VpnBindStart(std::uint32_t, std::uint32_t localIpNetworkOrder) {
+  std::unique_ptr<IModuleLoader> loader = CreateSystemModuleLoader();
+  if (!loader->Load(kBindModuleName)) return false;
+  return StartBindModule(*loader, localIpNetworkOrder, nullptr) == BindStartResult::Started;
+}
+
+void CLinuxConnectSystem::VpnBindStop() {
+  std::unique_ptr<IModuleLoader> loader = CreateSystemModuleLoader();
+  StopBindModule(*loader);
+}
+
+std::unique_ptr<CGeneralVpn> CLinuxConnectionFactory::Create(std::int32_t type, const VpnServerInfo& server) {
+  if (type != kVpnTypeOpenVpn) return nullptr;
+  auto vpn = std::make_unique<COpenVpn>(table_);
+  vpn->openVpnParams = server.openVpn;
+  // Made before the component check that would set the process's folder.
+  vpn->openVpnDirectory = programFolder_ + L"openvpn/";
+  return vpn;
+}
+
+CTerminalClient::CTerminalClient(CMessageQueue& queue, const CliOptions& options, std::wstring password)
+    : queue_(queue), options_(options), password_(std::move(password)) {}
+
+CTerminalClient::~CTerminalClient() {
+  connect_.reset();
+  main_.reset();
+}
+
+void CTerminalClient::PrintLine(const std::wstring& text) {
+  std::fputs((WideToNarrow(text) + "\n").c_str(), stdout);
+  std::fflush(stdout);
+}
+
+void CTerminalClient::SetStatusLine(const std::wstring& text) {
+  const std::wstring line = OneLine(text);
+  if (line.empty() || line == lastStatus_) return;
+  lastStatus_ = line;
+  PrintLine(L"status: " + line);
+}
+
+void CTerminalClient::SetExpiryText(const std::wstring& text) { PrintLine(L"expires: " + OneLine(text)); }
+
+void CTerminalClient::SetPublicAddress(const std::wstring& text) {
+  if (!text.empty()) PrintLine(L"public address: " + OneLine(text));
+}
+
+LoginForm CTerminalClient::ReadLoginForm() {
+  // The terminal never keeps the password: it is asked for on every run.
+  return LoginForm{options_.account, password_, false};
+}
+
+void CTerminalClient::StartTimer(std::uint32_t id, std::uint32_t delayMs) {
+  timers_[id] = Clock::now() + std::chrono::milliseconds(delayMs);
+}
+
+void CTerminalClient::ShowBox(const std::wstring& text, BoxIcon icon) {
+  const char* kind = icon == BoxIcon::Error ? "error: " : icon == BoxIcon::Warning ? "warning: " : "note: ";
+  std::wstring body = text;
+  while (!body.empty() && (body.back() == L'\n' || body.back() == L'\r')) body.pop_back();
+  // A box may list several reports, one per paragraph.
+  std::size_t start = 0;
+  while (start <= body.size()) {
+    std::size_t end = body.find(L'\n', start);
+    if (end == std::wstring::npos) end = body.size();
+    const std::wstring line = OneLine(body.substr(start, end - start));
+    if (!line.empty()) std::fputs((kind + WideToNarrow(line) + "\n").c_str(), stderr);
+    start = end + 1;
+  }
+  std::fflush(stderr);
+}
+
+bool CTerminalClient::AskYesNo(const std::wstring& text, BoxIcon, bool) {
+  // Nobody is there to answer in the middle of a run: the safe answer.
+  ShowBox(text + L"\n(answered No)", BoxIcon::Warning);
+  return false;
+}
+
+void CTerminalClient::ShowAccelerateDialog() {
+  PrintLine(L"per-application mode: activated programs ask for their routes through the tunnel");
+}
+
+void CTerminalClient::RunBlocked(IOperation& operation, std::uint32_t) {
+  struct Host : IBlockedOperationHost {
+    explicit Host(CTerminalClient& c) : client(c) {}
+    void SetStatusText(const std::wstring& text) override { client.SetStatusLine(text); }
+    CTerminalClient& client;
+  } host(*this);
+  operation.Run(host);
+}
+
+UpdateDownloadOutcome CTerminalClient::RunUpdateDownload(const std::wstring& url, const std::wstring&) {
+  ShowBox(L"this client is older than the service requires; a new one is at " + url, BoxIcon::Error);
+  return {false, true};
+}
+
+void CTerminalClient::OpenUrl(const std::wstring& url) { PrintLine(L"see: " + OneLine(url)); }
+
+void CTerminalClient::ExitClient() {
+  if (connect_) {
+    connect_->ExitClient();
+  } else {
+    windowGone_ = true;
+  }
+}
+
+void CTerminalClient::RunDownload(CDownloadRun& run) {
+  const CDownloadRun::StartReport report = run.Start();
+  if (report.noRequest || stopRequested_) {
+    run.CancelByUser();
+    return;
+  }
+  download_ = &run;
+  while (run.GetState() == CDownloadRun::State::Running) PumpOnce(200);
+  download_ = nullptr;
+}
+
+std::optional<ChooserResult> CTerminalClient::RunChooser(const std::wstring& replyPath) {
+  ChooserResult result;
+  bool routeFound = false;
+  for (const RouteRow& row : BuildRouteRows(replyPath)) {
+    if (row.choice.definer != options_.routeDefiner) continue;
+    if (options_.routeDefiner >= kRouteDefinerListed && row.choice.internalIndex != options_.routeIndex) continue;
+    result.route = row.choice;
+    routeFound = true;
+    PrintLine(L"route: " + OneLine(row.title));
+    break;
+  }
+  if (!routeFound) {
+    ShowBox(L"the service offers no such route choice", BoxIcon::Error);
+    return std::nullopt;
+  }
+  result.vpnType = options_.vpnType;
+
+  VpnServerMap servers;
+  for (auto& [id, server] : LoadServerList(replyPath))
+    if (id >= 0 && OffersVpnType(server, kVpnTypeOpenVpn) && OffersVpnType(server, options_.vpnType))
+      servers.emplace(id, server);
+  if (servers.empty()) {
+    ShowBox(L"the service offers no OpenVPN server", BoxIcon::Error);
+    return std::nullopt;
+  }
+  if (options_.server == CliServerPick::Fastest) {
+    CSpeedTest test(queue_);
+    QueueUntested(servers, *test.LockQueues());
+    test.Start(ReadSpeedTestOverrides(OverrideFilePath()));
+    auto done = [&] {
+      for (const auto& [id, s] : servers) {
+        if (test.HasWorker(kSpeedWorkerIcmp) && s.icmpResult < kSpeedTimeout) return false;
+        if (test.HasWorker(kSpeedWorkerUdp) && s.udpResult < kSpeedTimeout) return false;
+      }
+      return true;
+    };
+    const auto until = Clock::now() + std::chrono::milliseconds(kSpeedTestCapMs);
+    while (!done() && !stopRequested_ && Clock::now() < until) {
+      std::optional<PostedMessage> m = queue_.Wait(200);
+      if (!m) continue;
+      if (m->message == kMsgIcmpResult || m->message == kMsgUdpResult) {
+        auto it = servers.find(static_cast<std::int32_t>(m->wParam));
+        if (it == servers.end()) continue;
+        (m->message == kMsgIcmpResult ? it->second.icmpResult : it->second.udpResult) =
+            static_cast<std::int32_t>(m->lParam);
+      } else {
+        Dispatch(*m);
+      }
+    }
+    test.Stop();
+    if (stopRequested_) return std::nullopt;
+  }
+  for (const auto& [id, s] : servers) {
+    std::wstring line = L"server " + std::to_wstring(id) + L": " + OneLine(s.title) + L" " + OneLine(s.host);
+    if (options_.server == CliServerPick::Fastest)
+      line += L" icmp " + SpeedText(s.icmpResult) + L", udp " + SpeedText(s.udpResult);
+    PrintLine(line);
+  }
+  const VpnServerInfo* chosen = nullptr;
+  if (options_.server == CliServerPick::ById) {
+    auto it = servers.find(options_.serverId);
+    if (it != servers.end()) chosen = &it->second;
+  } else if (options_.server == CliServerPick::Fastest) {
+    for (const auto& [id, s] : servers) {
+      const std::int32_t speed = BestSpeed(s);
+      if (speed >= 0 && (!chosen || speed < BestSpeed(*chosen))) chosen = &s;
+    }
+    if (!chosen) chosen = &servers.begin()->second;  // none answered: the first
+  } else {
+    chosen = &servers.begin()->second;
+  }
+  if (!chosen) {
+    ShowBox(L"the service offers no OpenVPN server with id " + std::to_wstring(options_.serverId), BoxIcon::Error);
+    return std::nullopt;
+  }
+  result.server = *chosen;
+  PrintLine(L"chosen server: " + std::to_wstring(chosen->id));
+  return result;
+}
+
+void CTerminalClient::StartConnect(const ConnectPlan& plan) {
+  ConnectPlan openVpnOnly = plan;
+  openVpnOnly.vpnTypes.clear();
+  for (std::int32_t type : plan.vpnTypes) {
+    if (type == kVpnTypeOpenVpn)
+      openVpnOnly.vpnTypes.push_back(type);
+    else
+      PrintLine(std::wstring(type == kVpnTypePptp ? L"PPTP" : L"L2TP") + L": not available on Linux, skipped");
+  }
+  if (openVpnOnly.vpnTypes.empty()) {
+    ShowBox(L"the chosen server offers no VPN type this system can run", BoxIcon::Error);
+    return;
+  }
+  connectStarted = true;
+  connectStarted_ = Clock::now();
+  nextMonitor_ = connectStarted_ + kMonitorPeriod;
+  main_->SetConnectionPresent(true);
+  connect_->StartConnect(openVpnOnly);
+}
+
+void CTerminalClient::OnSignal(int signal) {
+  if (stopRequested_) return;
+  stopRequested_ = true;
+  PrintLine(signal == 2 ? L"interrupted: disconnecting" : L"terminated: disconnecting");
+  if (download_) download_->CancelByUser();
+  ExitClient();
+}
+
+void CTerminalClient::Dispatch(const PostedMessage& message) {
+  if (message.message == kCliSignalMessage) {
+    OnSignal(static_cast<int>(message.wParam));
+  } else if (message.message == CDownloadRun::kMessage) {
+    // Transfer events only mean something to the run still open.
+    if (download_) download_->OnTransferEvent(message.wParam, message.lParam);
+  } else if (!main_->OnMessage(message)) {
+    connect_->OnMessage(message);
+  }
+}
+
+void CTerminalClient::FireDueTimers() {
+  const Clock::time_point now = Clock::now();
+  for (auto it = timers_.begin(); it != timers_.end();) {
+    if (it->second > now) {
+      ++it;
+      continue;
+    }
+    const std::uint32_t id = it->first;
+    timers_.erase(it);
+    main_->OnTimer(id);
+    it = timers_.begin();
+  }
+  if (!connectStarted || windowGone_ || now < nextMonitor_) return;
+  nextMonitor_ = now + kMonitorPeriod;
+  connect_->OnMonitorTick();
+  if (connect_->Phase() != kPhaseConnected || !connect_->Connection()) return;
+  std::uint32_t sent = 0, received = 0;
+  if (connect_->Connection()->GetStatistics(sent, received) != 0) return;
+  if (sent == lastSent_ && received == lastReceived_) return;
+  lastSent_ = sent;
+  lastReceived_ = received;
+  PrintLine(L"traffic: " + std::to_wstring(sent) + L" packets sent, " + std::to_wstring(received) + L" received");
+}
+
+void CTerminalClient::PumpOnce(int capMs) {
+  Clock::time_point wake = Clock::now() + std::chrono::milliseconds(capMs);
+  for (const auto& [id, at] : timers_) wake = std::min(wake, at);
+  if (connectStarted) wake = std::min(wake, nextMonitor_);
+  const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wake - Clock::now()).count();
+  if (std::optional<PostedMessage> m = queue_.Wait(static_cast<int>(std::max<long long>(wait, 0))))
+    Dispatch(*m);
+  FireDueTimers();
+}
+
+void CTerminalClient::PrintChildOutput(CGeneralVpn& vpn) {
+  auto* child = dynamic_cast<CConsoleRedirector*>(&vpn);
+  if (!child) return;
+  const std::string output = child->GetOutput();
+  // The last lines say why; the child's text is shown, never interpreted.
+  std::vector<std::wstring> lines;
+  std::size_t start = 0;
+  while (start < output.size()) {
+    std::size_t end = output.find('\n', start);
+    if (end == std::string::npos) end = output.size();
+    lines.push_back(OneLine(NarrowToWide(output.substr(start, end - start))));
+    start = end + 1;
+  }
+  const std::size_t first = lines.size() > 8 ? lines.size() - 8 : 0;
+  for (std::size_t i = first; i < lines.size(); ++i)
+    if (!lines[i].empty()) std::fputs(("openvpn: " + WideToNarrow(lines[i]) + "\n").c_str(), stderr);
+}
+
+void CTerminalClient::AfterEvent() {
+  if (!connectStarted || windowGone_) return;
+  const int phase = connect_->Phase();
+  CGeneralVpn* vpn = connect_->Connection();
+  if (phase == kPhaseConnected && !wasConnected_) {
+    wasConnected_ = true;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - connectStarted_).count();
+    PrintLine(L"connected: " + (vpn ? OneLine(vpn->GetTypeName()) + L", local address " + OneLine(vpn->GetLocalIp())
+                                    : std::wstring()) +
+              L" (" + std::to_wstring(ms) + L" ms)");
+  }
+  if (phase == kPhaseConnecting && vpn && vpn->GetState() == GENERAL_VPN_STATE_DISCONNECTED) {
+    // openvpn ended before the tunnel was up without a report the flow
+    // knows; the flow would wait for it forever.
+    PrintChildOutput(*vpn);
+    exitCode_ = kCliExitConnectFailed;
+    PrintLine(L"could not connect: openvpn ended");
+    connect_->ExitClient();
+    return;
+  }
+  if (phase == kPhaseIdle && !stopRequested_) {
+    // The flow ended by itself: all types failed, or the tunnel dropped.
+    exitCode_ = wasConnected_ ? kCliExitDropped : kCliExitConnectFailed;
+    PrintLine(wasConnected_ ? L"connection lost" : L"could not connect");
+    connect_->ExitClient();
+  }
+}
+
+bool CTerminalClient::ReplayJournal(std::wstring& dataFolder) {
+  dataFolder = ProgramDataFolder();
+  if (dataFolder.empty()) {
+    ShowBox(L"no program data folder can be used", BoxIcon::Error);
+    return false;
+  }
+  routing_ = std::make_unique<CAppRouting>(CreateLinuxForwardTable("/run"), dataFolder);
+  // Before any route is added: what a killed run left in the table goes.
+  const RouteJournalReplay replay = routing_->ReplayAtStart();
+  if (replay.deleted || replay.missing || replay.failed || replay.uncertain)
+    PrintLine(L"route journal: " + std::to_wstring(replay.deleted) + L" routes of an earlier run deleted, " +
+              std::to_wstring(replay.missing) + L" already gone, " + std::to_wstring(replay.failed) +
+              L" could not be deleted, " + std::to_wstring(replay.uncertain) + L" uncertain kept");
+  EndLeftover();
+  return true;
+}
+
+void CTerminalClient::EndLeftover() {
+  const LeftoverReport leftover = EndLeftoverOpenVpn(WideToNarrow(ProgramFolder() + L"openvpn/ca.crt"), kLeftoverWaitMs);
+  for (pid_t pid : leftover.ended) PrintLine(L"ended the openvpn of an earlier run (" + std::to_wstring(pid) + L")");
+  for (pid_t pid : leftover.stillRunning)
+    ShowBox(L"the openvpn of an earlier run (" + std::to_wstring(pid) + L") did not end", BoxIcon::Warning);
+}
+
+std::wstring CTerminalClient::ProgramFolder() const {
+  std::wstring folder = options_.programFolder.empty() ? ModuleFolder() : options_.programFolder;
+  if (!folder.empty() && folder.back() != L'/') folder += L'/';
+  return folder;
+}
+
+int CTerminalClient::RestoreRoutes() {
+  std::wstring dataFolder;
+  return ReplayJournal(dataFolder) ? kCliExitOk : kCliExitLoginFailed;
+}
+
+int CTerminalClient::Run() {
+  std::wstring dataFolder;
+  if (!ReplayJournal(dataFolder)) return kCliExitLoginFailed;
+
+  const std::wstring folder = ProgramFolder();
+  system_ = std::make_unique<CLinuxConnectSystem>(OverrideFilePath(), dataFolder + L"Quillnet.ini", folder);
+  factory_ = std::make_unique<CLinuxConnectionFactory>(routing_->Table(), folder);
+  version_ = std::make_unique<CBuiltInVersion>();
+
+  MainControllerPlaces places;
+  places.programDataFolder = dataFolder;
+  places.announcementsPath = dataFolder + L"QuillnetAnns.ini";
+  places.update = {ModuleFolder() + L"quillnet", ModuleFolder(), dataFolder + L"QuillnetInstaller.exe",
+                   dataFolder + L"quillnet.new", OverrideFilePath()};
+  std::unique_ptr<IMachineInfoSource> machine = MakePlatformMachineInfoSource();
+  main_ = std::make_unique<CMainController>(&queue_, *this, *version_, places,
+                                            ComputeMachineIdentities(*machine, 0, 0));
+  main_->SetClock(&SecondsNow);
+  connect_ = std::make_unique<CConnectController>(queue_, *this, *factory_, *system_, SystemClock());
+
+  main_->Open();
+  const auto until = Clock::now() + std::chrono::milliseconds(kHostRaceCapMs);
+  while (main_->LoginBaseUrl().empty() && !stopRequested_ && Clock::now() < until) PumpOnce(200);
+  if (stopRequested_) return kCliExitOk;
+  if (main_->LoginBaseUrl().empty()) {
+    ShowBox(L"no account service answered", BoxIcon::Error);
+    return kCliExitLoginFailed;
+  }
+  // The first-connect tip explains a window this client does not have.
+  SetSettingInt(L"Main", L"Tip_HideAfterConnection", 1);
+  main_->OnConnect();
+  if (!connectStarted) return stopRequested_ ? kCliExitOk : kCliExitLoginFailed;
+  AfterEvent();
+  while (!windowGone_) {
+    PumpOnce(1000);
+    AfterEvent();
+  }
+  // The last connection is deleted only after openvpn had its time to end.
+  connect_.reset();
+  PrintLine(L"disconnected");
+  return exitCode_;
+}

@@ -1,0 +1,301 @@
+// quillnet end to end: the reference account service on loopback and a real
+// openvpn server, both inside namespaces the test makes, the client as a
+// child process in each route mode.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "cli/cli_options.h"
+#include "cli/leftover_openvpn.h"
+#include "fakes/temp_dir.h"
+#include "integration/account/service_process.h"
+#include "integration/cli/quillnet_process.h"
+#include "integration/open_vpn_bed.h"
+#include "integration/test_netns.h"
+#include "platform/strings.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kConfig = R"(
+[VPN]
+RequiredClientVersion=2.3.0.2
+[Account alice]
+Password=secret
+Expires=2099-01-01
+[Servers]
+ServerId0=4
+Title0=Dial-up only
+ServerHost0=10.99.0.1
+Protocols0=pptp,l2tp
+ServerId1=7
+Title1=Bed
+ServerHost1=10.99.0.1
+Protocols1=openvpn,pptp
+OpenVpn1=udp,1194
+[Routes]
+Title0=Listed
+RouteId0=r1
+ModifyDefaultGateway0=0
+[RouteList Routes r1]
+Route0=192.0.2.0/24
+Route1=198.51.100.0 mask 255.255.255.0
+)";
+
+struct ModeCase {
+  const char* route;
+  // Lines of `ip route` (main table) that must be there while connected.
+  std::vector<std::string> present;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+bool HasRouteStartingWith(const std::string& routes, const std::string& prefix) {
+  for (const std::string& line : Lines(routes))
+    if (line.rfind(prefix, 0) == 0) return true;
+  return false;
+}
+
+class TerminalClient : public ::testing::TestWithParam<ModeCase> {
+ protected:
+  void SetUp() override {
+    if (const std::string missing = OpenVpnBedMissing(); !missing.empty()) GTEST_SKIP() << missing;
+    ns_ = std::make_unique<CTestNamespace>();
+    ASSERT_TRUE(ns_->Ok());
+    ASSERT_EQ(ns_->Ip("link set lo up"), 0);
+    bed_ = std::make_unique<COpenVpnBed>(*ns_, dir_.Path());
+    ASSERT_TRUE(bed_->Ok());
+    ASSERT_TRUE(bed_->StartServer("udp"));
+    fs::create_directories(dir_.Path() / "program" / "openvpn");
+    fs::copy_file(dir_.Path() / "ca.crt", dir_.Path() / "program" / "openvpn" / "ca.crt");
+    std::ofstream(dir_.Path() / "password") << "secret\n";
+    service_ = std::make_unique<CServiceProcess>("", kConfig);
+    ASSERT_TRUE(service_->Ready());
+  }
+  void TearDown() override {
+    service_.reset();
+    bed_.reset();
+    ns_.reset();
+  }
+
+  std::vector<std::string> Arguments(const std::string& route, const std::string& password = "password") const {
+    const std::string d = dir_.Path().string();
+    std::string base;
+    for (wchar_t c : service_->HttpBase()) base += static_cast<char>(c);
+    return {"connect", "--service", base, "--account", "alice", "--password-file", d + "/" + password,
+            "--route", route, "--config", d + "/config", "--data", d + "/data", "--program-folder", d + "/program"};
+  }
+  std::vector<std::string> RestoreArguments() const {
+    const std::string d = dir_.Path().string();
+    return {"restore-routes", "--config", d + "/config", "--data", d + "/data", "--program-folder", d + "/program"};
+  }
+
+  CTempDir dir_;
+  std::unique_ptr<CTestNamespace> ns_;
+  std::unique_ptr<COpenVpnBed> bed_;
+  std::unique_ptr<CServiceProcess> service_;
+};
+
+// The client's own routes: the ones it adds carry metric 1 and proto static.
+int OwnRoutes(const std::string& routes) {
+  int n = 0;
+  for (const std::string& line : Lines(routes)) n += line.find("proto static metric 1") != std::string::npos;
+  return n;
+}
+
+TEST_P(TerminalClient, ConnectsRoutesAndRestoresOnSigtermAndAfterSigkill) {
+  const ModeCase& c = GetParam();
+  const std::string before = ns_->RouteDump();
+  {
+    CQuillnetProcess client(Arguments(c.route));
+    ASSERT_TRUE(client.WaitForOutput("connected: ")) << client.Output();
+    const std::string routes = ns_->MainRoutes();
+    for (const std::string& prefix : c.present) EXPECT_TRUE(HasRouteStartingWith(routes, prefix)) << prefix << "\n" << routes;
+    EXPECT_NE(client.Output().find("PPTP: not available on Linux, skipped"), std::string::npos) << client.Output();
+    EXPECT_EQ(client.Output().find("secret"), std::string::npos);
+    client.Signal(SIGTERM);
+    EXPECT_EQ(client.Wait(), 0) << client.Output();
+    EXPECT_NE(client.Output().find("disconnected"), std::string::npos) << client.Output();
+  }
+  EXPECT_EQ(ns_->RouteDump(), before);
+
+  // Killed while connected, with its openvpn held so the tunnel device and
+  // the routes through it outlive the client as they would on a crash.
+  pid_t openVpn = -1;
+  int own = 0;
+  std::unique_ptr<CFrozenProcess> frozen;
+  {
+    CQuillnetProcess client(Arguments(c.route));
+    ASSERT_TRUE(client.WaitForOutput("connected: ")) << client.Output();
+    own = OwnRoutes(ns_->MainRoutes());
+    const std::vector<pid_t> children = ChildProcesses(client.Pid());
+    ASSERT_EQ(children.size(), 1u);
+    openVpn = children[0];
+    frozen = std::make_unique<CFrozenProcess>(openVpn);
+    ASSERT_TRUE(frozen->Frozen());
+    client.Signal(SIGKILL);
+    EXPECT_EQ(client.Wait(), 128 + SIGKILL);
+  }
+  EXPECT_EQ(OwnRoutes(ns_->MainRoutes()), own);
+  // The next start replays the journal while the tunnel device still
+  // exists, then asks the leftover openvpn to end, which it can once thawed.
+  CQuillnetProcess restore(RestoreArguments());
+  if (own > 0) {
+    EXPECT_TRUE(restore.WaitForOutput("route journal: " + std::to_string(own) + " routes of an earlier run deleted"))
+        << restore.Output();
+  }
+  EXPECT_EQ(OwnRoutes(ns_->MainRoutes()), 0) << ns_->MainRoutes();
+  frozen.reset();
+  EXPECT_EQ(restore.Wait(), 0) << restore.Output();
+  EXPECT_NE(restore.Output().find("ended the openvpn of an earlier run (" + std::to_string(openVpn) + ")"),
+            std::string::npos)
+      << restore.Output();
+  // The orphan's routes go as it exits; reaping may come later.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (ns_->RouteDump() != before && std::chrono::steady_clock::now() < until) usleep(50000);
+  EXPECT_EQ(ns_->RouteDump(), before);
+  kill(openVpn, SIGKILL);  // gone already, unless it hung
+}
+
+INSTANTIATE_TEST_SUITE_P(RouteModes, TerminalClient,
+                         ::testing::Values(ModeCase{"all", {"0.0.0.0/1 ", "128.0.0.0/1 ", "10.99.0.1 "}},
+                                           ModeCase{"listed:0", {"192.0.2.0/24 ", "198.51.100.0/24 "}},
+                                           ModeCase{"app", {}}),
+                         [](const auto& info) {
+                           std::string name = info.param.route;
+                           return name.substr(0, name.find(':'));
+                         });
+
+
+// What the run itself does apart from the route modes: the service's
+// answers and the tunnel's end, each seen through the exit code, the
+// output and the table.
+struct RunCase {
+  const char* name;
+  const char* password;      // file under the test folder
+  bool killServerConnected;  // the openvpn server dies mid-tunnel
+  int exitCode;
+  const char* output;
+};
+
+class TerminalClientRun : public TerminalClient {};
+
+TEST_F(TerminalClientRun, EndsAsTheServiceAndTheTunnelSay) {
+  std::ofstream(dir_.Path() / "wrong") << "not it\n";
+  const RunCase cases[] = {
+      {"wrong password", "wrong", false, kCliExitLoginFailed, "status: Login error occured"},
+      {"server killed", "password", true, kCliExitDropped, "connection lost"},
+  };
+  for (const RunCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string before = ns_->RouteDump();
+    CQuillnetProcess client(Arguments("listed:0", c.password));
+    if (c.killServerConnected) {
+      ASSERT_TRUE(client.WaitForOutput("connected: ")) << client.Output();
+      bed_->KillServer();
+    }
+    EXPECT_EQ(client.Wait(std::chrono::seconds(90)), c.exitCode) << client.Output();
+    EXPECT_NE(client.Output().find(c.output), std::string::npos) << client.Output();
+    EXPECT_EQ(ns_->RouteDump(), before);
+  }
+}
+
+struct OptionsCase {
+  std::vector<std::string> arguments;
+  bool ok;
+  const char* error;  // part of the message when refused
+  std::int32_t routeDefiner, routeIndex, vpnType;
+  CliServerPick server;
+};
+
+TEST(CliOptions, ParsesOrRefusesWithTheReason) {
+  const std::vector<std::string> base = {"connect", "--account", "a", "--password-file", "-", "--service",
+                                         "http://127.0.0.1:1/"};
+  auto with = [&](std::vector<std::string> more) {
+    std::vector<std::string> all = base;
+    all.insert(all.end(), more.begin(), more.end());
+    return all;
+  };
+  const OptionsCase cases[] = {
+      {with({}), true, "", 1, 0, 0, CliServerPick::First},
+      {with({"--route", "custom:2", "--type", "openvpn", "--server", "fastest"}), true, "", 1002, 2, 3,
+       CliServerPick::Fastest},
+      {with({"--route", "app", "--server", "17"}), true, "", 2, 0, 0, CliServerPick::ById},
+      {with({"--type", "pptp"}), false, "not available on Linux", 0, 0, 0, CliServerPick::First},
+      {with({"--type", "l2tp"}), false, "not available on Linux", 0, 0, 0, CliServerPick::First},
+      {with({"--route", "all:1"}), false, "--route", 0, 0, 0, CliServerPick::First},
+      {with({"--route", "listed:x"}), false, "--route", 0, 0, 0, CliServerPick::First},
+      {with({"--server", "-1"}), false, "--server", 0, 0, 0, CliServerPick::First},
+      {with({"--server"}), false, "needs a value", 0, 0, 0, CliServerPick::First},
+      {with({"--override", "/x.ini"}), false, "one of --service and --override", 0, 0, 0, CliServerPick::First},
+      {{"connect", "--account", "a", "--password-file", "-"}, false, "one of", 0, 0, 0, CliServerPick::First},
+      {{"connect", "--password-file", "-", "--service", "http://h/"}, false, "--account", 0, 0, 0,
+       CliServerPick::First},
+      {{"connect", "--account", "a", "--service", "http://h/"}, false, "--password-file", 0, 0, 0,
+       CliServerPick::First},
+      {{"connect", "--account", "a", "--password-file", "-", "--service", "ftp://h/"}, false, "http://", 0, 0, 0,
+       CliServerPick::First},
+      {{"connect", "--account", "a", "--password-file", "-", "--service", "http://h/\n[Main]"}, false, "http://", 0,
+       0, 0, CliServerPick::First},
+      {{"restore-routes", "--data", "/tmp/x"}, true, "", 1, 0, 0, CliServerPick::First},
+      {{"disconnect"}, false, "unknown command", 0, 0, 0, CliServerPick::First},
+  };
+  for (const OptionsCase& c : cases) {
+    std::string joined;
+    for (const std::string& a : c.arguments) joined += a + " ";
+    SCOPED_TRACE(joined);
+    CliOptions options;
+    std::string error;
+    ASSERT_EQ(ParseCliOptions(c.arguments, options, error), c.ok) << error;
+    if (!c.ok) {
+      EXPECT_NE(error.find(c.error), std::string::npos) << error;
+      continue;
+    }
+    EXPECT_EQ(options.routeDefiner, c.routeDefiner);
+    EXPECT_EQ(options.routeIndex, c.routeIndex);
+    EXPECT_EQ(options.vpnType, c.vpnType);
+    EXPECT_EQ(options.server, c.server);
+  }
+}
+
+TEST(CliOptions, TerminalTextAndServiceAddresses) {
+  EXPECT_EQ(TerminalSafe(L"ok \x1b[2Jgone\x9b\x7f\u00e9"), L"ok ?[2Jgone??\u00e9");
+  const std::pair<const wchar_t*, bool> urls[] = {
+      {L"http://127.0.0.1:8080/", true}, {L"https://example.test/a?b=c", true}, {L"http:///x", false},
+      {L"http://", false},              {L"file:///etc/passwd", false},      {L"http://a b/", false},
+      {L"http://a/\r\nx", false},
+  };
+  for (const auto& [url, ok] : urls) EXPECT_EQ(AcceptableServiceUrl(url), ok) << WideToNarrow(url);
+}
+
+TEST(LeftoverOpenVpn, MatchesOnlyOpenVpnWithTheClientsCa) {
+  CTempDir dir;
+  std::filesystem::create_directories(dir.Path() / "p" / "openvpn");
+  const std::string ca = (dir.Path() / "p" / "openvpn" / "ca.crt").string();
+  const std::string doubled = (dir.Path() / "p" / "openvpn").string() + "//ca.crt";
+  const std::pair<std::vector<std::string>, bool> cases[] = {
+      {{"/usr/sbin/openvpn", "--remote", "h", "--ca", doubled, "--verb", "5"}, true},
+      {{"openvpn", "--ca", ca}, true},
+      {{"/usr/sbin/openvpn", "--ca", "/elsewhere/ca.crt"}, false},
+      {{"/usr/sbin/openvpn", "--config", "server.conf", ca}, false},
+      {{"/usr/bin/sleep", "--ca", ca}, false},
+      {{"/usr/sbin/openvpn", "--ca"}, false},
+      {{}, false},
+  };
+  for (const auto& [arguments, match] : cases) EXPECT_EQ(IsOpenVpnWithCa(arguments, ca), match);
+  EXPECT_EQ(SplitCmdline(std::string("a\0--ca\0b\0", 8)), (std::vector<std::string>{"a", "--ca", "b"}));
+}
+
+}  // namespace
