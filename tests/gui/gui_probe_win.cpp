@@ -6,7 +6,7 @@
 //   gui_probe main SECONDS         wait until it is visible
 //   gui_probe hide                 hide it, as the tray does
 //   gui_probe login ACCOUNT PASSWORD  type both and press Connect
-//   gui_probe status TEXT SECONDS  wait until its status line contains TEXT; print the line
+//   gui_probe status TEXT SECONDS [ID]  wait until its status line (or control ID) contains TEXT
 //   gui_probe count                print how many client main windows exist
 // Any dialog of the client:
 //   gui_probe box TEXT SECONDS     wait for a dialog showing TEXT, print its texts, press OK
@@ -145,11 +145,11 @@ int Press(const std::wstring& title, int id, int seconds) {
   return 1;
 }
 
-int Status(const std::wstring& text, int seconds) {
+int Status(const std::wstring& text, int seconds, int id) {
   std::wstring line;
   for (int i = 0; i < seconds * 10; ++i) {
     if (HWND main = MainWindow(0, false)) {
-      line = TextOf(GetDlgItem(main, kStatusLine));
+      line = TextOf(GetDlgItem(main, id));
       if (line.find(text) != std::wstring::npos) {
         wprintf(L"%ls\n", line.c_str());
         return 0;
@@ -234,7 +234,7 @@ int wmain(int argc, wchar_t** argv) {
     PostMessageW(main, WM_COMMAND, MAKEWPARAM(kConnect, BN_CLICKED), 0);
     return 0;
   }
-  if (verb == L"status") return Status(arg(2), number(3, 30));
+  if (verb == L"status") return Status(arg(2), number(3, 30), number(4, kStatusLine));
   if (verb == L"box") return Box(arg(2), number(3, 30));
   if (verb == L"press") return Press(arg(2), number(3, 2), number(4, 30));
   if (verb == L"shot") {
