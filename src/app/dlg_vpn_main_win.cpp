@@ -118,8 +118,12 @@ void CDlgVpnMain::CreateControls() {
   CreateSkinEdit(account_, MakeRect(114, 250, 260, 264), w, kIdAccountEdit);
   CreateSkinEdit(password_, MakeRect(114, 282, 260, 296), w, kIdPasswordEdit, ES_PASSWORD);
   ::SendMessageW(password_.Handle(), EM_SETPASSWORDCHAR, L'*', 0);
-  ::SendMessageW(account_.Handle(), EM_LIMITTEXT, 16, 0);
-  ::SendMessageW(password_.Handle(), EM_LIMITTEXT, 16, 0);
+  for (HWND edit : {account_.Handle(), password_.Handle()}) {
+    ::SendMessageW(edit, EM_LIMITTEXT, 16, 0);
+    // The boxes are only 14 px high: a little air on the left keeps the
+    // first letter off the border.
+    ::SendMessageW(edit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(3, 2));
+  }
   CreateSkinCheckBox(savePassword_, GetText("SavePassword"), MakeRect(94, 310, 194, 325), w, kIdSavePassword);
   CreateSkinButton(forgotPassword_, GetText("ForgotPassword"), MakeRect(200, 310, 290, 325), w, kIdForgotPassword,
                    L"LinkButton");
@@ -129,18 +133,9 @@ void CDlgVpnMain::CreateControls() {
   CreateSkinButton(disconnect_, GetText("Disconnect"), MakeRect(170, 335, 290, 362), w, kIdDisconnect);
   disconnect_.SetOwnString(L"Icon", L"IconDisconnect");
   CreateSkinStatic(status_, L"", MakeRect(72, 377, 305, 392), w, kIdStatusLine);
-  const struct {
-    const char* key;
-    int left, id;
-    const wchar_t* prefix;
-  } web[] = {{"UserRegister", 15, 1005, L"ButtonReg"},
-             {"Purchase", 75, 1006, L"ButtonPurchase"},
-             {"FreeTrial", 135, 1007, L"ButtonFreeTrial"},
-             {"GuideHelp", 195, 1009, L"ButtonHelp"},
-             {"OnlineCustomerSupport", 255, 1012, L"ButtonSupport"}};
   for (std::size_t i = 0; i < webButtons_.size(); ++i) {
-    CreateSkinButton(webButtons_[i], GetText(web[i].key), MakeRect(web[i].left, 410, web[i].left + 55, 459), w,
-                     web[i].id, web[i].prefix);
+    const WebButtonLayout& web = kWebButtons[i];
+    CreateSkinButton(webButtons_[i], GetText(web.key), WebButtonRect(web), w, web.id, web.prefix);
     webButtons_[i].SetOwnString(L"VAlign", L"Bottom");
   }
 }

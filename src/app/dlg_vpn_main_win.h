@@ -43,6 +43,19 @@ constexpr int kIdPublicAddress = 1013;
 constexpr int kIdFirstAnnouncement = 1036;
 constexpr int kIdForgotPassword = 1040;
 
+// The five web buttons along the bottom: text key, left edge, id, skin picture set.
+struct WebButtonLayout {
+  const char* key;
+  int left, id;
+  const wchar_t* prefix;
+};
+inline constexpr WebButtonLayout kWebButtons[5] = {{"UserRegister", 15, 1005, L"ButtonReg"},
+                                                   {"Purchase", 75, 1006, L"ButtonPurchase"},
+                                                   {"FreeTrial", 135, 1007, L"ButtonFreeTrial"},
+                                                   {"GuideHelp", 195, 1009, L"ButtonHelp"},
+                                                   {"OnlineCustomerSupport", 255, 1012, L"ButtonSupport"}};
+inline RECT WebButtonRect(const WebButtonLayout& button) { return RECT{button.left, 410, button.left + 55, 459}; }
+
 // Transfer events of the login's commands reach the main window under this
 // number: WM_USER+1 is the tray icon's.
 constexpr UINT kTransferRelayMessage = WM_APP + 2;

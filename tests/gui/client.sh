@@ -119,6 +119,13 @@ kill -0 "$second" 2>/dev/null && { fail "the second instance did not end"; kill 
 wait "$second" 2>/dev/null
 probe main 10 >/dev/null || fail "the second start did not bring the first window forward"
 [ "$(probe count)" = 1 ] || fail "more than one main window exists"
+
+# The tray icon: a restarted shell, then a double-click on the icon (515 is
+# WM_LBUTTONDBLCLK) brings the hidden window back.
+probe hide >/dev/null || fail "could not hide the main window"
+probe taskbar || fail "the main window did not take TaskbarCreated"
+probe tray 515 || fail "no main window for the tray message"
+probe main 10 >/dev/null || fail "a double-click on the tray icon did not show the window"
 stop_client main
 
 # --- the login progress dialog, cancelled -----------------------------------
@@ -148,6 +155,30 @@ probe press 'Quillnet Online Update' 2 20 >/dev/null || fail "update: no update 
 probe box 'Do you want to cancel online update?' 20 >/dev/null || fail "update: Escape did not ask first"
 probe box 'You have cancelled the update' 20 >/dev/null || fail "update: no cancellation message"
 wait_gone update
+
+# --- the installer's switches: plain boxes, then the program ends -----------
+# switch NAME ARGUMENT TEXT [WITH-MODULE]
+switch() {
+  local name=$1 argument=$2 text=$3 module=${4:-}
+  local dir=$work/switch-$name
+  mkdir -p "$dir"
+  cp "$exe" "$dir/Quillnet.exe"
+  [ -n "$module" ] && cp "$module" "$dir/"
+  "$wine" "$dir/Quillnet.exe" "$argument" </dev/null >"$work/switch-$name.log" 2>&1 &
+  client=$!
+  probe box "$text" 30 >/dev/null || fail "$argument: no box saying \"$text\""
+  wait_gone "$argument"
+  [ "$(probe count)" = 0 ] || fail "$argument: a main window was made"
+}
+switch register-missing /REGISTER 'Modules can not be installed'
+switch unregister-missing /unregister 'Modules can not be uninstalled'
+bind=$(dirname "$exe")/QuillnetBind.dll
+# With the module beside it the switch reaches the module's own registration,
+# which Wine's socket catalogue refuses; either answer is a box, then the end.
+if [ -f "$bind" ]; then
+  switch register /register 'Quillnet Modules' "$bind"
+  switch unregister /unregister 'Quillnet Modules' "$bind"
+fi
 
 [ "$failures" = 0 ] || { echo "$failures failures; logs in $work"; exit 1; }
 echo "PASS: window, refusal, login to the chooser, second start, cancelled transfer, update offer; screenshots in $shots"

@@ -8,6 +8,10 @@
 //   gui_probe login ACCOUNT PASSWORD  type both and press Connect
 //   gui_probe status TEXT SECONDS [ID]  wait until its status line (or control ID) contains TEXT
 //   gui_probe count                print how many client main windows exist
+//   gui_probe tray MESSAGE         send what the shell sends for a mouse MESSAGE on the tray icon
+//   gui_probe taskbar              broadcast "TaskbarCreated", as a restarted shell does
+//   gui_probe stopwatch TITLE|main SECONDS  print "ready", then, once that window is
+//                                  visible, the system clock in ns since 1970
 // Any dialog of the client:
 //   gui_probe box TEXT SECONDS     wait for a dialog showing TEXT, print its texts, press OK
 //   gui_probe press TITLE ID SECONDS  wait for a dialog of that title and send it command ID
@@ -215,6 +219,38 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (verb == L"main") return MainWindow(number(2, 30), true) ? 0 : 1;
+  if (verb == L"stopwatch") {
+    const std::wstring title = arg(2);
+    wprintf(L"ready\n");
+    fflush(stdout);
+    const DWORD until = GetTickCount() + static_cast<DWORD>(number(3, 60)) * 1000;
+    while (static_cast<int>(until - GetTickCount()) > 0) {
+      const bool seen = title == L"main" ? !MainWindows(true).empty() : FindVisible(title.c_str()) != nullptr;
+      if (seen) {
+        FILETIME now{};
+        GetSystemTimeAsFileTime(&now);
+        const unsigned long long ticks = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+        // 100-ns ticks since 1601 to ns since 1970.
+        wprintf(L"%llu\n", (ticks - 116444736000000000ULL) * 100ULL);
+        return 0;
+      }
+      Sleep(2);
+    }
+    return 1;
+  }
+  if (verb == L"tray") {
+    HWND main = MainWindow(5, false);
+    if (!main) return 1;
+    PostMessageW(main, WM_USER + 1, 1, number(2, WM_LBUTTONDBLCLK));
+    return 0;
+  }
+  if (verb == L"taskbar") {
+    HWND main = MainWindow(5, false);
+    if (!main) return 1;
+    const UINT created = RegisterWindowMessageW(L"TaskbarCreated");
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(main, created, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) ? 0 : 1;
+  }
   if (verb == L"count") {
     wprintf(L"%d\n", static_cast<int>(MainWindows(false).size()));
     return 0;
@@ -231,6 +267,8 @@ int wmain(int argc, wchar_t** argv) {
     if (!main) return 1;
     SendMessageW(GetDlgItem(main, kAccountEdit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2]));
     SendMessageW(GetDlgItem(main, kPasswordEdit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(arg(3).c_str()));
+    // The caret where typing would have left it.
+    for (int id : {kAccountEdit, kPasswordEdit}) SendMessageW(GetDlgItem(main, id), EM_SETSEL, 0x7FFF, 0x7FFF);
     PostMessageW(main, WM_COMMAND, MAKEWPARAM(kConnect, BN_CLICKED), 0);
     return 0;
   }
