@@ -31,7 +31,8 @@ cp "$build/bin/Quillnet.exe" "$work/client/"
 printf '[Main]\r\nLoginHosts=http://127.0.0.1:%s/\r\n' "$port" >"$work/client/Quillnet.exe.ini"
 client=$work/client/Quillnet.exe baseline=$build/bin/minimal_window.exe
 
-# start_ms PROGRAM TITLE: ms from the start to a visible window; leaves it running as $started.
+# start_ms PROGRAM TITLE: sets $ms, from the start to a visible window, and
+# leaves the program running as $started.
 start_ms() {
   local program=$1 title=$2 out=$work/stopwatch
   rm -f "$out"
@@ -43,15 +44,15 @@ start_ms() {
   "$wine" "$program" </dev/null >/dev/null 2>&1 &
   started=$!
   wait "$watch"
-  echo $(( ($(tr -d '\r' <"$out" | tail -n 1) - t0) / 1000000 ))
+  ms=$(( ($(tr -d '\r' <"$out" | tail -n 1) - t0) / 1000000 ))
 }
 
 stop() { probe close "$1" 15 >/dev/null || kill "$2"; wait "$2" 2>/dev/null || true; }
 
 client_ms=() baseline_ms=()
 for i in 1 2 3 4 5; do
-  baseline_ms+=("$(start_ms "$baseline" 'Quillnet Baseline')"); stop 'Quillnet Baseline' "$started"
-  client_ms+=("$(start_ms "$client" main)"); stop Quillnet "$started"
+  start_ms "$baseline" 'Quillnet Baseline'; baseline_ms+=("$ms"); stop 'Quillnet Baseline' "$started"
+  start_ms "$client" main; client_ms+=("$ms"); stop Quillnet "$started"
 done
 median() { printf '%s\n' "$@" | sort -n | sed -n 3p; }
 cm=$(median "${client_ms[@]}") bm=$(median "${baseline_ms[@]}")
