@@ -68,25 +68,32 @@ bool IsDialog(HWND w) {
   return std::wstring(cls) == L"#32770";
 }
 
+// Named callbacks: a lambda has no stdcall conversion on 32-bit Windows.
+BOOL CALLBACK CollectVisibleDialog(HWND w, LPARAM list) {
+  if (IsDialog(w) && IsWindowVisible(w)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(w);
+  return TRUE;
+}
+
+BOOL CALLBACK CollectMainWindow(HWND w, LPARAM list) {
+  if (IsDialog(w) && GetPropW(w, kMainWindowProperty)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(w);
+  return TRUE;
+}
+
+BOOL CALLBACK AppendText(HWND child, LPARAM out) {
+  const std::wstring t = TextOf(child);
+  if (!t.empty()) *reinterpret_cast<std::wstring*>(out) += L"\n" + t;
+  return TRUE;
+}
+
 std::vector<HWND> TopLevelDialogs() {
   std::vector<HWND> found;
-  EnumWindows(
-      [](HWND w, LPARAM list) -> BOOL {
-        if (IsDialog(w) && IsWindowVisible(w)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(w);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
+  EnumWindows(&CollectVisibleDialog, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 
 std::vector<HWND> MainWindows(bool visibleOnly) {
   std::vector<HWND> found;
-  EnumWindows(
-      [](HWND w, LPARAM list) -> BOOL {
-        if (IsDialog(w) && GetPropW(w, kMainWindowProperty)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(w);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
+  EnumWindows(&CollectMainWindow, reinterpret_cast<LPARAM>(&found));
   if (visibleOnly) {
     std::vector<HWND> visible;
     for (HWND w : found)
@@ -108,14 +115,7 @@ HWND MainWindow(int seconds, bool visible) {
 // All texts of a dialog and its children, one per line.
 std::wstring DialogTexts(HWND dialog) {
   std::wstring all = TextOf(dialog);
-  EnumChildWindows(
-      dialog,
-      [](HWND child, LPARAM out) -> BOOL {
-        const std::wstring t = TextOf(child);
-        if (!t.empty()) *reinterpret_cast<std::wstring*>(out) += L"\n" + t;
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&all));
+  EnumChildWindows(dialog, &AppendText, reinterpret_cast<LPARAM>(&all));
   return all;
 }
 
