@@ -2,12 +2,32 @@
 //   gui_probe wait TITLE SECONDS   exit 0 once a top-level window of that title is visible
 //   gui_probe close TITLE SECONDS  post WM_CLOSE and wait for the window to go
 //   gui_probe version EXE          print FileVersion and BuildDate from the version resource
+// The client's main window (the dialog marked with the main window's property):
+//   gui_probe main SECONDS         wait until it is visible
+//   gui_probe hide                 hide it, as the tray does
+//   gui_probe login ACCOUNT PASSWORD  type both and press Connect
+//   gui_probe status TEXT SECONDS [ID]  wait until its status line (or control ID) contains TEXT
+//   gui_probe count                print how many client main windows exist
+//   gui_probe tray MESSAGE         send what the shell sends for a mouse MESSAGE on the tray icon
+//   gui_probe taskbar              broadcast "TaskbarCreated", as a restarted shell does
+//   gui_probe stopwatch TITLE|main SECONDS  print "ready", then, once that window is
+//                                  visible, the system clock in ns since 1970
+// Any dialog of the client:
+//   gui_probe box TEXT SECONDS     wait for a dialog showing TEXT, print its texts, press OK
+//   gui_probe press TITLE ID SECONDS  wait for a dialog of that title and send it command ID
+//   gui_probe shot TITLE|main PNG  save what the screen shows of that window
 #include "platform/win32.h"
 
 #include <cstdio>
 #include <string>
+#include <vector>
+
+#include "skin/skin_platform_win.h"
 
 namespace {
+
+constexpr wchar_t kMainWindowProperty[] = L"QuillnetMainWindow";
+constexpr int kAccountEdit = 1001, kPasswordEdit = 1002, kConnect = 1003, kStatusLine = 1010;
 
 HWND FindVisible(const wchar_t* title) {
   HWND w = FindWindowW(nullptr, title);
@@ -35,22 +55,229 @@ std::wstring VersionValue(const std::wstring& exe, const wchar_t* name) {
   return static_cast<const wchar_t*>(value);
 }
 
+std::wstring TextOf(HWND w) {
+  wchar_t buffer[1024] = {};
+  // WM_GETTEXT works across processes where GetWindowText of a foreign control does not.
+  SendMessageTimeoutW(w, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 2000, nullptr);
+  return buffer;
+}
+
+bool IsDialog(HWND w) {
+  wchar_t cls[16] = {};
+  GetClassNameW(w, cls, 16);
+  return std::wstring(cls) == L"#32770";
+}
+
+// Named callbacks: a lambda has no stdcall conversion on 32-bit Windows.
+BOOL CALLBACK CollectVisibleDialog(HWND w, LPARAM list) {
+  if (IsDialog(w) && IsWindowVisible(w)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(w);
+  return TRUE;
+}
+
+BOOL CALLBACK CollectMainWindow(HWND w, LPARAM list) {
+  if (IsDialog(w) && GetPropW(w, kMainWindowProperty)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(w);
+  return TRUE;
+}
+
+BOOL CALLBACK AppendText(HWND child, LPARAM out) {
+  const std::wstring t = TextOf(child);
+  if (!t.empty()) *reinterpret_cast<std::wstring*>(out) += L"\n" + t;
+  return TRUE;
+}
+
+std::vector<HWND> TopLevelDialogs() {
+  std::vector<HWND> found;
+  EnumWindows(&CollectVisibleDialog, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+std::vector<HWND> MainWindows(bool visibleOnly) {
+  std::vector<HWND> found;
+  EnumWindows(&CollectMainWindow, reinterpret_cast<LPARAM>(&found));
+  if (visibleOnly) {
+    std::vector<HWND> visible;
+    for (HWND w : found)
+      if (IsWindowVisible(w)) visible.push_back(w);
+    return visible;
+  }
+  return found;
+}
+
+HWND MainWindow(int seconds, bool visible) {
+  for (int i = 0; i < seconds * 10 + 1; ++i) {
+    const std::vector<HWND> found = MainWindows(visible);
+    if (!found.empty()) return found.front();
+    Sleep(100);
+  }
+  return nullptr;
+}
+
+// All texts of a dialog and its children, one per line.
+std::wstring DialogTexts(HWND dialog) {
+  std::wstring all = TextOf(dialog);
+  EnumChildWindows(dialog, &AppendText, reinterpret_cast<LPARAM>(&all));
+  return all;
+}
+
+int Box(const std::wstring& text, int seconds) {
+  for (int i = 0; i < seconds * 10; ++i) {
+    for (HWND w : TopLevelDialogs()) {
+      if (GetPropW(w, kMainWindowProperty)) continue;
+      const std::wstring texts = DialogTexts(w);
+      if (texts.find(text) == std::wstring::npos) continue;
+      wprintf(L"%ls\n", texts.c_str());
+      fflush(stdout);
+      PostMessageW(w, WM_COMMAND, IDOK, 0);
+      return 0;
+    }
+    Sleep(100);
+  }
+  fwprintf(stderr, L"no dialog showing \"%ls\"; visible dialogs:\n", text.c_str());
+  for (HWND w : TopLevelDialogs()) fwprintf(stderr, L"---\n%ls\n", DialogTexts(w).c_str());
+  return 1;
+}
+
+int Press(const std::wstring& title, int id, int seconds) {
+  for (int i = 0; i < seconds * 10; ++i) {
+    for (HWND w : TopLevelDialogs()) {
+      if (TextOf(w) != title || GetPropW(w, kMainWindowProperty)) continue;
+      PostMessageW(w, WM_COMMAND, static_cast<WPARAM>(id), 0);
+      return 0;
+    }
+    Sleep(100);
+  }
+  return 1;
+}
+
+int Status(const std::wstring& text, int seconds, int id) {
+  std::wstring line;
+  for (int i = 0; i < seconds * 10; ++i) {
+    if (HWND main = MainWindow(0, false)) {
+      line = TextOf(GetDlgItem(main, id));
+      if (line.find(text) != std::wstring::npos) {
+        wprintf(L"%ls\n", line.c_str());
+        return 0;
+      }
+    }
+    Sleep(100);
+  }
+  fwprintf(stderr, L"status line is \"%ls\", not \"%ls\"\n", line.c_str(), text.c_str());
+  return 1;
+}
+
+// What the screen shows where the window is, kept on top; a capture of one
+// flat colour (a window not yet drawn) is taken again.
+int Shot(HWND window, const std::wstring& path) {
+  if (!window) return 1;
+  SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    Sleep(400);
+    RECT r{};
+    GetWindowRect(window, &r);
+    HDC screen = GetDC(nullptr);
+    const COLORREF first = GetPixel(screen, r.left + 20, r.top + 60);
+    bool flat = true;
+    for (int y = r.top + 30; y < r.bottom && flat; y += 7)
+      for (int x = r.left; x < r.right && flat; x += 5) flat = GetPixel(screen, x, y) == first;
+    const bool ok = !flat && SavePng(screen, r, path);
+    ReleaseDC(nullptr, screen);
+    if (ok) {
+      SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      return 0;
+    }
+  }
+  return 2;
+}
+
+HWND DialogTitled(const std::wstring& title, int seconds) {
+  for (int i = 0; i < seconds * 10; ++i) {
+    for (HWND w : TopLevelDialogs())
+      if (TextOf(w) == title && !GetPropW(w, kMainWindowProperty)) return w;
+    Sleep(100);
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 3) return 2;
+  if (argc < 2) return 2;
   const std::wstring verb = argv[1];
-  if (verb == L"wait") return WaitFor(argv[2], argc > 3 ? _wtoi(argv[3]) : 30, true);
+  auto arg = [&](int i) { return i < argc ? std::wstring(argv[i]) : std::wstring(); };
+  auto number = [&](int i, int fallback) { return i < argc ? _wtoi(argv[i]) : fallback; };
+  if (verb == L"wait") return WaitFor(argv[2], number(3, 30), true);
   if (verb == L"close") {
     HWND w = FindVisible(argv[2]);
     if (!w) return 1;
     PostMessageW(w, WM_CLOSE, 0, 0);
-    return WaitFor(argv[2], argc > 3 ? _wtoi(argv[3]) : 10, false);
+    return WaitFor(argv[2], number(3, 10), false);
   }
   if (verb == L"version") {
     wprintf(L"FileVersion=%ls\nBuildDate=%ls\n", VersionValue(argv[2], L"FileVersion").c_str(),
             VersionValue(argv[2], L"BuildDate").c_str());
     return 0;
+  }
+  if (verb == L"main") return MainWindow(number(2, 30), true) ? 0 : 1;
+  if (verb == L"stopwatch") {
+    const std::wstring title = arg(2);
+    wprintf(L"ready\n");
+    fflush(stdout);
+    const DWORD until = GetTickCount() + static_cast<DWORD>(number(3, 60)) * 1000;
+    while (static_cast<int>(until - GetTickCount()) > 0) {
+      const bool seen = title == L"main" ? !MainWindows(true).empty() : FindVisible(title.c_str()) != nullptr;
+      if (seen) {
+        FILETIME now{};
+        GetSystemTimeAsFileTime(&now);
+        const unsigned long long ticks = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+        // 100-ns ticks since 1601 to ns since 1970.
+        wprintf(L"%llu\n", (ticks - 116444736000000000ULL) * 100ULL);
+        return 0;
+      }
+      Sleep(2);
+    }
+    return 1;
+  }
+  if (verb == L"tray") {
+    HWND main = MainWindow(5, false);
+    if (!main) return 1;
+    PostMessageW(main, WM_USER + 1, 1, number(2, WM_LBUTTONDBLCLK));
+    return 0;
+  }
+  if (verb == L"taskbar") {
+    HWND main = MainWindow(5, false);
+    if (!main) return 1;
+    const UINT created = RegisterWindowMessageW(L"TaskbarCreated");
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(main, created, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) ? 0 : 1;
+  }
+  if (verb == L"count") {
+    wprintf(L"%d\n", static_cast<int>(MainWindows(false).size()));
+    return 0;
+  }
+  if (verb == L"hide") {
+    HWND main = MainWindow(5, false);
+    if (!main) return 1;
+    ShowWindow(main, SW_HIDE);
+    for (int i = 0; i < 50 && IsWindowVisible(main); ++i) Sleep(100);
+    return IsWindowVisible(main) ? 1 : 0;
+  }
+  if (verb == L"login") {
+    HWND main = MainWindow(10, true);
+    if (!main) return 1;
+    SendMessageW(GetDlgItem(main, kAccountEdit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2]));
+    SendMessageW(GetDlgItem(main, kPasswordEdit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(arg(3).c_str()));
+    // The caret where typing would have left it.
+    for (int id : {kAccountEdit, kPasswordEdit}) SendMessageW(GetDlgItem(main, id), EM_SETSEL, 0x7FFF, 0x7FFF);
+    PostMessageW(main, WM_COMMAND, MAKEWPARAM(kConnect, BN_CLICKED), 0);
+    return 0;
+  }
+  if (verb == L"status") return Status(arg(2), number(3, 30), number(4, kStatusLine));
+  if (verb == L"box") return Box(arg(2), number(3, 30));
+  if (verb == L"press") return Press(arg(2), number(3, 2), number(4, 30));
+  if (verb == L"shot") {
+    HWND w = arg(2) == L"main" ? MainWindow(10, true) : DialogTitled(arg(2), 30);
+    return Shot(w, arg(3));
   }
   return 2;
 }

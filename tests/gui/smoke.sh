@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Starts the real Quillnet.exe under Wine on the test display, checks that its
-# window appears with the right version resource, keeps a screenshot, and
-# closes it the way a user would (WM_CLOSE), expecting a clean exit.
+# main window appears with the right version resource, keeps a screenshot, and
+# closes it the way a user would (WM_CLOSE), expecting a clean exit. The client
+# runs from a folder of its own whose override file points its login hosts at
+# a closed loopback port (nothing leaves the machine), in a private copy of the
+# prefix (its start-up writes settings and registers the bind module).
 # usage: smoke.sh QUILLNET_EXE TRIPLET ARTIFACT_DIR
 set -u
 exe=$1 triplet=$2 out=$3
@@ -13,6 +16,17 @@ mkdir -p "$out"
 quillnet_gui_test_setup "$triplet"
 
 quillnet_wine_ready
+mkdir -p "$out" && out=$(cd "$out" && pwd)
+prefix=$out/wineprefix-smoke
+rm -rf "$prefix"
+cp -a "$WINEPREFIX" "$prefix" || { echo "cannot copy the Wine prefix"; exit 1; }
+export WINEPREFIX=$prefix
+setsid "$wine" wineboot </dev/null >/dev/null 2>&1
+trap 'WINEPREFIX=$prefix /usr/bin/wineserver -k 2>/dev/null' EXIT
+app=$out/smoke-client
+mkdir -p "$app"
+cp "$exe" "$app/Quillnet.exe"
+printf '[Main]\r\nLoginHosts=http://127.0.0.1:9/\r\n' >"$app/Quillnet.exe.ini"
 
 fail() { echo "FAIL: $*"; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; exit 1; }
 
@@ -21,9 +35,9 @@ echo "$version"
 grep -qx 'FileVersion=2.3.0.2' <<<"$version" || fail "version resource"
 grep -qE '^BuildDate=[0-9]{4}-[0-9]{2}-[0-9]{2}$' <<<"$version" || fail "BuildDate"
 
-"$wine" "$exe" >"$out/quillnet-$triplet.log" 2>&1 &
+"$wine" "$app/Quillnet.exe" </dev/null >"$out/quillnet-$triplet.log" 2>&1 &
 pid=$!
-"$wine" "$probe" wait Quillnet 60 || fail "no window titled Quillnet within 60 s"
+"$wine" "$probe" main 60 || fail "no main window titled Quillnet within 60 s"
 xwin=$(xdotool search --name '^Quillnet$' 2>/dev/null | head -n 1)
 [ -n "$xwin" ] || fail "the Quillnet window is not on the X display"
 sleep 1

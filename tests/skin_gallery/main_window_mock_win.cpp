@@ -1,5 +1,6 @@
 #include "skin_gallery/main_window_mock_win.h"
 
+#include "app/dlg_vpn_main_win.h"
 #include "text/text_table.h"
 
 int CDlgMainWindowMock::Controls() const { return static_cast<int>(buttons.size() + statics.size()) + 3; }
@@ -39,16 +40,7 @@ bool CDlgMainWindowMock::OnInitDialog() {
   button(GetText("Connect"), MakeRect(40, 335, 160, 362), 1003, nullptr).SetOwnString(L"Icon", L"IconConnect");
   button(GetText("Disconnect"), MakeRect(170, 335, 290, 362), 1004, nullptr).SetOwnString(L"Icon", L"IconDisconnect");
   text(L"Ready(Version: 2.3.0.2)", MakeRect(72, 377, 305, 392));
-  const struct {
-    const char* key;
-    int left, id;
-    const wchar_t* prefix;
-  } web[] = {{"UserRegister", 15, 1005, L"ButtonReg"},
-             {"Purchase", 75, 1006, L"ButtonPurchase"},
-             {"FreeTrial", 135, 1007, L"ButtonFreeTrial"},
-             {"GuideHelp", 195, 1009, L"ButtonHelp"},
-             {"OnlineCustomerSupport", 255, 1012, L"ButtonSupport"}};
-  for (const auto& w : web)
-    button(GetText(w.key), MakeRect(w.left, 410, w.left + 55, 459), w.id, w.prefix).SetOwnString(L"VAlign", L"Bottom");
+  for (const WebButtonLayout& w : kWebButtons)
+    button(GetText(w.key), WebButtonRect(w), w.id, w.prefix).SetOwnString(L"VAlign", L"Bottom");
   return true;
 }

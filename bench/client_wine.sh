@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The client under Wine against a minimal Win32 program measured in the same
+# run: start-up to a visible window (median of 5 starts each, alternating),
+# CPU of the idle main window with its tray icon over 60 s after a login,
+# and resident private memory after the login. The client logs in to the
+# reference account service on loopback.
+# usage: bench/client_wine.sh [BUILD_DIR]   (configure win64 with -DQUILLNET_BENCH=ON,
+#        build Quillnet, gui_probe and minimal_window, and the linux preset's service)
+set -eu
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${1:-$here/build/win64}
+. "$here/scripts/env.sh"
+quillnet_gui_test_setup x86_64-w64-mingw32
+service=$here/build/linux/bin/quillnet-account-service
+work=$build/bench-client
+rm -rf "$work"
+mkdir -p "$work"
+cp -a "$WINEPREFIX" "$work/prefix"
+export WINEPREFIX=$work/prefix
+setsid "$wine" wineboot </dev/null >/dev/null 2>&1
+pids=()
+trap 'for p in "${pids[@]}"; do kill $p 2>/dev/null; done; /usr/bin/wineserver -k 2>/dev/null' EXIT
+probe() { "$wine" "$build/bin/gui_probe.exe" "$@" </dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+
+"$service" "$here/tools/account-service/demo.ini" >"$work/service.out" 2>"$work/service.log" &
+pids+=($!)
+until grep -q '^ready' "$work/service.out" 2>/dev/null; do sleep 0.1; done
+port=$(sed -n 's/^http \([0-9]*\)$/\1/p' "$work/service.out")
+mkdir -p "$work/client"
+cp "$build/bin/Quillnet.exe" "$work/client/"
+printf '[Main]\r\nLoginHosts=http://127.0.0.1:%s/\r\n' "$port" >"$work/client/Quillnet.exe.ini"
+client=$work/client/Quillnet.exe baseline=$build/bin/minimal_window.exe
+
+# start_ms PROGRAM TITLE: sets $ms, from the start to a visible window, and
+# leaves the program running as $started.
+start_ms() {
+  local program=$1 title=$2 out=$work/stopwatch
+  rm -f "$out"
+  "$wine" "$build/bin/gui_probe.exe" stopwatch "$title" 60 </dev/null >"$out" 2>&1 &
+  local watch=$!
+  until grep -q ready "$out" 2>/dev/null; do sleep 0.05; done
+  local t0
+  t0=$(date +%s%N)
+  "$wine" "$program" </dev/null >/dev/null 2>&1 &
+  started=$!
+  wait "$watch"
+  ms=$(( ($(tr -d '\r' <"$out" | tail -n 1) - t0) / 1000000 ))
+}
+
+stop() { probe close "$1" 15 >/dev/null || kill "$2"; wait "$2" 2>/dev/null || true; }
+
+client_ms=() baseline_ms=()
+for i in 1 2 3 4 5; do
+  start_ms "$baseline" 'Quillnet Baseline'; baseline_ms+=("$ms"); stop 'Quillnet Baseline' "$started"
+  start_ms "$client" main; client_ms+=("$ms"); stop Quillnet "$started"
+done
+median() { printf '%s\n' "$@" | sort -n | sed -n 3p; }
+cm=$(median "${client_ms[@]}") bm=$(median "${baseline_ms[@]}")
+echo "start-up to a visible window: client ${client_ms[*]} ms, baseline ${baseline_ms[*]} ms"
+echo "  medians: client $cm ms, baseline $bm ms, ratio $(python3 -c "print(f'{$cm/$bm:.2f}')") (goal: at most 2)"
+
+# Idle: both running side by side, the client logged in and at rest.
+"$wine" "$baseline" </dev/null >/dev/null 2>&1 & bpid=$!; pids+=($bpid)
+"$wine" "$client" </dev/null >/dev/null 2>&1 & cpid=$!; pids+=($cpid)
+probe main 60 >/dev/null
+probe status 127.0.0.1 30 1013 >/dev/null
+probe login demo quillnet
+probe box 'After login' 5 >/dev/null 2>&1 || true
+probe box 'Welcome to the Quillnet demo.' 30 >/dev/null
+probe box 'chooser' 30 >/dev/null
+probe status 'Login is cancelled' 10 >/dev/null
+ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+rss_anon() { awk '/^RssAnon:/ {print $2}' "/proc/$1/status"; }
+hz=$(getconf CLK_TCK)
+c0=$(ticks $cpid) b0=$(ticks $bpid)
+sleep 60
+c1=$(ticks $cpid) b1=$(ticks $bpid)
+python3 - "$c0" "$c1" "$b0" "$b1" "$hz" <<'PY'
+import sys
+c0, c1, b0, b1, hz = map(int, sys.argv[1:])
+c = (c1 - c0) / hz / 60 * 100
+b = (b1 - b0) / hz / 60 * 100
+print(f"idle CPU over 60 s: client {c:.2f}% of one core, baseline {b:.2f}% (goal: client under 0.5%)")
+PY
+echo "resident private memory (RssAnon) after login and chooser step: client $(rss_anon $cpid) KiB, baseline $(rss_anon $bpid) KiB"

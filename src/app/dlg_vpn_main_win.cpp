@@ -1,0 +1,358 @@
+#include "app/dlg_vpn_main_win.h"
+
+#include "app/chrome.h"
+#include "app/dlg_download_win.h"
+#include "app/shell_launch.h"
+#include "resource.h"
+#include "text/text_table.h"
+#include "vpn/l2tp_system.h"
+
+namespace {
+
+constexpr UINT_PTR kWatchTimerId = 0;
+constexpr UINT kExitClientMessage = WM_APP + 4;
+constexpr wchar_t kOpenVpnExitEvent[] = L"OPENVPN_EXIT_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}";
+
+// Workers post to the main window; transfer events get a number of their own
+// there, since WM_USER+1 on this window is the tray icon's.
+class CMainWindowTarget : public IMessageTarget {
+ public:
+  explicit CMainWindowTarget(HWND window) : window_(window) {}
+  bool Post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override {
+    const UINT posted = message == CDownloadRun::kMessage ? kTransferRelayMessage : message;
+    return ::PostMessageW(window_, posted, wParam, lParam) != FALSE;
+  }
+
+ private:
+  HWND window_;
+};
+
+std::wstring TypeNames(const std::vector<std::int32_t>& types) {
+  std::wstring names;
+  for (std::int32_t type : types) {
+    if (!names.empty()) names += L", ";
+    names += type == kVpnTypePptp ? L"PPTP" : type == kVpnTypeL2tp ? L"L2TP" : L"OpenVPN";
+  }
+  return names;
+}
+
+BOOL CALLBACK FindMarkedDialog(HWND window, LPARAM found) {
+  wchar_t cls[16] = {};
+  ::GetClassNameW(window, cls, 16);
+  if (std::wstring(cls) != L"#32770" || !::GetPropW(window, kMainWindowProperty)) return TRUE;
+  DWORD process = 0;
+  ::GetWindowThreadProcessId(window, &process);
+  if (process == ::GetCurrentProcessId()) return TRUE;
+  wchar_t title[32] = {};
+  ::GetWindowTextW(window, title, 32);
+  if (std::wstring(title) != L"Quillnet") return TRUE;
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+}  // namespace
+
+std::optional<ChooserResult> ChooserNotAvailable(HWND owner, const std::wstring&) {
+  ShowClientMessage(owner, GetText("ChooserNotAvailable"), BoxIcon::Information);
+  return std::nullopt;
+}
+
+HWND FindMainWindowOfOtherInstance() {
+  HWND found = nullptr;
+  ::EnumWindows(&FindMarkedDialog, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+CDlgVpnMain::CDlgVpnMain(MainWindowContext context) : context_(std::move(context)) {}
+
+CDlgVpnMain::~CDlgVpnMain() {
+  controller_.reset();
+  if (bigIcon_) ::DestroyIcon(bigIcon_);
+  if (smallIcon_) ::DestroyIcon(smallIcon_);
+}
+
+bool CDlgVpnMain::OnInitDialog() {
+  SetText(L"Quillnet");
+  SetSize(kWidth, kHeight);
+  ModifyStyle(WS_MAXIMIZEBOX, WS_MINIMIZEBOX);
+  ::SetPropW(Handle(), kMainWindowProperty, reinterpret_cast<HANDLE>(1));
+  CSkinAttributes::IntRef(skinWindow_.attributes, L"MaximizeBox") = 0;
+  CSkinAttributes::SetString(skinWindow_.attributes, L"CustomBackground", L"DlgVpnMain,0,0");
+  CSkinAttributes::SetString(skinWindow_.attributes, L"Title", L"");
+  skinWindow_.Attach(Handle());
+  CreateControls();
+
+  HINSTANCE module = ::GetModuleHandleW(nullptr);
+  bigIcon_ = static_cast<HICON>(::LoadImageW(module, MAKEINTRESOURCEW(kIconWindow), IMAGE_ICON,
+                                             ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0));
+  smallIcon_ = static_cast<HICON>(::LoadImageW(module, MAKEINTRESOURCEW(kIconWindow), IMAGE_ICON,
+                                               ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
+  ::SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
+  ::SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+  tray_.AddTrayIcon(Handle(), kIconNotConnected);
+  // The connect flow watches its connection on this tick.
+  SetTimer(kWatchTimerId, 1000);
+
+  target_ = std::make_unique<CMainWindowTarget>(Handle());
+  controller_ = std::make_unique<CMainController>(target_.get(), *this, version_, context_.places, context_.identities);
+  controller_->Open();
+  ::SetFocus(account_.Handle());
+  return false;  // focus set here
+}
+
+void CDlgVpnMain::CreateControls() {
+  HWND w = Handle();
+  for (int k = 0; k < 4; ++k) {
+    CreateSkinButton(links_[static_cast<std::size_t>(k)], L"", MakeRect(30, 124 + 19 * k, 310, 142 + 19 * k), w,
+                     kIdFirstAnnouncement + k, L"LinkButton");
+  }
+  CreateSkinStatic(yourIpLabel_, GetText("YourIP") + L":", MakeRect(40, 210, 95, 228), w);
+  CreateSkinStatic(publicAddress_, GetText("UnknownClientIP"), MakeRect(95, 210, 190, 228), w, kIdPublicAddress);
+  publicAddress_.OwnInt(L"TextColor") = 5375;
+  CreateSkinStatic(expiryLabel_, GetText("ExpiredDate") + L":", MakeRect(200, 210, 240, 228), w);
+  CreateSkinStatic(expiry_, GetText("ExpiredDateUnknown"), MakeRect(240, 210, 310, 228), w, kIdExpiry);
+  CreateSkinStatic(accountLabel_, GetText("Username"), MakeRect(32, 250, 87, 268), w);
+  accountLabel_.SetOwnString(L"Align", L"Right");
+  CreateSkinStatic(passwordLabel_, GetText("Password"), MakeRect(32, 280, 87, 298), w);
+  passwordLabel_.SetOwnString(L"Align", L"Right");
+  CreateSkinEdit(account_, MakeRect(114, 250, 260, 264), w, kIdAccountEdit);
+  CreateSkinEdit(password_, MakeRect(114, 282, 260, 296), w, kIdPasswordEdit, ES_PASSWORD);
+  ::SendMessageW(password_.Handle(), EM_SETPASSWORDCHAR, L'*', 0);
+  for (HWND edit : {account_.Handle(), password_.Handle()}) {
+    ::SendMessageW(edit, EM_LIMITTEXT, 16, 0);
+    // The boxes are only 14 px high: a little air on the left keeps the
+    // first letter off the border.
+    ::SendMessageW(edit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(3, 2));
+  }
+  CreateSkinCheckBox(savePassword_, GetText("SavePassword"), MakeRect(94, 310, 194, 325), w, kIdSavePassword);
+  CreateSkinButton(forgotPassword_, GetText("ForgotPassword"), MakeRect(200, 310, 290, 325), w, kIdForgotPassword,
+                   L"LinkButton");
+  CreateSkinButton(connect_, GetText("Connect"), MakeRect(40, 335, 160, 362), w, kIdConnect);
+  connect_.SetOwnString(L"Icon", L"IconConnect");
+  connect_.ModifyStyle(0, BS_DEFPUSHBUTTON | WS_TABSTOP);
+  CreateSkinButton(disconnect_, GetText("Disconnect"), MakeRect(170, 335, 290, 362), w, kIdDisconnect);
+  disconnect_.SetOwnString(L"Icon", L"IconDisconnect");
+  CreateSkinStatic(status_, L"", MakeRect(72, 377, 305, 392), w, kIdStatusLine);
+  for (std::size_t i = 0; i < webButtons_.size(); ++i) {
+    const WebButtonLayout& web = kWebButtons[i];
+    CreateSkinButton(webButtons_[i], GetText(web.key), WebButtonRect(web), w, web.id, web.prefix);
+    webButtons_[i].SetOwnString(L"VAlign", L"Bottom");
+  }
+}
+
+// --- IMainView --------------------------------------------------------------
+
+void CDlgVpnMain::SetStatusLine(const std::wstring& text) {
+  if (!Handle()) return;
+  status_.SetText(text);
+  status_.Invalidate(true);
+}
+
+void CDlgVpnMain::EnableConnect(bool enabled) { connect_.Enable(enabled); }
+void CDlgVpnMain::EnableDisconnect(bool enabled) { disconnect_.Enable(enabled); }
+
+void CDlgVpnMain::SetExpiryText(const std::wstring& text) {
+  expiry_.SetText(text);
+  expiry_.Invalidate(true);
+}
+
+void CDlgVpnMain::SetPublicAddress(const std::wstring& text) {
+  publicAddress_.SetText(text);
+  publicAddress_.Invalidate(true);
+}
+
+void CDlgVpnMain::SetAnnouncement(int slot, const std::wstring& text, const std::wstring& link) {
+  if (slot < 0 || slot >= static_cast<int>(links_.size())) return;
+  CSkinButton& button = links_[static_cast<std::size_t>(slot)];
+  button.SetOwnString(L"Link", link);
+  button.SetText(text);
+  button.Invalidate(true);
+}
+
+LoginForm CDlgVpnMain::ReadLoginForm() {
+  LoginForm form;
+  form.account = account_.Text();
+  form.password = password_.Text();
+  form.savePassword = savePassword_.GetCheck() == BST_CHECKED;
+  return form;
+}
+
+void CDlgVpnMain::FillLoginForm(const LoginForm& form) {
+  account_.SetText(form.account);
+  password_.SetText(form.password);
+  savePassword_.SetCheck(form.savePassword ? BST_CHECKED : BST_UNCHECKED);
+  savePassword_.Invalidate(true);
+}
+
+void CDlgVpnMain::StartTimer(std::uint32_t id, std::uint32_t delayMs) { SetTimer(id, delayMs); }
+void CDlgVpnMain::StopTimer(std::uint32_t id) { KillTimer(id); }
+
+void CDlgVpnMain::SignalLeftoverOpenVpnExit() {
+  if (HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, kOpenVpnExitEvent)) {
+    ::SetEvent(event);
+    ::CloseHandle(event);
+  }
+}
+
+void CDlgVpnMain::EnsureDialupServices() {
+  CSystemL2tp system;
+  ::EnsureDialupServices(system.Get());
+}
+
+void CDlgVpnMain::RunDownload(CDownloadRun& run) {
+  CDlgDownload dialog(run);
+  CDlgDownload* outer = activeDownload_;
+  activeDownload_ = &dialog;
+  dialog.DoModal(Handle());
+  activeDownload_ = outer;
+  // A dialog that could not be made never ran its transfers to an end.
+  if (run.GetState() == CDownloadRun::State::Running) run.CancelByUser();
+}
+
+std::optional<ChooserResult> CDlgVpnMain::RunChooser(const std::wstring& replyPath) {
+  if (!context_.chooser) return std::nullopt;
+  return context_.chooser(Handle(), replyPath);
+}
+
+void CDlgVpnMain::StartConnect(const ConnectPlan& plan) {
+  // The seam of the connect flow: until it is here nothing is dialled, and
+  // the window says so instead of pretending to connect.
+  pendingConnect_ = plan;
+  SetStatusLine(GetText("ConnectStepNotReady") + L" " + plan.server.title + L" (" + TypeNames(plan.vpnTypes) + L")");
+  EnableConnect(true);
+  EnableDisconnect(false);
+}
+
+void CDlgVpnMain::ShowMessage(const std::wstring& text, BoxIcon icon) { ShowClientMessage(Handle(), text, icon); }
+
+UpdateDownloadOutcome CDlgVpnMain::RunUpdateDownload(const std::wstring& url, const std::wstring& localPath) {
+  CDlgOnlineUpdate dialog(url, localPath);
+  const INT_PTR result = dialog.DoModal(Handle());
+  return {result == IDOK, dialog.CancelledByUser()};
+}
+
+bool CDlgVpnMain::OpenFile(const std::wstring& path, const std::wstring& arguments) {
+  return ShellOpenFile(Handle(), path, arguments);
+}
+
+void CDlgVpnMain::OpenUrl(const std::wstring& url) {
+  CShellUrlLauncher launcher(Handle());
+  ::OpenUrl(launcher, url);
+}
+
+void CDlgVpnMain::ExitClient() {
+  // Called from inside the flows: the window goes once they have returned.
+  if (exiting_) return;
+  exiting_ = true;
+  ::PostMessageW(Handle(), kExitClientMessage, 0, 0);
+}
+
+// --- window -----------------------------------------------------------------
+
+void CDlgVpnMain::ShowMainWindow() {
+  ::ShowWindow(Handle(), SW_SHOWNORMAL);
+  ::SetForegroundWindow(Handle());
+  ::BringWindowToTop(Handle());
+}
+
+void CDlgVpnMain::HideToTray() {
+  ::ShowWindow(Handle(), SW_HIDE);
+  ::SetProcessWorkingSetSize(::GetCurrentProcess(), static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1));
+}
+
+void CDlgVpnMain::ShowAbout() { ShowClientMessage(Handle(), AboutText(version_, controller_->WebSiteUrl()), BoxIcon::Information); }
+
+void CDlgVpnMain::OnOK() {
+  if (controller_) controller_->OnConnect();
+}
+
+// Close box, Escape and the system menu's Close. With no connection there is
+// nothing to ask.
+void CDlgVpnMain::OnCancel() { ExitClient(); }
+
+void CDlgVpnMain::OnCommand(int id, int code, HWND control) {
+  if (code != BN_CLICKED && code != 0) return;
+  const std::wstring webSite = controller_ ? controller_->WebSiteUrl() : std::wstring();
+  switch (id) {
+    case kIdConnect:
+      OnOK();
+      return;
+    case kIdDisconnect:
+      return;  // the connect flow's
+    case ID_TRAY_SHOW:
+      ShowMainWindow();
+      return;
+    case ID_TRAY_HOMEPAGE:
+      OpenUrl(AddChannelTag(webSite));
+      return;
+    case ID_TRAY_PURCHASE:
+      OpenUrl(WebButtonUrl(1006, webSite));
+      return;
+    case ID_TRAY_ABOUT:
+      ShowAbout();
+      return;
+    case ID_TRAY_EXIT:
+      ExitClient();
+      return;
+  }
+  if (id >= kIdFirstAnnouncement && id < kIdFirstAnnouncement + 4) {
+    const std::wstring link = links_[static_cast<std::size_t>(id - kIdFirstAnnouncement)].String(L"Link", L"", L"");
+    if (!link.empty()) OpenUrl(link);
+    return;
+  }
+  const std::wstring url = WebButtonUrl(id, webSite);
+  if (!url.empty()) {
+    OpenUrl(url);
+    return;
+  }
+  CDialog::OnCommand(id, code, control);
+}
+
+void CDlgVpnMain::OnTimer(UINT_PTR id) {
+  if (id == kWatchTimerId) return;
+  // The controller's timers fire once.
+  KillTimer(id);
+  if (controller_) controller_->OnTimer(static_cast<std::uint32_t>(id));
+}
+
+void CDlgVpnMain::OnDestroy() {
+  KillTimer(kWatchTimerId);
+  tray_.RemoveTrayIcon();
+  ::RemovePropW(Handle(), kMainWindowProperty);
+  controller_.reset();
+  ::PostQuitMessage(0);
+}
+
+bool CDlgVpnMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  result = 0;
+  bool showMainWindow = false;
+  if (tray_.Filter(message, wParam, lParam, showMainWindow)) return true;
+  if (showMainWindow) {
+    ShowMainWindow();
+    return true;
+  }
+  switch (message) {
+    case kShowMainWindowMessage:
+      ShowMainWindow();
+      return true;
+    case kTransferRelayMessage:
+      // Events of a run that has ended are late; the run ignores them too.
+      if (activeDownload_) activeDownload_->OnTransferEvent(wParam, lParam);
+      return true;
+    case kExitClientMessage:
+      Destroy();
+      return true;
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == SC_MINIMIZE) {
+        HideToTray();
+        return true;
+      }
+      return false;
+    case WM_SIZE:
+      if (wParam == SIZE_MINIMIZED) HideToTray();
+      return false;
+  }
+  if (controller_ && message >= WM_USER && message < 0xC000)
+    return controller_->OnMessage(PostedMessage{message, wParam, lParam});
+  return false;
+}

@@ -1,0 +1,138 @@
+// The client's main window: the login form, the announcement links, the web
+// buttons, the status line and the tray icon. The login's algorithm is
+// CMainController's; this class is its Windows view and hands it the
+// window's posted messages and timers.
+#pragma once
+#include "platform/win32.h"
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "account/account_service.h"
+#include "app/login_controller.h"
+#include "app/module_version.h"
+#include "app/tray_notify_icon_win.h"
+#include "platform/message_target.h"
+#include "skin/skin_window_win.h"
+#include "ui/dialog_win.h"
+
+// The chooser dialog, run modally over the login reply.
+using ChooserFunction = std::function<std::optional<ChooserResult>(HWND owner, const std::wstring& replyPath)>;
+// What the app passes while the chooser dialog is not part of the build: it
+// says so and the login ends as cancelled.
+std::optional<ChooserResult> ChooserNotAvailable(HWND owner, const std::wstring& replyPath);
+
+// The property that marks the main window among the other "Quillnet" dialogs
+// (progress, update and message boxes share the title).
+inline constexpr wchar_t kMainWindowProperty[] = L"QuillnetMainWindow";
+// A running client's main window, or null.
+HWND FindMainWindowOfOtherInstance();
+
+// Control ids a test driver addresses.
+constexpr int kIdAccountEdit = 1001;
+constexpr int kIdPasswordEdit = 1002;
+constexpr int kIdConnect = 1003;
+constexpr int kIdDisconnect = 1004;
+constexpr int kIdSavePassword = 1008;
+constexpr int kIdStatusLine = 1010;
+constexpr int kIdExpiry = 1011;
+constexpr int kIdPublicAddress = 1013;
+constexpr int kIdFirstAnnouncement = 1036;
+constexpr int kIdForgotPassword = 1040;
+
+// The five web buttons along the bottom: text key, left edge, id, skin picture set.
+struct WebButtonLayout {
+  const char* key;
+  int left, id;
+  const wchar_t* prefix;
+};
+inline constexpr WebButtonLayout kWebButtons[5] = {{"UserRegister", 15, 1005, L"ButtonReg"},
+                                                   {"Purchase", 75, 1006, L"ButtonPurchase"},
+                                                   {"FreeTrial", 135, 1007, L"ButtonFreeTrial"},
+                                                   {"GuideHelp", 195, 1009, L"ButtonHelp"},
+                                                   {"OnlineCustomerSupport", 255, 1012, L"ButtonSupport"}};
+inline RECT WebButtonRect(const WebButtonLayout& button) { return RECT{button.left, 410, button.left + 55, 459}; }
+
+// Transfer events of the login's commands reach the main window under this
+// number: WM_USER+1 is the tray icon's.
+constexpr UINT kTransferRelayMessage = WM_APP + 2;
+
+struct MainWindowContext {
+  MainControllerPlaces places;
+  MachineIdentities identities;
+  ChooserFunction chooser = &ChooserNotAvailable;
+};
+
+class CDlgDownload;
+
+class CDlgVpnMain : public CDialog, public IMainView {
+ public:
+  static constexpr int kWidth = 327;
+  static constexpr int kHeight = 464;
+
+  explicit CDlgVpnMain(MainWindowContext context);
+  ~CDlgVpnMain() override;
+
+  void ShowMainWindow();
+  void HideToTray();
+  // The connect step's input, once a login got that far.
+  const std::optional<ConnectPlan>& PendingConnect() const { return pendingConnect_; }
+  CTrayNotifyIcon& TrayIcon() { return tray_; }
+
+  // IMainView
+  void SetStatusLine(const std::wstring& text) override;
+  void EnableConnect(bool enabled) override;
+  void EnableDisconnect(bool enabled) override;
+  void SetExpiryText(const std::wstring& text) override;
+  void SetPublicAddress(const std::wstring& text) override;
+  void SetAnnouncement(int slot, const std::wstring& text, const std::wstring& link) override;
+  LoginForm ReadLoginForm() override;
+  void FillLoginForm(const LoginForm& form) override;
+  void StartTimer(std::uint32_t id, std::uint32_t delayMs) override;
+  void StopTimer(std::uint32_t id) override;
+  void SignalLeftoverOpenVpnExit() override;
+  void EnsureDialupServices() override;
+  void RunDownload(CDownloadRun& run) override;
+  std::optional<ChooserResult> RunChooser(const std::wstring& replyPath) override;
+  void StartConnect(const ConnectPlan& plan) override;
+  // IUpdateHost
+  void ShowMessage(const std::wstring& text, BoxIcon icon) override;
+  UpdateDownloadOutcome RunUpdateDownload(const std::wstring& url, const std::wstring& localPath) override;
+  bool OpenFile(const std::wstring& path, const std::wstring& arguments) override;
+  void OpenUrl(const std::wstring& url) override;
+  void ExitClient() override;
+
+ protected:
+  bool OnInitDialog() override;
+  void OnCommand(int id, int code, HWND control) override;
+  void OnOK() override;
+  void OnCancel() override;
+  void OnTimer(UINT_PTR id) override;
+  void OnDestroy() override;
+  bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+ private:
+  void CreateControls();
+  void ShowAbout();
+
+  MainWindowContext context_;
+  std::unique_ptr<IMessageTarget> target_;
+  std::unique_ptr<CMainController> controller_;
+  CModuleVersion version_;
+  CSkinWindow skinWindow_;
+  std::array<CSkinButton, 4> links_;
+  CSkinStatic yourIpLabel_, publicAddress_, expiryLabel_, expiry_, accountLabel_, passwordLabel_, status_;
+  CSkinEdit account_, password_;
+  CSkinCheckBox savePassword_;
+  CSkinButton forgotPassword_, connect_, disconnect_;
+  std::array<CSkinButton, 5> webButtons_;
+  CTrayNotifyIcon tray_;
+  HICON bigIcon_ = nullptr;
+  HICON smallIcon_ = nullptr;
+  CDlgDownload* activeDownload_ = nullptr;
+  std::optional<ConnectPlan> pendingConnect_;
+  bool exiting_ = false;
+};

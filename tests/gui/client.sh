@@ -1,0 +1,184 @@
+#!/usr/bin/env bash
+# Drives the real Quillnet.exe under Wine against the reference account
+# service on loopback: the window appears with the service's announcements,
+# a wrong password shows the service's refusal, the demo account's login
+# reaches the chooser step, a second start brings the first window forward
+# and ends, the login progress can be cancelled, and an outdated client
+# offers its update. Keeps screenshots of each window.
+# usage: client.sh QUILLNET_EXE PROBE_EXE SERVICE_EXE TRIPLET WORK_DIR SCREENSHOT_DIR
+set -u
+exe=$1 probe=$2 service=$3 triplet=$4 work=$5 shots=$6
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+. "$here/scripts/env.sh"
+[ -x "$service" ] || { echo "skipped: no account service at $service (build the linux preset's quillnet-account-service)"; exit 77; }
+quillnet_gui_test_setup "$triplet"
+mkdir -p "$work" "$shots"
+work=$(cd "$work" && pwd) shots=$(cd "$shots" && pwd)
+winpath() { local p=$1; echo "Z:${p//\//\\}"; }
+
+failures=0
+services=()
+client=
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+cleanup() {
+  [ -n "$client" ] && kill "$client" 2>/dev/null
+  for s in "${services[@]}"; do kill "$s" 2>/dev/null; wait "$s" 2>/dev/null; done
+  WINEPREFIX=$prefix /usr/bin/wineserver -k 2>/dev/null
+}
+trap cleanup EXIT
+
+# A private copy of the prefix: the client's settings (saved account, the
+# once-only tip) and its program data start empty, and nothing of another
+# test's run leaks in.
+prefix=$work/wineprefix
+rm -rf "$prefix"
+cp -a "$WINEPREFIX" "$prefix" || { echo "cannot copy the Wine prefix"; exit 1; }
+export WINEPREFIX=$prefix
+setsid "$wine" wineboot </dev/null >/dev/null 2>&1
+probe() { "$wine" "$probe" "$@" </dev/null 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+
+# start_service NAME CONFIG-TEXT: sets $port to its HTTP port.
+start_service() {
+  local name=$1 config=$2
+  printf '%s\n' "$config" >"$work/$name.ini"
+  "$service" "$work/$name.ini" >"$work/$name.out" 2>"$work/$name.log" &
+  services+=($!)
+  port=
+  for _ in $(seq 1 100); do
+    grep -q '^ready' "$work/$name.out" 2>/dev/null && break
+    sleep 0.1
+  done
+  port=$(sed -n 's/^http \([0-9]*\)$/\1/p' "$work/$name.out")
+  [ -n "$port" ] || { echo "account service $name did not start"; cat "$work/$name.log"; exit 1; }
+}
+
+# start_client NAME PORT [OVERRIDE-LINES]: the client in a folder of its own,
+# pointed at the service through the override file beside it.
+start_client() {
+  local name=$1 port=$2 extra=${3:-}
+  local dir=$work/client-$name
+  mkdir -p "$dir"
+  # The last run's winning host races too: forget it, so this run meets its own service.
+  rm -f "$prefix/drive_c/ProgramData/Quillnet/QuillnetAnns.ini"
+  cp "$exe" "$dir/Quillnet.exe"
+  printf '[Main]\r\nLoginHosts=http://127.0.0.1:%s/\r\n%s' "$port" "$extra" >"$dir/Quillnet.exe.ini"
+  "$wine" "$dir/Quillnet.exe" </dev/null >"$work/client-$name.log" 2>&1 &
+  client=$!
+}
+
+stop_client() {
+  probe close Quillnet 15 >/dev/null || fail "$1: the window did not close on WM_CLOSE"
+  wait_gone "$1"
+}
+
+wait_gone() {
+  for _ in $(seq 1 150); do kill -0 "$client" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$client" 2>/dev/null; then
+    fail "$1: Quillnet.exe still running"
+    # The loader's end is not the Windows process's: end every program of
+    # the private prefix, or the next client finds this one's mutex.
+    /usr/bin/wineserver -k 2>/dev/null
+    setsid "$wine" wineboot </dev/null >/dev/null 2>&1
+  fi
+  wait "$client" 2>/dev/null
+  client=
+}
+
+demo=$(sed -e 's/^HttpPort=.*/HttpPort=0/' -e 's/^HttpsPort=.*/HttpsPort=-1/' "$here/tools/account-service/demo.ini")
+start_service demo "$demo"
+demo_port=$port
+
+# --- the window, the refusal, the login to the chooser, the second start ---
+start_client main "$demo_port"
+probe main 60 >/dev/null || fail "no main window within 60 s"
+probe status Ready 20 >/dev/null || fail "the status line never said Ready"
+probe status 127.0.0.1 20 1013 >/dev/null || fail "the public address from the host probe never showed"
+probe status 'Welcome to Quillnet' 20 1036 >/dev/null || fail "the service's first announcement never showed"
+probe shot main "$(winpath "$shots/main-window-empty.png")" || fail "screenshot of the empty main window"
+
+probe login demo wrong-password
+probe box 'After login, Quillnet will be minimized' 20 >/dev/null || fail "the first Connect did not show its one-time tip"
+refusal=$(probe box 'Login error occured' 30) || fail "a wrong password showed no login error"
+grep -q 'password' <<<"$refusal" || fail "the login error does not carry the service's message: $refusal"
+probe status 'Login error occured' 10 >/dev/null || fail "the status line does not say Login error occured"
+probe shot main "$(winpath "$shots/main-window-login-failed.png")" || fail "screenshot after the failed login"
+
+probe login demo quillnet
+probe box 'Welcome to the Quillnet demo.' 30 >/dev/null || fail "the service's welcome message did not show"
+probe box 'server chooser is not part of this build' 30 >/dev/null || fail "the login did not reach the chooser step"
+probe status 'Login is cancelled' 10 >/dev/null || fail "after the chooser the status is not Login is cancelled"
+probe status '2031-01-01' 5 1011 >/dev/null || fail "the expiry date did not show"
+probe shot main "$(winpath "$shots/main-window-after-login.png")" || fail "screenshot after the login"
+
+probe hide >/dev/null || fail "could not hide the main window"
+"$wine" "$exe" </dev/null >"$work/second.log" 2>&1 &
+second=$!
+probe box 'Quillnet is running' 30 >/dev/null || fail "the second start did not say the client is running"
+for _ in $(seq 1 150); do kill -0 "$second" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$second" 2>/dev/null && { fail "the second instance did not end"; kill "$second"; }
+wait "$second" 2>/dev/null
+probe main 10 >/dev/null || fail "the second start did not bring the first window forward"
+[ "$(probe count)" = 1 ] || fail "more than one main window exists"
+
+# The tray icon: a restarted shell, then a double-click on the icon (515 is
+# WM_LBUTTONDBLCLK) brings the hidden window back.
+probe hide >/dev/null || fail "could not hide the main window"
+probe taskbar || fail "the main window did not take TaskbarCreated"
+probe tray 515 || fail "no main window for the tray message"
+probe main 10 >/dev/null || fail "a double-click on the tray icon did not show the window"
+stop_client main
+
+# --- the login progress dialog, cancelled -----------------------------------
+# Every answer waits 8 s: first the host probe's, then the login's.
+slow=$(sed -e 's/^DelayMs=.*/DelayMs=8000/' <<<"$demo")
+start_service slow "$slow"
+start_client slow "$port"
+probe main 60 >/dev/null || fail "slow: no main window"
+probe status 127.0.0.1 40 1013 >/dev/null || fail "slow: the host probe never won"
+probe login demo quillnet
+probe shot 'Quillnet Login' "$(winpath "$shots/transfer-dialog.png")" || fail "screenshot of the transfer dialog"
+probe press 'Quillnet Login' 2 20 >/dev/null || fail "slow: no transfer dialog to cancel"
+probe status 'Login is cancelled' 20 >/dev/null || fail "cancelling the transfer did not say Login is cancelled"
+stop_client slow
+
+# --- an outdated client: the update dialog, cancelled by the user ------------
+start_service silent "$(printf '[Service]\nBind=127.0.0.1\nHttpPort=0\nHttpsPort=-1\nNoAnswer=1\n')"
+silent_port=$port
+# No update page: a failure would open it in Wine's browser stand-in.
+update=$(sed -e 's/^RequiredClientVersion=.*/RequiredClientVersion=9.0.0.0/' -e 's/^UpdateURL=.*/UpdateURL=/' \
+  -e "s|^\\[VPN\\]\$|[VPN]\\nDownloadGreen=http://127.0.0.1:$silent_port/client.php|" <<<"$demo")
+start_service update "$update"
+start_client update "$port"
+probe box 'Your Quillnet is outdated' 60 >/dev/null || fail "update: an outdated client did not say so"
+probe shot 'Quillnet Online Update' "$(winpath "$shots/online-update-dialog.png")" || fail "screenshot of the update dialog"
+probe press 'Quillnet Online Update' 2 20 >/dev/null || fail "update: no update dialog"
+probe box 'Do you want to cancel online update?' 20 >/dev/null || fail "update: Escape did not ask first"
+probe box 'You have cancelled the update' 20 >/dev/null || fail "update: no cancellation message"
+wait_gone update
+
+# --- the installer's switches: plain boxes, then the program ends -----------
+# switch NAME ARGUMENT TEXT [WITH-MODULE]
+switch() {
+  local name=$1 argument=$2 text=$3 module=${4:-}
+  local dir=$work/switch-$name
+  mkdir -p "$dir"
+  cp "$exe" "$dir/Quillnet.exe"
+  [ -n "$module" ] && cp "$module" "$dir/"
+  "$wine" "$dir/Quillnet.exe" "$argument" </dev/null >"$work/switch-$name.log" 2>&1 &
+  client=$!
+  probe box "$text" 30 >/dev/null || fail "$argument: no box saying \"$text\""
+  wait_gone "$argument"
+  [ "$(probe count)" = 0 ] || fail "$argument: a main window was made"
+}
+switch register-missing /REGISTER 'Modules can not be installed'
+switch unregister-missing /unregister 'Modules can not be uninstalled'
+bind=$(dirname "$exe")/QuillnetBind.dll
+# With the module beside it the switch reaches the module's own registration,
+# which Wine's socket catalogue refuses; either answer is a box, then the end.
+if [ -f "$bind" ]; then
+  switch register /register 'Quillnet Modules' "$bind"
+  switch unregister /unregister 'Quillnet Modules' "$bind"
+fi
+
+[ "$failures" = 0 ] || { echo "$failures failures; logs in $work"; exit 1; }
+echo "PASS: window, refusal, login to the chooser, second start, cancelled transfer, update offer; screenshots in $shots"

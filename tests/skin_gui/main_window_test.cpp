@@ -1,0 +1,184 @@
+// The main window as the Windows view of the login controller: its controls
+// where the layout puts them, the opening sequence's visible results, the
+// connect seam, the announcement slots and the busy bar's geometry. The
+// client's settings and override file are redirected into a folder of the
+// test's own, and the login hosts point at a closed loopback port.
+#include "app/dlg_vpn_main_win.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "account/settings.h"
+#include "app/dlg_download_win.h"
+#include "skin_gui/skin_test_support.h"
+#include "text/text_table.h"
+
+namespace {
+
+class MainWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureSkin();
+    LoadTextTable();
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    folder_ = std::filesystem::path(temp) / (L"quillnet-main-window-" + std::to_wstring(::GetCurrentProcessId()));
+    std::filesystem::create_directories(folder_ / L"data");
+    std::ofstream(folder_ / L"override.ini") << "[Main]\r\nLoginHosts=http://127.0.0.1:9/\r\n";
+    saved_ = CurrentSettingsPlaces();
+    SettingsPlaces places;
+    places.userRoot = L"Software\\QuillnetTests\\MainWindow" + std::to_wstring(::GetCurrentProcessId());
+    places.programDataFolder = (folder_ / L"data" / L"").wstring();
+    places.moduleFolder = (folder_ / L"").wstring();
+    places.overrideFilePath = (folder_ / L"override.ini").wstring();
+    RedirectSettingsPlaces(places);
+
+    MainWindowContext context;
+    context.places.update.overridePath = places.overrideFilePath;
+    context.places.programDataFolder = places.programDataFolder;
+    context.places.announcementsPath = places.programDataFolder + L"QuillnetAnns.ini";
+    context.chooser = [this](HWND, const std::wstring& replyPath) -> std::optional<ChooserResult> {
+      chooserReplies_.push_back(replyPath);
+      return std::nullopt;
+    };
+    window_ = std::make_unique<CDlgVpnMain>(std::move(context));
+    ASSERT_TRUE(window_->Create());
+  }
+
+  void TearDown() override {
+    window_.reset();
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\QuillnetTests\\MainWindow" +
+                                         std::to_wstring(::GetCurrentProcessId())).c_str());
+    RedirectSettingsPlaces(saved_);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+
+  HWND Item(int id) const { return ::GetDlgItem(window_->Handle(), id); }
+  std::wstring TextOf(int id) const {
+    wchar_t buffer[256] = {};
+    ::GetWindowTextW(Item(id), buffer, 256);
+    return buffer;
+  }
+  RECT RectOf(int id) const {
+    RECT r{};
+    ::GetWindowRect(Item(id), &r);
+    ::MapWindowPoints(nullptr, window_->Handle(), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  }
+
+  std::filesystem::path folder_;
+  SettingsPlaces saved_;
+  std::unique_ptr<CDlgVpnMain> window_;
+  std::vector<std::wstring> chooserReplies_;
+};
+
+TEST_F(MainWindow, ControlsSitWhereTheLayoutPutsThem) {
+  const struct {
+    int id;
+    RECT rect;
+  } cases[] = {
+      {1036, {30, 124, 310, 142}},  {1037, {30, 143, 310, 161}},  {1038, {30, 162, 310, 180}},
+      {1039, {30, 181, 310, 199}},  {kIdPublicAddress, {95, 210, 190, 228}}, {kIdExpiry, {240, 210, 310, 228}},
+      {kIdAccountEdit, {114, 250, 260, 264}}, {kIdPasswordEdit, {114, 282, 260, 296}},
+      {kIdSavePassword, {94, 310, 194, 325}}, {kIdForgotPassword, {200, 310, 290, 325}},
+      {kIdConnect, {40, 335, 160, 362}},     {kIdDisconnect, {170, 335, 290, 362}},
+      {kIdStatusLine, {72, 377, 305, 392}},  {1005, {15, 410, 70, 459}},  {1006, {75, 410, 130, 459}},
+      {1007, {135, 410, 190, 459}},          {1009, {195, 410, 250, 459}}, {1012, {255, 410, 310, 459}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    ASSERT_NE(Item(c.id), nullptr);
+    const RECT r = RectOf(c.id);
+    EXPECT_EQ(r.left, c.rect.left);
+    EXPECT_EQ(r.top, c.rect.top);
+    EXPECT_EQ(r.right, c.rect.right);
+    EXPECT_EQ(r.bottom, c.rect.bottom);
+  }
+  RECT frame{};
+  ::GetWindowRect(window_->Handle(), &frame);
+  EXPECT_EQ(frame.right - frame.left, CDlgVpnMain::kWidth);
+  EXPECT_EQ(frame.bottom - frame.top, CDlgVpnMain::kHeight);
+  EXPECT_EQ(::GetWindowLongW(window_->Handle(), GWL_STYLE) & WS_MAXIMIZEBOX, 0);
+}
+
+TEST_F(MainWindow, OpensReadyWithTheFormLimitsAndConnectOnly) {
+  EXPECT_EQ(TextOf(kIdStatusLine), L"Ready(Version: 2.3.0.2)");
+  EXPECT_EQ(TextOf(kIdExpiry), L"(Offline)");
+  EXPECT_EQ(TextOf(kIdPublicAddress), L"detecting ...");
+  EXPECT_TRUE(::IsWindowEnabled(Item(kIdConnect)));
+  EXPECT_FALSE(::IsWindowEnabled(Item(kIdDisconnect)));
+  for (int id : {kIdAccountEdit, kIdPasswordEdit}) EXPECT_EQ(::SendMessageW(Item(id), EM_GETLIMITTEXT, 0, 0), 16);
+  EXPECT_EQ(::SendMessageW(Item(kIdPasswordEdit), EM_GETPASSWORDCHAR, 0, 0), L'*');
+  EXPECT_NE(::GetPropW(window_->Handle(), kMainWindowProperty), nullptr);
+  // No cache of announcements: every slot is empty, slot 0's "Loading news" included.
+  for (int id = 1036; id < 1040; ++id) EXPECT_EQ(TextOf(id), L"") << id;
+}
+
+TEST_F(MainWindow, ConnectSeamKeepsThePlanAndSaysNothingIsConnected) {
+  ConnectPlan plan;
+  plan.server.title = L"Frankfurt 1";
+  plan.vpnTypes = {1, 3};
+  window_->EnableConnect(false);
+  window_->EnableDisconnect(true);
+  window_->StartConnect(plan);
+  ASSERT_TRUE(window_->PendingConnect().has_value());
+  EXPECT_EQ(window_->PendingConnect()->server.title, L"Frankfurt 1");
+  EXPECT_EQ(TextOf(kIdStatusLine), GetText("ConnectStepNotReady") + L" Frankfurt 1 (PPTP, OpenVPN)");
+  EXPECT_TRUE(::IsWindowEnabled(Item(kIdConnect)));
+  EXPECT_FALSE(::IsWindowEnabled(Item(kIdDisconnect)));
+}
+
+TEST_F(MainWindow, FormRoundTripsAndAnnouncementSlotsTakeTextAndLink) {
+  window_->FillLoginForm({L"alice", L"secret", false});
+  const LoginForm form = window_->ReadLoginForm();
+  EXPECT_EQ(form.account, L"alice");
+  EXPECT_EQ(form.password, L"secret");
+  EXPECT_FALSE(form.savePassword);
+  window_->SetAnnouncement(2, L"[2026-01-01] News", L"http://www.quillnet.example/news/2");
+  EXPECT_EQ(TextOf(1038), L"[2026-01-01] News");
+  window_->SetAnnouncement(4, L"out of range", L"");  // ignored, no crash
+  EXPECT_TRUE(chooserReplies_.empty());
+}
+
+TEST(BusyBar, GeometryFollowsTheFrameCounter) {
+  const struct {
+    int left, right, block, position, blocks;
+    int leadingLeft;
+    bool restart;
+  } cases[] = {
+      // 216 px of 15-px blocks: 14 blocks wide; the lead steps once per 100/14 frames.
+      {2, 218, 15, 0, 20, 2, false},
+      {2, 218, 15, 1, 20, 2, false},
+      {2, 218, 15, 101, 20, 2 + 17 * 14, false},
+      // Far beyond the right edge with all blocks: start over.
+      {2, 218, 15, 2000, 20, 2 + 17 * 279, true},
+      {0, 100, 10, 500, 1, 0 + 12 * 49, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.position);
+    const BusyBarFrame frame = BusyBarGeometry(c.left, c.right, c.block, c.position, c.blocks);
+    EXPECT_EQ(frame.leadingLeft, c.leadingLeft);
+    EXPECT_EQ(frame.restart, c.restart);
+  }
+}
+
+TEST(BusyBar, BlockCountIsRefusedOutsideOneToTwenty) {
+  ASSERT_TRUE(RegisterBusyBarClass());
+  HWND bar = ::CreateWindowExW(0, kBusyBarClass, nullptr, WS_POPUP, 0, 0, 200, 20, nullptr, nullptr,
+                               ::GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(::SendMessageW(bar, WM_USER + 2, 0, 0), 20);
+  EXPECT_EQ(::SendMessageW(bar, WM_USER, 0, 0), 30);
+  for (WPARAM refused : {WPARAM(0), WPARAM(21)}) EXPECT_EQ(::SendMessageW(bar, WM_USER + 3, refused, 0), 0);
+  EXPECT_EQ(::SendMessageW(bar, WM_USER + 3, 7, 0), 1);
+  EXPECT_EQ(::SendMessageW(bar, WM_USER + 2, 0, 0), 7);
+  EXPECT_EQ(::SendMessageW(bar, WM_USER + 1, 50, 0), 1);
+  EXPECT_EQ(::SendMessageW(bar, WM_USER, 0, 0), 50);
+  ::DestroyWindow(bar);
+}
+
+}  // namespace
