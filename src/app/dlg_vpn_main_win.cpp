@@ -52,11 +52,6 @@ BOOL CALLBACK FindMarkedDialog(HWND window, LPARAM found) {
 
 }  // namespace
 
-std::optional<ChooserResult> ChooserNotAvailable(HWND owner, const std::wstring&) {
-  ShowClientMessage(owner, GetText("ChooserNotAvailable"), BoxIcon::Information);
-  return std::nullopt;
-}
-
 HWND FindMainWindowOfOtherInstance() {
   HWND found = nullptr;
   ::EnumWindows(&FindMarkedDialog, reinterpret_cast<LPARAM>(&found));
@@ -207,6 +202,11 @@ void CDlgVpnMain::RunDownload(CDownloadRun& run) {
   activeDownload_ = outer;
   // A dialog that could not be made never ran its transfers to an end.
   if (run.GetState() == CDownloadRun::State::Running) run.CancelByUser();
+}
+
+void CDlgVpnMain::StartFullUpdateAndExit(const std::wstring& replyPath) {
+  DownloadAndRunUpdate(*this, context_.places.update, replyPath, true);
+  ExitClient();
 }
 
 std::optional<ChooserResult> CDlgVpnMain::RunChooser(const std::wstring& replyPath) {

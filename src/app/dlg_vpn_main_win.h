@@ -21,10 +21,6 @@
 
 // The chooser dialog, run modally over the login reply.
 using ChooserFunction = std::function<std::optional<ChooserResult>(HWND owner, const std::wstring& replyPath)>;
-// What the app passes while the chooser dialog is not part of the build: it
-// says so and the login ends as cancelled.
-std::optional<ChooserResult> ChooserNotAvailable(HWND owner, const std::wstring& replyPath);
-
 // The property that marks the main window among the other "Quillnet" dialogs
 // (progress, update and message boxes share the title).
 inline constexpr wchar_t kMainWindowProperty[] = L"QuillnetMainWindow";
@@ -63,7 +59,7 @@ constexpr UINT kTransferRelayMessage = WM_APP + 2;
 struct MainWindowContext {
   MainControllerPlaces places;
   MachineIdentities identities;
-  ChooserFunction chooser = &ChooserNotAvailable;
+  ChooserFunction chooser;  // empty: the login ends as cancelled
 };
 
 class CDlgDownload;
@@ -77,6 +73,8 @@ class CDlgVpnMain : public CDialog, public IMainView {
   ~CDlgVpnMain() override;
 
   void ShowMainWindow();
+  // Yes to the chooser's upgrade question: the full set-up's update, then exit.
+  void StartFullUpdateAndExit(const std::wstring& replyPath);
   void HideToTray();
   // The connect step's input, once a login got that far.
   const std::optional<ConnectPlan>& PendingConnect() const { return pendingConnect_; }

@@ -8,6 +8,7 @@
 #include "account/machine_identity.h"
 #include "account/settings.h"
 #include "app/dlg_download_win.h"
+#include "app/server_chooser_win.h"
 #include "app/shell_launch.h"
 #include "app/startup_win.h"
 #include "platform/file_io.h"
@@ -141,7 +142,11 @@ bool CVpnApp::CreateMainWindow() {
   context.places.programDataFolder = ProgramDataFolder();
   context.places.announcementsPath = context.places.programDataFolder + L"QuillnetAnns.ini";
   context.identities = identities_;
-  if (chooser_) context.chooser = chooser_;
+  context.chooser = chooser_;
+  if (!context.chooser)
+    context.chooser = [this](HWND owner, const std::wstring& replyPath) {
+      return RunServerChooser(owner, replyPath, [this, replyPath] { mainWindow_->StartFullUpdateAndExit(replyPath); });
+    };
   mainWindow_ = std::make_unique<CDlgVpnMain>(std::move(context));
   if (!mainWindow_->Create()) return false;
   mainWindow_->ShowMainWindow();

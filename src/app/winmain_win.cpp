@@ -16,7 +16,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     ::LocalFree(argv);
   }
   CVpnApp app;
-  if (!app.InitInstance(arguments, &ChooserNotAvailable)) return 0;
+  if (!app.InitInstance(arguments, {})) return 0;
   const int code = app.Run();
   app.ExitInstance();
   return code;

@@ -34,7 +34,6 @@ void LoadTextTable() {
   Set("UnregisterModulesFailed",
       L"Quillnet Modules can not be uninstalled. Perhaps they have been uninstalled already?");
   Set("ParenthesisVersion", L"(Version: 2.3.0.2)");
-  Set("ChooserNotAvailable", L"The server chooser is not part of this build yet, so the login stops here.");
   Set("ConnectStepNotReady", L"Not connected: connecting is not available yet. Chosen:");
   Set("OK", L"OK");
   Set("Cancel", L"Cancel");

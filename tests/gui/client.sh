@@ -2,7 +2,7 @@
 # Drives the real Quillnet.exe under Wine against the reference account
 # service on loopback: the window appears with the service's announcements,
 # a wrong password shows the service's refusal, the demo account's login
-# reaches the chooser step, a second start brings the first window forward
+# opens the server chooser, a second start brings the first window forward
 # and ends, the login progress can be cancelled, and an outdated client
 # offers its update. Keeps screenshots of each window.
 # usage: client.sh QUILLNET_EXE PROBE_EXE SERVICE_EXE TRIPLET WORK_DIR SCREENSHOT_DIR
@@ -105,8 +105,10 @@ probe shot main "$(winpath "$shots/main-window-login-failed.png")" || fail "scre
 
 probe login demo quillnet
 probe box 'Welcome to the Quillnet demo.' 30 >/dev/null || fail "the service's welcome message did not show"
-probe box 'server chooser is not part of this build' 30 >/dev/null || fail "the login did not reach the chooser step"
-probe status 'Login is cancelled' 10 >/dev/null || fail "after the chooser the status is not Login is cancelled"
+probe wait 'Choose a VPN Server' 30 || fail "the login did not open the server chooser"
+probe shot 'Choose a VPN Server' "$(winpath "$shots/chooser-after-login.png")" || fail "screenshot of the chooser"
+probe press 'Choose a VPN Server' 2 10 || fail "could not cancel the chooser"
+probe status 'Login is cancelled' 10 >/dev/null || fail "after the cancelled chooser the status is not Login is cancelled"
 probe status '2031-01-01' 5 1011 >/dev/null || fail "the expiry date did not show"
 probe shot main "$(winpath "$shots/main-window-after-login.png")" || fail "screenshot after the login"
 

@@ -1,0 +1,22 @@
+#include "app/server_chooser_win.h"
+
+#include "accel/bind_module.h"
+#include "account/settings.h"
+#include "dialogs/dlg_vpn_policy_win.h"
+
+std::optional<ChooserResult> RunServerChooser(HWND owner, const std::wstring& replyPath,
+                                              std::function<void()> fullUpdateAndExit) {
+  VpnPolicyDialogInputs inputs;
+  inputs.replyPath = replyPath;
+  // Asked each time: the module may have been registered since start-up.
+  inputs.bindModuleActive = IsBindModuleActive(*CreateSystemModuleLoader());
+  inputs.overrideFilePath = OverrideFilePath();
+  inputs.startFullUpdateAndExit = std::move(fullUpdateAndExit);
+  const std::optional<ConnectCheck> check = RunVpnPolicyDialog(owner, inputs);
+  if (!check) return std::nullopt;
+  ChooserResult result;
+  result.route = check->route;
+  result.vpnType = check->vpnType;
+  result.server = check->server;
+  return result;
+}
