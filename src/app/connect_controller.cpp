@@ -159,7 +159,15 @@ void CConnectController::OnVpnEvent(std::uint64_t serial, std::intptr_t pointer)
     if (!current_->completed) OnCompletion();
     return;
   }
-  if (status.state == GENERAL_VPN_STATE_DISCONNECTED && phase_ == kPhaseConnected) ResetConnection();
+  if (status.state == GENERAL_VPN_STATE_DISCONNECTED) {
+    // A tunnel that ends before it is up (openvpn exiting on a bad
+    // certificate, a dial-up service hanging up) reports no error; left
+    // alone the window would say "Connecting ..." for ever.
+    if (phase_ == kPhaseConnecting)
+      ConnectNextType();
+    else if (phase_ == kPhaseConnected)
+      ResetConnection();
+  }
 }
 
 void CConnectController::AskFailedRoutes() {

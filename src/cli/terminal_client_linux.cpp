@@ -301,6 +301,11 @@ void CTerminalClient::Dispatch(const PostedMessage& message) {
     // Transfer events only mean something to the run still open.
     if (download_) download_->OnTransferEvent(message.wParam, message.lParam);
   } else if (!main_->OnMessage(message)) {
+    // A tunnel that ends before it is up: its last lines say why, and the
+    // flow is about to set the connection aside.
+    CGeneralVpn* vpn = connectStarted ? connect_->Connection() : nullptr;
+    if (vpn && connect_->Phase() == kPhaseConnecting && vpn->GetState() == GENERAL_VPN_STATE_DISCONNECTED)
+      PrintChildOutput(*vpn);
     connect_->OnMessage(message);
   }
 }
@@ -367,15 +372,6 @@ void CTerminalClient::AfterEvent() {
     PrintLine(L"connected: " + (vpn ? OneLine(vpn->GetTypeName()) + L", local address " + OneLine(vpn->GetLocalIp())
                                     : std::wstring()) +
               L" (" + std::to_wstring(ms) + L" ms)");
-  }
-  if (phase == kPhaseConnecting && vpn && vpn->GetState() == GENERAL_VPN_STATE_DISCONNECTED) {
-    // openvpn ended before the tunnel was up without a report the flow
-    // knows; the flow would wait for it forever.
-    PrintChildOutput(*vpn);
-    exitCode_ = kCliExitConnectFailed;
-    PrintLine(L"could not connect: openvpn ended");
-    connect_->ExitClient();
-    return;
   }
   if (phase == kPhaseIdle && !stopRequested_) {
     // The flow ended by itself: all types failed, or the tunnel dropped.

@@ -209,6 +209,22 @@ TEST_F(ConnectFlow, PptpFailingThenL2tpSucceedingRecordsOneReportAndRemembersL2t
   }());
 }
 
+TEST_F(ConnectFlow, ATunnelEndingBeforeItIsUpTriesTheNextTypeThenGivesUp) {
+  controller.StartConnect(Plan({3, 1}));
+  ASSERT_EQ(factory.made.size(), 1u);
+  // openvpn ended on its own: no error, only the end.
+  Made(0).SetState(GENERAL_VPN_STATE_DISCONNECTED, 0, 0);
+  Pump();
+  ASSERT_EQ(factory.made.size(), 2u) << "the next type is tried";
+  EXPECT_EQ(controller.Phase(), kPhaseConnecting);
+  Made(1).SetState(GENERAL_VPN_STATE_DISCONNECTED, 0, 0);
+  Pump();
+  EXPECT_EQ(controller.Phase(), kPhaseIdle) << "no type left: the attempt ends";
+  EXPECT_TRUE(view.connectEnabled);
+  ASSERT_EQ(view.boxes.size(), 1u);
+  EXPECT_EQ(controller.ErrorReports().size(), 2u);
+}
+
 TEST_F(ConnectFlow, AllTypesFailingShowOneBoxWithEveryReport) {
   factory.failAtStart = {{1, true}, {2, true}, {3, true}};
   controller.StartConnect(Plan({1, 2, 3}));
