@@ -109,6 +109,15 @@ probe wait 'Choose a VPN Server' 30 || fail "the login did not open the server c
 probe shot 'Choose a VPN Server' "$(winpath "$shots/chooser-after-login.png")" || fail "screenshot of the chooser"
 probe press 'Choose a VPN Server' 2 10 || fail "could not cancel the chooser"
 probe status 'Login is cancelled' 10 >/dev/null || fail "after the cancelled chooser the status is not Login is cancelled"
+# Again, now choosing: the first server of the first tab (1021 is the
+# server list; its first row sits below the 20-pixel header), Connect.
+probe login demo quillnet
+probe box 'Welcome to the Quillnet demo.' 30 >/dev/null || fail "the second login's welcome did not show"
+probe wait 'Choose a VPN Server' 30 || fail "the second login did not open the chooser"
+probe click 'Choose a VPN Server' 1021 60 28 || fail "no server list to click"
+probe press 'Choose a VPN Server' 1 10 || fail "could not press Connect in the chooser"
+chosen=$(probe status 'Chosen:' 20) || fail "Connect in the chooser did not reach the connect step"
+grep -q 'New York 1 (' <<<"$chosen" && echo "connect step: $chosen" || fail "the connect step did not get the chosen server: $chosen"
 probe status '2031-01-01' 5 1011 >/dev/null || fail "the expiry date did not show"
 probe shot main "$(winpath "$shots/main-window-after-login.png")" || fail "screenshot after the login"
 

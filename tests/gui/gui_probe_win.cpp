@@ -199,6 +199,31 @@ HWND DialogTitled(const std::wstring& title, int seconds) {
   return nullptr;
 }
 
+// A click where a person would click: a control found by id anywhere
+// below the dialog, pressed and released at a point of its client area.
+int Click(const std::wstring& title, int id, int x, int y) {
+  HWND dialog = DialogTitled(title, 30);
+  if (!dialog) return 1;
+  struct Search {
+    int id;
+    HWND found;
+  } search{id, nullptr};
+  EnumChildWindows(
+      dialog,
+      [](HWND w, LPARAM p) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(p);
+        if (GetDlgCtrlID(w) != s->id || !IsWindowVisible(w)) return TRUE;
+        s->found = w;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  if (!search.found) return 1;
+  const LPARAM at = MAKELPARAM(x, y);
+  PostMessageW(search.found, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  PostMessageW(search.found, WM_LBUTTONUP, 0, at);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -275,6 +300,7 @@ int wmain(int argc, wchar_t** argv) {
   if (verb == L"status") return Status(arg(2), number(3, 30), number(4, kStatusLine));
   if (verb == L"box") return Box(arg(2), number(3, 30));
   if (verb == L"press") return Press(arg(2), number(3, 2), number(4, 30));
+  if (verb == L"click") return Click(arg(2), number(3, 0), number(4, 0), number(5, 0));
   if (verb == L"shot") {
     HWND w = arg(2) == L"main" ? MainWindow(10, true) : DialogTitled(arg(2), 30);
     return Shot(w, arg(3));
