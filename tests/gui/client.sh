@@ -118,6 +118,11 @@ probe click 'Choose a VPN Server' 1021 60 28 || fail "no server list to click"
 probe press 'Choose a VPN Server' 1 10 || fail "could not press Connect in the chooser"
 chosen=$(probe status 'Chosen:' 20) || fail "Connect in the chooser did not reach the connect step"
 grep -q 'New York 1 (' <<<"$chosen" && echo "connect step: $chosen" || fail "the connect step did not get the chosen server: $chosen"
+# The tray menu's About (32775): version, build date and the web site.
+probe command 32775 || fail "no main window for the About command"
+probe shot Quillnet "$(winpath "$shots/about-box.png")" || fail "screenshot of the About box"
+about=$(probe box 'Copyright (C) The Quillnet developers' 10) || fail "the About box did not show"
+grep -q '^Quillnet [0-9]' <<<"$about" || fail "the About box does not start with the version: $about"
 probe status '2031-01-01' 5 1011 >/dev/null || fail "the expiry date did not show"
 probe shot main "$(winpath "$shots/main-window-after-login.png")" || fail "screenshot after the login"
 

@@ -301,6 +301,12 @@ int wmain(int argc, wchar_t** argv) {
   if (verb == L"box") return Box(arg(2), number(3, 30));
   if (verb == L"press") return Press(arg(2), number(3, 2), number(4, 30));
   if (verb == L"click") return Click(arg(2), number(3, 0), number(4, 0), number(5, 0));
+  if (verb == L"command") {
+    HWND main = MainWindow(10, false);
+    if (!main) return 1;
+    PostMessageW(main, WM_COMMAND, static_cast<WPARAM>(number(2, 0)), 0);
+    return 0;
+  }
   if (verb == L"shot") {
     HWND w = arg(2) == L"main" ? MainWindow(10, true) : DialogTitled(arg(2), 30);
     return Shot(w, arg(3));
