@@ -201,22 +201,23 @@ HWND DialogTitled(const std::wstring& title, int seconds) {
 
 // A click where a person would click: a control found by id anywhere
 // below the dialog, pressed and released at a point of its client area.
+struct ControlSearch {
+  int id;
+  HWND found;
+};
+
+BOOL CALLBACK FindControl(HWND w, LPARAM p) {
+  auto* s = reinterpret_cast<ControlSearch*>(p);
+  if (GetDlgCtrlID(w) != s->id || !IsWindowVisible(w)) return TRUE;
+  s->found = w;
+  return FALSE;
+}
+
 int Click(const std::wstring& title, int id, int x, int y) {
   HWND dialog = DialogTitled(title, 30);
   if (!dialog) return 1;
-  struct Search {
-    int id;
-    HWND found;
-  } search{id, nullptr};
-  EnumChildWindows(
-      dialog,
-      [](HWND w, LPARAM p) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(p);
-        if (GetDlgCtrlID(w) != s->id || !IsWindowVisible(w)) return TRUE;
-        s->found = w;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  ControlSearch search{id, nullptr};
+  EnumChildWindows(dialog, &FindControl, reinterpret_cast<LPARAM>(&search));
   if (!search.found) return 1;
   const LPARAM at = MAKELPARAM(x, y);
   PostMessageW(search.found, WM_LBUTTONDOWN, MK_LBUTTON, at);
