@@ -37,11 +37,12 @@ class CUdpDelayResponder {
   std::uint16_t Port() const { return port_; }
   bool Ok() const { return ok_; }
   int Answered() const { return answered_.load(); }
+  int Received() const { return requests_.load(); }
 
  private:
   void Serve();
   SOCKET socket_ = INVALID_SOCKET;
-  int requests_ = 0;
+  std::atomic<int> requests_{0};
   std::uint16_t port_ = 0;
   bool ok_ = false;
   std::atomic<bool> stop_{false};
