@@ -13,6 +13,9 @@ std::unique_ptr<CGeneralVpn> CSystemConnectionFactory::Create(std::int32_t type,
   if (type == 3) {
     auto vpn = std::make_unique<COpenVpn>(table_);
     vpn->openVpnParams = server.openVpn;
+    // The process's folder is set by the component check, which runs after
+    // the connection is made: the first connection would miss it.
+    vpn->openVpnDirectory = openVpnDirectory_;
     return vpn;
   }
   return nullptr;

@@ -1,5 +1,6 @@
 #include "app/connect_system.h"
 
+#include "accel/bind_module.h"
 #include "account/reply_document.h"
 #include "account/settings.h"
 #include "vpn/tap_driver.h"
@@ -50,4 +51,15 @@ void CProductConnectSystem::StoreLastSuccessVpnType(std::int32_t type) {
 
 void CProductConnectSystem::FlushDnsCache() {
   if (std::unique_ptr<IDnsCacheSystem> cache = CreateSystemDnsCache()) ::FlushDnsCache(*cache);
+}
+
+bool CProductConnectSystem::VpnBindStart(std::uint32_t, std::uint32_t localIpNetworkOrder) {
+  std::unique_ptr<IModuleLoader> loader = CreateSystemModuleLoader();
+  if (!loader->Load(kBindModuleName)) return false;
+  return StartBindModule(*loader, localIpNetworkOrder, nullptr) == BindStartResult::Started;
+}
+
+void CProductConnectSystem::VpnBindStop() {
+  std::unique_ptr<IModuleLoader> loader = CreateSystemModuleLoader();
+  StopBindModule(*loader);
 }

@@ -26,6 +26,8 @@ class CProductConnectSystem : public IConnectSystem {
   VpnProxy Proxy() override;
   void StoreLastSuccessVpnType(std::int32_t type) override;
   void FlushDnsCache() override;
+  bool VpnBindStart(std::uint32_t flags, std::uint32_t localIpNetworkOrder) override;
+  void VpnBindStop() override;
 
  private:
   std::wstring overridePath_;

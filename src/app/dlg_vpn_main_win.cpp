@@ -1,11 +1,17 @@
 #include "app/dlg_vpn_main_win.h"
 
 #include "app/chrome.h"
+#include "app/connect_factory.h"
+#include "app/connect_system_win.h"
+#include "app/dlg_blocked_operation_win.h"
 #include "app/dlg_download_win.h"
 #include "app/shell_launch.h"
+#include "dialogs/dlg_accelerate_for_app_win.h"
+#include "platform/clock.h"
 #include "resource.h"
 #include "text/text_table.h"
 #include "vpn/l2tp_system.h"
+#include "vpn/ras_api.h"
 
 namespace {
 
@@ -26,15 +32,6 @@ class CMainWindowTarget : public IMessageTarget {
  private:
   HWND window_;
 };
-
-std::wstring TypeNames(const std::vector<std::int32_t>& types) {
-  std::wstring names;
-  for (std::int32_t type : types) {
-    if (!names.empty()) names += L", ";
-    names += type == kVpnTypePptp ? L"PPTP" : type == kVpnTypeL2tp ? L"L2TP" : L"OpenVPN";
-  }
-  return names;
-}
 
 BOOL CALLBACK FindMarkedDialog(HWND window, LPARAM found) {
   wchar_t cls[16] = {};
@@ -61,6 +58,10 @@ HWND FindMainWindowOfOtherInstance() {
 CDlgVpnMain::CDlgVpnMain(MainWindowContext context) : context_(std::move(context)) {}
 
 CDlgVpnMain::~CDlgVpnMain() {
+  // The flow's last connection is deleted here, after its time to end; the
+  // window may have gone while a question of the flow was still open.
+  flow_.reset();
+  accelerate_.reset();
   controller_.reset();
   if (bigIcon_) ::DestroyIcon(bigIcon_);
   if (smallIcon_) ::DestroyIcon(smallIcon_);
@@ -86,13 +87,30 @@ bool CDlgVpnMain::OnInitDialog() {
   ::SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
   tray_.AddTrayIcon(Handle(), kIconNotConnected);
   // The connect flow watches its connection on this tick.
-  SetTimer(kWatchTimerId, 1000);
+  SetTimer(kWatchTimerId, kMonitorPeriodMs);
 
   target_ = std::make_unique<CMainWindowTarget>(Handle());
+  CreateConnectFlow();
   controller_ = std::make_unique<CMainController>(target_.get(), *this, version_, context_.places, context_.identities);
   controller_->Open();
   ::SetFocus(account_.Handle());
   return false;  // focus set here
+}
+
+void CDlgVpnMain::CreateConnectFlow() {
+  const std::wstring moduleFolder = context_.places.update.moduleFolder;
+  replyPath_ = context_.places.programDataFolder + L"Quillnet.ini";
+  system_ = std::make_unique<CWindowsConnectSystem>(
+      context_.places.update.overridePath, replyPath_, moduleFolder, *this,
+      [this] { DownloadAndRunUpdate(*this, context_.places.update, replyPath_, true); });
+  IConnectionFactory* factory = context_.factory;
+  if (!factory && context_.routes) {
+    ras_ = CreateSystemRasApi();
+    factory_ = std::make_unique<CSystemConnectionFactory>(*context_.routes, *ras_, SystemClock(),
+                                                          moduleFolder + L"openvpn\\");
+    factory = factory_.get();
+  }
+  if (factory) flow_ = std::make_unique<CConnectController>(*target_, *this, *factory, *system_, SystemClock());
 }
 
 void CDlgVpnMain::CreateControls() {
@@ -194,6 +212,16 @@ void CDlgVpnMain::EnsureDialupServices() {
   ::EnsureDialupServices(system.Get());
 }
 
+void CDlgVpnMain::Login() {
+  if (!controller_) return;
+  // A connection in place (Enter in an edit while connected) is not replaced.
+  controller_->SetConnectionPresent(flow_ && flow_->Phase() != kPhaseIdle);
+  if (flow_) flow_->SetLoginBusy(true);
+  controller_->OnConnect();
+  // May exit now, if the tray's Exit was chosen during the login's runs.
+  if (flow_) flow_->SetLoginBusy(false);
+}
+
 void CDlgVpnMain::RunDownload(CDownloadRun& run) {
   CDlgDownload dialog(run);
   CDlgDownload* outer = activeDownload_;
@@ -215,15 +243,16 @@ std::optional<ChooserResult> CDlgVpnMain::RunChooser(const std::wstring& replyPa
 }
 
 void CDlgVpnMain::StartConnect(const ConnectPlan& plan) {
-  // The seam of the connect flow: until it is here nothing is dialled, and
-  // the window says so instead of pretending to connect.
-  pendingConnect_ = plan;
-  SetStatusLine(GetText("ConnectStepNotReady") + L" " + plan.server.title + L" (" + TypeNames(plan.vpnTypes) + L")");
-  EnableConnect(true);
-  EnableDisconnect(false);
+  if (!flow_) {
+    ShowBox(GetText("RouteTableNotAvailable"), BoxIcon::Error);
+    EnableConnect(true);
+    EnableDisconnect(false);
+    return;
+  }
+  flow_->StartConnect(plan);
 }
 
-void CDlgVpnMain::ShowMessage(const std::wstring& text, BoxIcon icon) { ShowClientMessage(Handle(), text, icon); }
+void CDlgVpnMain::ShowMessage(const std::wstring& text, BoxIcon icon) { ShowBox(text, icon); }
 
 UpdateDownloadOutcome CDlgVpnMain::RunUpdateDownload(const std::wstring& url, const std::wstring& localPath) {
   CDlgOnlineUpdate dialog(url, localPath);
@@ -241,10 +270,108 @@ void CDlgVpnMain::OpenUrl(const std::wstring& url) {
 }
 
 void CDlgVpnMain::ExitClient() {
+  if (flow_) {
+    flow_->ExitClient();  // ends with DestroyWindow, once no login waits
+  } else {
+    DestroyWindow();
+  }
+}
+
+// --- IConnectView -----------------------------------------------------------
+
+void CDlgVpnMain::SetTrayIcon(int iconId) { tray_.SetTrayIcon(iconId); }
+void CDlgVpnMain::ShowBalloon(const std::wstring& text) { tray_.ShowBalloon(text); }
+
+void CDlgVpnMain::ShowMainWindow(bool shown) {
+  if (shown) {
+    ShowMainWindow();
+  } else {
+    HideToTray();
+  }
+}
+
+namespace {
+UINT BoxIconFlags(BoxIcon icon) {
+  switch (icon) {
+    case BoxIcon::Information:
+      return MB_ICONINFORMATION;
+    case BoxIcon::Warning:
+      return MB_ICONWARNING;
+    case BoxIcon::Question:
+      return MB_ICONQUESTION;
+    case BoxIcon::Error:
+      return MB_ICONERROR;
+    case BoxIcon::None:
+      break;
+  }
+  return 0;
+}
+}  // namespace
+
+bool CDlgVpnMain::AskYesNo(const std::wstring& text, BoxIcon icon, bool defaultNo) {
+  if (context_.messageBox) {
+    const UINT type = MB_YESNO | BoxIconFlags(icon) | (defaultNo ? MB_DEFBUTTON2 : MB_DEFBUTTON1);
+    return context_.messageBox(Handle(), text, type) == IDYES;
+  }
+  return AskClientYesNo(Handle(), text, icon, defaultNo);
+}
+
+void CDlgVpnMain::ShowBox(const std::wstring& text, BoxIcon icon) {
+  if (context_.messageBox) {
+    context_.messageBox(Handle(), text, MB_OK | BoxIconFlags(icon));
+    return;
+  }
+  ShowClientMessage(Handle(), text, icon);
+}
+
+void CDlgVpnMain::ShowAccelerateDialog() {
+  if (accelerate_) return;
+  accelerate_ = std::make_unique<CDlgAccelerateForApp>(AccelerateDialogInputs{});
+  if (!accelerate_->Create(Handle())) {
+    accelerate_.reset();
+    return;
+  }
+  accelerate_->Show(true);
+  PlaceAccelerateDialog();
+}
+
+HWND CDlgVpnMain::AccelerateDialog() const { return accelerate_ ? accelerate_->Handle() : nullptr; }
+
+void CDlgVpnMain::DestroyAccelerateDialog() {
+  if (!accelerate_) return;
+  accelerate_->Destroy();
+  accelerate_.reset();
+}
+
+void CDlgVpnMain::DestroyWindow() {
   // Called from inside the flows: the window goes once they have returned.
-  if (exiting_) return;
+  if (exiting_ || !Handle()) return;
   exiting_ = true;
   ::PostMessageW(Handle(), kExitClientMessage, 0, 0);
+}
+
+void CDlgVpnMain::RunBlocked(IOperation& operation, std::uint32_t timerMs) {
+  CDlgBlockedOperation dialog;
+  dialog.operation = &operation;
+  dialog.timerPeriodMs = timerMs;
+  dialog.DoModal(Handle());
+}
+
+void CDlgVpnMain::PlaceAccelerateDialog() {
+  if (!accelerate_ || !accelerate_->Handle()) return;
+  RECT main{}, dialog{};
+  ::GetWindowRect(Handle(), &main);
+  ::GetWindowRect(accelerate_->Handle(), &dialog);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  ::GetMonitorInfoW(::MonitorFromWindow(Handle(), MONITOR_DEFAULTTONEAREST), &monitor);
+  const RECT& m = monitor.rcMonitor;
+  const DockPlacement place = ::PlaceAccelerateDialog({m.left, m.top, m.right, m.bottom},
+                                                      {main.left, main.top, main.right, main.bottom},
+                                                      {dialog.left, dialog.top, dialog.right, dialog.bottom});
+  ::SetWindowPos(Handle(), nullptr, place.mainLeft, place.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  ::SetWindowPos(accelerate_->Handle(), nullptr, place.dialogLeft, place.top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // --- window -----------------------------------------------------------------
@@ -253,22 +380,30 @@ void CDlgVpnMain::ShowMainWindow() {
   ::ShowWindow(Handle(), SW_SHOWNORMAL);
   ::SetForegroundWindow(Handle());
   ::BringWindowToTop(Handle());
+  if (accelerate_) {
+    accelerate_->Show(true);
+    PlaceAccelerateDialog();
+  }
 }
 
 void CDlgVpnMain::HideToTray() {
+  if (accelerate_) accelerate_->Show(false);
   ::ShowWindow(Handle(), SW_HIDE);
   ::SetProcessWorkingSetSize(::GetCurrentProcess(), static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1));
 }
 
 void CDlgVpnMain::ShowAbout() { ShowClientMessage(Handle(), AboutText(version_, controller_->WebSiteUrl()), BoxIcon::Information); }
 
-void CDlgVpnMain::OnOK() {
-  if (controller_) controller_->OnConnect();
-}
+void CDlgVpnMain::OnOK() { Login(); }
 
-// Close box, Escape and the system menu's Close. With no connection there is
-// nothing to ask.
-void CDlgVpnMain::OnCancel() { ExitClient(); }
+// Close box, Escape and the system menu's Close: asks first while connected.
+void CDlgVpnMain::OnCancel() {
+  if (flow_) {
+    flow_->OnClose();
+  } else {
+    ExitClient();
+  }
+}
 
 void CDlgVpnMain::OnCommand(int id, int code, HWND control) {
   if (code != BN_CLICKED && code != 0) return;
@@ -278,7 +413,8 @@ void CDlgVpnMain::OnCommand(int id, int code, HWND control) {
       OnOK();
       return;
     case kIdDisconnect:
-      return;  // the connect flow's
+      if (flow_) flow_->OnDisconnect();
+      return;
     case ID_TRAY_SHOW:
       ShowMainWindow();
       return;
@@ -309,7 +445,10 @@ void CDlgVpnMain::OnCommand(int id, int code, HWND control) {
 }
 
 void CDlgVpnMain::OnTimer(UINT_PTR id) {
-  if (id == kWatchTimerId) return;
+  if (id == kWatchTimerId) {
+    if (flow_) flow_->OnMonitorTick();
+    return;
+  }
   // The controller's timers fire once.
   KillTimer(id);
   if (controller_) controller_->OnTimer(static_cast<std::uint32_t>(id));
@@ -351,8 +490,20 @@ bool CDlgVpnMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
     case WM_SIZE:
       if (wParam == SIZE_MINIMIZED) HideToTray();
       return false;
+    case WM_MOVE:
+      // The accelerate dialog follows the window being dragged.
+      if (accelerate_ && accelerate_->Handle() && ::IsWindowVisible(accelerate_->Handle())) {
+        RECT main{};
+        ::GetWindowRect(Handle(), &main);
+        const DockPlacement place = FollowMainWindow({main.left, main.top, main.right, main.bottom});
+        ::SetWindowPos(accelerate_->Handle(), nullptr, place.dialogLeft, place.top, 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      }
+      return false;
   }
-  if (controller_ && message >= WM_USER && message < 0xC000)
-    return controller_->OnMessage(PostedMessage{message, wParam, lParam});
+  if (message < WM_USER || message >= 0xC000) return false;
+  const PostedMessage posted{message, wParam, lParam};
+  if (flow_ && flow_->OnMessage(posted)) return true;
+  if (controller_) return controller_->OnMessage(posted);
   return false;
 }

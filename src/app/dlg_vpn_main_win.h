@@ -12,6 +12,7 @@
 #include <string>
 
 #include "account/account_service.h"
+#include "app/connect_controller.h"
 #include "app/login_controller.h"
 #include "app/module_version.h"
 #include "app/tray_notify_icon_win.h"
@@ -60,11 +61,22 @@ struct MainWindowContext {
   MainControllerPlaces places;
   MachineIdentities identities;
   ChooserFunction chooser;  // empty: the login ends as cancelled
+  // The journaled route table every connection changes; not owned. Null:
+  // nothing can be connected.
+  IForwardTable* routes = nullptr;
+  // Tests' stand-ins; null or empty: the system's dial-up and OpenVPN
+  // connections, the system's message boxes (captioned "Quillnet").
+  IConnectionFactory* factory = nullptr;
+  std::function<int(HWND owner, const std::wstring& text, UINT type)> messageBox;
 };
 
 class CDlgDownload;
+class CDlgAccelerateForApp;
+class CWindowsConnectSystem;
+class CSystemConnectionFactory;
+class IRasApi;
 
-class CDlgVpnMain : public CDialog, public IMainView {
+class CDlgVpnMain : public CDialog, public IMainView, public IConnectView {
  public:
   static constexpr int kWidth = 327;
   static constexpr int kHeight = 464;
@@ -77,8 +89,9 @@ class CDlgVpnMain : public CDialog, public IMainView {
   void StartFullUpdateAndExit(const std::wstring& replyPath);
   void HideToTray();
   // The connect step's input, once a login got that far.
-  const std::optional<ConnectPlan>& PendingConnect() const { return pendingConnect_; }
   CTrayNotifyIcon& TrayIcon() { return tray_; }
+  CConnectController* ConnectFlow() const { return flow_.get(); }
+  HWND AccelerateDialog() const;
 
   // IMainView
   void SetStatusLine(const std::wstring& text) override;
@@ -102,6 +115,16 @@ class CDlgVpnMain : public CDialog, public IMainView {
   bool OpenFile(const std::wstring& path, const std::wstring& arguments) override;
   void OpenUrl(const std::wstring& url) override;
   void ExitClient() override;
+  // IConnectView (status and buttons above serve both)
+  void SetTrayIcon(int iconId) override;
+  void ShowBalloon(const std::wstring& text) override;
+  void ShowMainWindow(bool shown) override;
+  bool AskYesNo(const std::wstring& text, BoxIcon icon, bool defaultNo) override;
+  void ShowBox(const std::wstring& text, BoxIcon icon) override;
+  void ShowAccelerateDialog() override;
+  void DestroyAccelerateDialog() override;
+  void DestroyWindow() override;
+  void RunBlocked(IOperation& operation, std::uint32_t timerMs) override;
 
  protected:
   bool OnInitDialog() override;
@@ -115,6 +138,10 @@ class CDlgVpnMain : public CDialog, public IMainView {
  private:
   void CreateControls();
   void ShowAbout();
+  void CreateConnectFlow();
+  void PlaceAccelerateDialog();
+  // The login's modal runs: an exit asked meanwhile waits for them.
+  void Login();
 
   MainWindowContext context_;
   std::unique_ptr<IMessageTarget> target_;
@@ -131,6 +158,11 @@ class CDlgVpnMain : public CDialog, public IMainView {
   HICON bigIcon_ = nullptr;
   HICON smallIcon_ = nullptr;
   CDlgDownload* activeDownload_ = nullptr;
-  std::optional<ConnectPlan> pendingConnect_;
+  std::unique_ptr<IRasApi> ras_;
+  std::unique_ptr<CSystemConnectionFactory> factory_;
+  std::unique_ptr<CWindowsConnectSystem> system_;
+  std::unique_ptr<CConnectController> flow_;
+  std::unique_ptr<CDlgAccelerateForApp> accelerate_;
+  std::wstring replyPath_;
   bool exiting_ = false;
 };

@@ -9,6 +9,9 @@
 // Message boxes of the client: caption "Quillnet" unless given.
 void ShowClientMessage(void* ownerWindow, const std::wstring& text, BoxIcon icon,
                        const std::wstring& caption = L"Quillnet");
+// A Yes/No question of the client; true on Yes. `defaultNo` makes No the
+// default button.
+bool AskClientYesNo(void* ownerWindow, const std::wstring& text, BoxIcon icon, bool defaultNo);
 
 // The shell's "open"; `parameters` may be empty.
 bool ShellOpenFile(void* ownerWindow, const std::wstring& file, const std::wstring& parameters);

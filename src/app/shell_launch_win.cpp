@@ -32,6 +32,11 @@ void ShowClientMessage(void* ownerWindow, const std::wstring& text, BoxIcon icon
   ::MessageBoxW(static_cast<HWND>(ownerWindow), text.c_str(), caption.c_str(), MB_OK | IconFlags(icon));
 }
 
+bool AskClientYesNo(void* ownerWindow, const std::wstring& text, BoxIcon icon, bool defaultNo) {
+  const UINT type = MB_YESNO | IconFlags(icon) | (defaultNo ? MB_DEFBUTTON2 : MB_DEFBUTTON1);
+  return ::MessageBoxW(static_cast<HWND>(ownerWindow), text.c_str(), L"Quillnet", type) == IDYES;
+}
+
 bool ShellOpenFile(void* ownerWindow, const std::wstring& file, const std::wstring& parameters) {
   const HINSTANCE result = ::ShellExecuteW(static_cast<HWND>(ownerWindow), L"open", file.c_str(),
                                            parameters.empty() ? nullptr : parameters.c_str(), nullptr, SW_SHOWNORMAL);

@@ -78,6 +78,7 @@ void CTrayNotifyIcon::SetTrayIcon(int iconResource) {
   if (!icon) icon = static_cast<HICON>(::LoadImageW(module, MAKEINTRESOURCEW(iconResource), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
   if (!icon) return;
   SetIconHandle(icon);
+  iconResource_ = iconResource;
   data_.uFlags = NIF_ICON;
   ::Shell_NotifyIconW(NIM_MODIFY, &data_);
   data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;

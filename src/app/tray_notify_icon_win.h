@@ -35,6 +35,8 @@ class CTrayNotifyIcon {
   bool Filter(UINT message, WPARAM wParam, LPARAM lParam, bool& showMainWindow);
 
   bool Added() const { return added_; }
+  // The resource of the icon SetTrayIcon last showed; 0 before.
+  int IconResource() const { return iconResource_; }
   const NOTIFYICONDATAW& Data() const { return data_; }
   UINT TaskbarCreatedMessage() const { return taskbarCreated_; }
 
@@ -49,6 +51,7 @@ class CTrayNotifyIcon {
   int defaultItem_ = 0;
   bool defaultByPosition_ = true;
   HICON icon_ = nullptr;
+  int iconResource_ = 0;
   UINT taskbarCreated_ = 0;
   int shellMajor_ = 0;
 };

@@ -142,6 +142,7 @@ bool CVpnApp::CreateMainWindow() {
   context.places.programDataFolder = ProgramDataFolder();
   context.places.announcementsPath = context.places.programDataFolder + L"QuillnetAnns.ini";
   context.identities = identities_;
+  context.routes = routing_ ? &routing_->Table() : nullptr;
   context.chooser = chooser_;
   if (!context.chooser)
     context.chooser = [this](HWND owner, const std::wstring& replyPath) {

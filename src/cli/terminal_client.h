@@ -22,8 +22,7 @@
 constexpr std::uint32_t kCliSignalMessage = kWmApp + 77;
 
 
-// The system steps only a window system has are nothing here; the bind
-// module is the preload library's.
+// The system steps only a window system has are nothing here.
 class CLinuxConnectSystem : public CProductConnectSystem {
  public:
   using CProductConnectSystem::CProductConnectSystem;
@@ -31,8 +30,6 @@ class CLinuxConnectSystem : public CProductConnectSystem {
   void DownloadAndRunUpdate() override;
   void PutVpnBindingFirst() override {}
   bool DisableDhcpOnVpnAdapter(const std::wstring&) override { return false; }
-  bool VpnBindStart(std::uint32_t flags, std::uint32_t localIpNetworkOrder) override;
-  void VpnBindStop() override;
 };
 
 // OpenVPN only: the dial-up kinds need the Windows dialler.

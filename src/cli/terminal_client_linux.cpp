@@ -6,7 +6,6 @@
 #include <ctime>
 #include <vector>
 
-#include "accel/bind_module.h"
 #include "account/machine_identity.h"
 #include "account/reply_document.h"
 #include "account/settings.h"
@@ -68,17 +67,6 @@ std::wstring SpeedText(std::int32_t result) {
 
 void CLinuxConnectSystem::DownloadAndRunUpdate() {
   std::fputs("quillnet: install a current openvpn from the system's packages\n", stderr);
-}
-
-bool CLinuxConnectSystem::VpnBindStart(std::uint32_t, std::uint32_t localIpNetworkOrder) {
-  std::unique_ptr<IModuleLoader> loader = CreateSystemModuleLoader();
-  if (!loader->Load(kBindModuleName)) return false;
-  return StartBindModule(*loader, localIpNetworkOrder, nullptr) == BindStartResult::Started;
-}
-
-void CLinuxConnectSystem::VpnBindStop() {
-  std::unique_ptr<IModuleLoader> loader = CreateSystemModuleLoader();
-  StopBindModule(*loader);
 }
 
 std::unique_ptr<CGeneralVpn> CLinuxConnectionFactory::Create(std::int32_t type, const VpnServerInfo& server) {

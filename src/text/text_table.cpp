@@ -34,7 +34,7 @@ void LoadTextTable() {
   Set("UnregisterModulesFailed",
       L"Quillnet Modules can not be uninstalled. Perhaps they have been uninstalled already?");
   Set("ParenthesisVersion", L"(Version: 2.3.0.2)");
-  Set("ConnectStepNotReady", L"Not connected: connecting is not available yet. Chosen:");
+  Set("RouteTableNotAvailable", L"Can not connect: the route table can not be read.");
   Set("OK", L"OK");
   Set("Cancel", L"Cancel");
   Set("Login", L"Login");

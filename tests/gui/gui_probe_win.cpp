@@ -1,6 +1,7 @@
 // Test helper run under Wine beside the client:
 //   gui_probe wait TITLE SECONDS   exit 0 once a top-level window of that title is visible
 //   gui_probe close TITLE SECONDS  post WM_CLOSE and wait for the window to go
+//   gui_probe close main SECONDS   the same for the client's main window
 //   gui_probe version EXE          print FileVersion and BuildDate from the version resource
 // The client's main window (the dialog marked with the main window's property):
 //   gui_probe main SECONDS         wait until it is visible
@@ -14,6 +15,9 @@
 //                                  visible, the system clock in ns since 1970
 // Any dialog of the client:
 //   gui_probe box TEXT SECONDS     wait for a dialog showing TEXT, print its texts, press OK
+//   gui_probe answer TEXT ID SECONDS  the same, answering with command ID (6 Yes, 7 No)
+//   gui_probe enabled ID SECONDS [0]  wait until the main window's control ID is enabled (0: disabled)
+//   gui_probe menu PNG SECONDS     wait for an open menu, save what the screen shows of it, close it
 //   gui_probe press TITLE ID SECONDS  wait for a dialog of that title and send it command ID
 //   gui_probe shot TITLE|main PNG  save what the screen shows of that window
 #include "platform/win32.h"
@@ -119,7 +123,7 @@ std::wstring DialogTexts(HWND dialog) {
   return all;
 }
 
-int Box(const std::wstring& text, int seconds) {
+int Box(const std::wstring& text, int seconds, int command = IDOK) {
   for (int i = 0; i < seconds * 10; ++i) {
     for (HWND w : TopLevelDialogs()) {
       if (GetPropW(w, kMainWindowProperty)) continue;
@@ -127,13 +131,23 @@ int Box(const std::wstring& text, int seconds) {
       if (texts.find(text) == std::wstring::npos) continue;
       wprintf(L"%ls\n", texts.c_str());
       fflush(stdout);
-      PostMessageW(w, WM_COMMAND, IDOK, 0);
+      PostMessageW(w, WM_COMMAND, static_cast<WPARAM>(command), 0);
       return 0;
     }
     Sleep(100);
   }
   fwprintf(stderr, L"no dialog showing \"%ls\"; visible dialogs:\n", text.c_str());
   for (HWND w : TopLevelDialogs()) fwprintf(stderr, L"---\n%ls\n", DialogTexts(w).c_str());
+  return 1;
+}
+
+int Enabled(int id, int seconds, bool wanted) {
+  for (int i = 0; i < seconds * 10; ++i) {
+    if (HWND main = MainWindow(0, false))
+      if (HWND control = GetDlgItem(main, id); control && (IsWindowEnabled(control) != FALSE) == wanted) return 0;
+    Sleep(100);
+  }
+  fwprintf(stderr, L"control %d is not %ls\n", id, wanted ? L"enabled" : L"disabled");
   return 1;
 }
 
@@ -190,6 +204,33 @@ int Shot(HWND window, const std::wstring& path) {
   return 2;
 }
 
+BOOL CALLBACK FindMenuWindow(HWND w, LPARAM found) {
+  wchar_t cls[16] = {};
+  GetClassNameW(w, cls, 16);
+  if (std::wstring(cls) != L"#32768" || !IsWindowVisible(w)) return TRUE;
+  *reinterpret_cast<HWND*>(found) = w;
+  return FALSE;
+}
+
+// A popup menu is drawn on its own; a moment after it shows, it is there.
+int Menu(const std::wstring& path, int seconds) {
+  HWND menu = nullptr;
+  for (int i = 0; i < seconds * 10 && !menu; ++i) {
+    EnumWindows(&FindMenuWindow, reinterpret_cast<LPARAM>(&menu));
+    if (!menu) Sleep(100);
+  }
+  if (!menu) return 1;
+  Sleep(500);
+  RECT r{};
+  GetWindowRect(menu, &r);
+  HDC screen = GetDC(nullptr);
+  const bool saved = SavePng(screen, r, path);
+  ReleaseDC(nullptr, screen);
+  PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+  PostMessageW(menu, WM_KEYUP, VK_ESCAPE, 0);
+  return saved ? 0 : 2;
+}
+
 HWND DialogTitled(const std::wstring& title, int seconds) {
   for (int i = 0; i < seconds * 10; ++i) {
     for (HWND w : TopLevelDialogs())
@@ -233,6 +274,17 @@ int wmain(int argc, wchar_t** argv) {
   auto arg = [&](int i) { return i < argc ? std::wstring(argv[i]) : std::wstring(); };
   auto number = [&](int i, int fallback) { return i < argc ? _wtoi(argv[i]) : fallback; };
   if (verb == L"wait") return WaitFor(argv[2], number(3, 30), true);
+  if (verb == L"close" && arg(2) == L"main") {
+    // The main window, not a box of the same title in front of it.
+    HWND w = MainWindow(5, false);
+    if (!w) return 1;
+    PostMessageW(w, WM_CLOSE, 0, 0);
+    for (int i = 0; i < number(3, 10) * 10; ++i) {
+      if (!IsWindow(w)) return 0;
+      Sleep(100);
+    }
+    return 1;
+  }
   if (verb == L"close") {
     HWND w = FindVisible(argv[2]);
     if (!w) return 1;
@@ -300,6 +352,9 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (verb == L"status") return Status(arg(2), number(3, 30), number(4, kStatusLine));
   if (verb == L"box") return Box(arg(2), number(3, 30));
+  if (verb == L"answer") return Box(arg(2), number(4, 30), number(3, IDOK));
+  if (verb == L"enabled") return Enabled(number(2, 0), number(3, 30), number(4, 1) != 0);
+  if (verb == L"menu") return Menu(arg(2), number(3, 10));
   if (verb == L"press") return Press(arg(2), number(3, 2), number(4, 30));
   if (verb == L"click") return Click(arg(2), number(3, 0), number(4, 0), number(5, 0));
   if (verb == L"command") {

@@ -1,22 +1,72 @@
-// The main window as the Windows view of the login controller: its controls
-// where the layout puts them, the opening sequence's visible results, the
-// connect seam, the announcement slots and the busy bar's geometry. The
+// The main window as the Windows view of the login and connect controllers:
+// its controls where the layout puts them, the opening sequence's visible
+// results, the connect flow over scripted connections, the announcement
+// slots and the busy bar's geometry. The
 // client's settings and override file are redirected into a folder of the
 // test's own, and the login hosts point at a closed loopback port.
 #include "app/dlg_vpn_main_win.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 #include "account/settings.h"
 #include "app/dlg_download_win.h"
+#include "fakes/fake_forward_table.h"
+#include "fakes/test_vpn.h"
+#include "skin/skin_platform_win.h"
 #include "skin_gui/skin_test_support.h"
 #include "text/text_table.h"
 
 namespace {
+
+// Connections the test steers: a start that fails at once, or a tunnel
+// that completes when told.
+class CScriptedVpn : public CTestVpn {
+ public:
+  CScriptedVpn(IForwardTable& table, std::int32_t kind, bool startFails)
+      : CTestVpn(table, std::make_unique<CFakeRouteRequestServer>(table), kind), startFails_(startFails) {}
+  std::int32_t Start() override {
+    const std::int32_t result = CGeneralVpn::Start();
+    if (result != 0 || !startFails_) return result;
+    StoreState(GENERAL_VPN_STATE_START, GENERAL_VPN_ERROR_CONNECT, 0);
+    return GENERAL_VPN_ERROR_CONNECT;
+  }
+  void Complete() {
+    Learn(L"10.8.0.6");
+    SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
+  }
+
+ private:
+  bool startFails_;
+};
+
+class CScriptedFactory : public IConnectionFactory {
+ public:
+  explicit CScriptedFactory(IForwardTable& table) : table_(table) {}
+  std::unique_ptr<CGeneralVpn> Create(std::int32_t type, const VpnServerInfo&) override {
+    auto vpn = std::make_unique<CScriptedVpn>(table_, type, startFails);
+    made.push_back(vpn.get());
+    return vpn;
+  }
+  std::vector<CScriptedVpn*> made;
+  bool startFails = false;
+
+ private:
+  IForwardTable& table_;
+};
+
+// Saved where the build keeps its screenshots, when the test is told where.
+void SaveShot(const RECT& area, const wchar_t* name) {
+  wchar_t folder[MAX_PATH] = {};
+  if (!::GetEnvironmentVariableW(L"QUILLNET_SCREENSHOTS", folder, MAX_PATH)) return;
+  HDC screen = ::GetDC(nullptr);
+  EXPECT_TRUE(SavePng(screen, area, std::wstring(folder) + name)) << name;
+  ::ReleaseDC(nullptr, screen);
+}
 
 class MainWindow : public ::testing::Test {
  protected:
@@ -44,8 +94,52 @@ class MainWindow : public ::testing::Test {
       chooserReplies_.push_back(replyPath);
       return std::nullopt;
     };
-    window_ = std::make_unique<CDlgVpnMain>(std::move(context));
+    SetUpHomeNetwork(table_);
+    context.factory = &factory_;
+    context.messageBox = [this](HWND, const std::wstring& text, UINT type) {
+      boxes_.push_back(text);
+      if ((type & 0xF) != MB_YESNO) return IDOK;
+      return answerYes_ ? IDYES : IDNO;
+    };
+    context_ = context;
+    Reopen();
+  }
+
+  void Reopen() {
+    window_.reset();
+    factory_.made.clear();
+    boxes_.clear();
+    window_ = std::make_unique<CDlgVpnMain>(context_);
     ASSERT_TRUE(window_->Create());
+  }
+
+  ConnectPlan Plan(std::vector<std::int32_t> types) const {
+    ConnectPlan plan;
+    plan.server.title = L"Frankfurt 1";
+    plan.server.host = L"198.51.100.7";
+    plan.routeMode = RouteModeListedRoutes;
+    plan.routeDefiner = 1;
+    plan.routeLines = {L"172.16.0.0/12"};
+    plan.vpnTypes = std::move(types);
+    plan.account = L"alice";
+    plan.password = L"secret";
+    return plan;
+  }
+  // Connected through one scripted connection, the window on the screen.
+  void Connect(bool perApplication = false) {
+    ::ShowWindow(window_->Handle(), SW_SHOWNORMAL);
+    ConnectPlan plan = Plan({1});
+    if (perApplication) {
+      plan.routeMode = RouteModePerApplication;
+      plan.routeDefiner = 2;
+      plan.routeLines.clear();
+    }
+    window_->StartConnect(plan);
+    ASSERT_EQ(factory_.made.size(), 1u);
+    factory_.made[0]->Complete();
+    PumpFor(300);
+    ASSERT_NE(window_->ConnectFlow(), nullptr);
+    ASSERT_EQ(window_->ConnectFlow()->Phase(), kPhaseConnected);
   }
 
   void TearDown() override {
@@ -72,6 +166,11 @@ class MainWindow : public ::testing::Test {
 
   std::filesystem::path folder_;
   SettingsPlaces saved_;
+  MainWindowContext context_;
+  CFakeForwardTable table_;
+  CScriptedFactory factory_{table_};
+  std::vector<std::wstring> boxes_;
+  bool answerYes_ = false;
   std::unique_ptr<CDlgVpnMain> window_;
   std::vector<std::wstring> chooserReplies_;
 };
@@ -118,18 +217,97 @@ TEST_F(MainWindow, OpensReadyWithTheFormLimitsAndConnectOnly) {
   for (int id = 1036; id < 1040; ++id) EXPECT_EQ(TextOf(id), L"") << id;
 }
 
-TEST_F(MainWindow, ConnectSeamKeepsThePlanAndSaysNothingIsConnected) {
-  ConnectPlan plan;
-  plan.server.title = L"Frankfurt 1";
-  plan.vpnTypes = {1, 3};
+TEST_F(MainWindow, EveryTypeFailingShowsOneBoxWithEveryReportAndConnectAgain) {
+  factory_.startFails = true;
   window_->EnableConnect(false);
-  window_->EnableDisconnect(true);
-  window_->StartConnect(plan);
-  ASSERT_TRUE(window_->PendingConnect().has_value());
-  EXPECT_EQ(window_->PendingConnect()->server.title, L"Frankfurt 1");
-  EXPECT_EQ(TextOf(kIdStatusLine), GetText("ConnectStepNotReady") + L" Frankfurt 1 (PPTP, OpenVPN)");
+  window_->StartConnect(Plan({1, 1}));
+  PumpFor(100);
+  ASSERT_EQ(factory_.made.size(), 2u);
+  ASSERT_EQ(boxes_.size(), 1u);
+  // Each report is the type's name, its three lines, and a blank line.
+  const std::wstring& box = boxes_[0];
+  const std::size_t first = box.find(L"PPTP: ");
+  ASSERT_NE(first, std::wstring::npos) << box;
+  EXPECT_NE(box.find(L"PPTP: ", first + 1), std::wstring::npos) << box;
+  EXPECT_EQ(box.substr(box.size() - 4), L"\r\n\r\n");
   EXPECT_TRUE(::IsWindowEnabled(Item(kIdConnect)));
   EXPECT_FALSE(::IsWindowEnabled(Item(kIdDisconnect)));
+  EXPECT_EQ(window_->ConnectFlow()->Phase(), kPhaseIdle);
+}
+
+TEST_F(MainWindow, CompletionHidesToTheTrayAndDisconnectComesBackToIdle) {
+  ASSERT_NO_FATAL_FAILURE(Connect());
+  EXPECT_FALSE(::IsWindowVisible(window_->Handle()));
+  // Shown again from the tray, connected.
+  window_->ShowMainWindow();
+  PumpFor(500);
+  RECT frame{};
+  ::GetWindowRect(window_->Handle(), &frame);
+  SaveShot(frame, L"main-window-connected-scripted.png");
+  EXPECT_EQ(TextOf(kIdStatusLine), L"Login succeeded");
+  EXPECT_FALSE(::IsWindowEnabled(Item(kIdConnect)));
+  EXPECT_TRUE(::IsWindowEnabled(Item(kIdDisconnect)));
+  EXPECT_EQ(window_->TrayIcon().IconResource(), kTrayIconConnectedQuiet);
+  EXPECT_EQ(GetSettingInt(L"Main", L"LastSuccessVpnType", 0), 1);
+  EXPECT_TRUE(boxes_.empty());
+
+  ::SendMessageW(window_->Handle(), WM_COMMAND, MAKEWPARAM(kIdDisconnect, BN_CLICKED), 0);
+  EXPECT_EQ(TextOf(kIdStatusLine), GetText("AlreadyDisconnected"));
+  EXPECT_TRUE(::IsWindowEnabled(Item(kIdConnect)));
+  EXPECT_FALSE(::IsWindowEnabled(Item(kIdDisconnect)));
+  EXPECT_EQ(window_->ConnectFlow()->Connection(), nullptr);
+  EXPECT_EQ(window_->TrayIcon().IconResource(), kTrayIconNotConnected);
+  // The routes the connection added are gone with it.
+  CFakeForwardTable home;
+  SetUpHomeNetwork(home);
+  EXPECT_EQ(table_.Rows().size(), home.Rows().size());
+}
+
+TEST_F(MainWindow, PerApplicationConnectionDocksTheAccelerateDialogUntilDisconnect) {
+  ASSERT_NO_FATAL_FAILURE(Connect(true));
+  // Per application the window stays up, the dialog at its right edge.
+  EXPECT_TRUE(::IsWindowVisible(window_->Handle()));
+  const HWND dialog = window_->AccelerateDialog();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(::IsWindowVisible(dialog));
+  RECT main{}, accel{};
+  ::GetWindowRect(window_->Handle(), &main);
+  ::GetWindowRect(dialog, &accel);
+  EXPECT_EQ(accel.left, main.right);
+  EXPECT_EQ(accel.top, main.top);
+  PumpFor(500);
+  SaveShot({main.left, std::min(main.top, accel.top), accel.right, std::max(main.bottom, accel.bottom)},
+           L"main-window-accelerate-docked.png");
+
+  // Dragged, the dialog follows.
+  ::SetWindowPos(window_->Handle(), nullptr, main.left + 7, main.top + 5, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  ::GetWindowRect(window_->Handle(), &main);
+  ::GetWindowRect(dialog, &accel);
+  EXPECT_EQ(accel.left, main.right);
+  EXPECT_EQ(accel.top, main.top);
+
+  ::SendMessageW(window_->Handle(), WM_COMMAND, MAKEWPARAM(kIdDisconnect, BN_CLICKED), 0);
+  EXPECT_EQ(window_->AccelerateDialog(), nullptr);
+  EXPECT_FALSE(::IsWindow(dialog));
+}
+
+TEST_F(MainWindow, ClosingAsksOnlyWhileConnectedAndNoKeepsTheWindow) {
+  const struct {
+    bool connected, answerYes, windowGone;
+    std::size_t questions;
+  } cases[] = {{false, false, true, 0}, {true, false, false, 1}, {true, true, true, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.connected << c.answerYes);
+    ASSERT_NO_FATAL_FAILURE(Reopen());
+    if (c.connected) ASSERT_NO_FATAL_FAILURE(Connect());
+    answerYes_ = c.answerYes;
+    const HWND window = window_->Handle();
+    ::SendMessageW(window, WM_COMMAND, IDCANCEL, 0);
+    PumpFor(100);
+    ASSERT_EQ(boxes_.size(), c.questions);
+    if (c.questions) EXPECT_EQ(boxes_[0], GetText("VpnConnectedAreYouSureToExit"));
+    EXPECT_EQ(!::IsWindow(window), c.windowGone);
+  }
 }
 
 TEST_F(MainWindow, FormRoundTripsAndAnnouncementSlotsTakeTextAndLink) {

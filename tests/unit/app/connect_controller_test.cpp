@@ -516,7 +516,10 @@ TEST(ConnectFactory, MakesEachTypeFromTheServersValues) {
   CFakeForwardTable table;
   CFakeRasApi ras;
   CFakeClock clock;
-  CSystemConnectionFactory factory(table, ras, clock);
+  // The process's own folder is an earlier one: the factory's wins, since
+  // the component check that sets the process's runs after the connection is made.
+  SetOpenVpnDirectory(L"C:\\old\\openvpn\\");
+  CSystemConnectionFactory factory(table, ras, clock, L"C:\\Quillnet\\openvpn\\");
   VpnServerInfo server;
   server.pptpUseMppe = 0;
   server.ipsecSharedKey = L"psk";
@@ -530,6 +533,8 @@ TEST(ConnectFactory, MakesEachTypeFromTheServersValues) {
   EXPECT_EQ(dynamic_cast<CWindowsVpn&>(*l2tp).preSharedKey, L"psk");
   EXPECT_EQ(l2tp->GetType(), 2);
   EXPECT_EQ(dynamic_cast<COpenVpn&>(*open).openVpnParams, L"proto udp");
+  EXPECT_EQ(dynamic_cast<COpenVpn&>(*open).openVpnDirectory, L"C:\\Quillnet\\openvpn\\");
+  SetOpenVpnDirectory(L"");
   EXPECT_EQ(factory.Create(0, server), nullptr);
   EXPECT_EQ(factory.Create(4, server), nullptr);
 }

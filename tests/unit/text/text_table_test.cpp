@@ -14,7 +14,7 @@ constexpr std::wstring_view kHost = L"www.quillnet.example";
 // Every key the client asks for, in fill order.
 constexpr const char* kAllKeys[] = {
     "RegisterModulesSuccessfully", "RegisterModulesFailed", "UnregisterModulesSuccessfully",
-    "UnregisterModulesFailed", "ParenthesisVersion", "ConnectStepNotReady", "OK", "Cancel", "Login", "Connect",
+    "UnregisterModulesFailed", "ParenthesisVersion", "RouteTableNotAvailable", "OK", "Cancel", "Login", "Connect",
     "Disconnect", "Username", "Password", "SavePassword", "ForgotPassword", "Ready",
     "UserRegister", "Purchase", "FreeTrial", "GuideHelp", "Help", "OnlineCustomerSupport",
     "YourIP", "UnknownClientIP", "ExpiredDate", "ExpiredDateUnknown", "ExpiredDateExpired",
