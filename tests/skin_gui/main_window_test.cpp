@@ -105,8 +105,17 @@ class MainWindow : public ::testing::Test {
     Reopen();
   }
 
-  void Reopen() {
+  // The window ends the program when it goes: its quit message must not
+  // end the next test's modal loops.
+  void CloseWindow() {
     window_.reset();
+    MSG quit;
+    while (::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+  }
+
+  void Reopen() {
+    CloseWindow();
     factory_.made.clear();
     boxes_.clear();
     window_ = std::make_unique<CDlgVpnMain>(context_);
@@ -143,7 +152,7 @@ class MainWindow : public ::testing::Test {
   }
 
   void TearDown() override {
-    window_.reset();
+    CloseWindow();
     ::RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\QuillnetTests\\MainWindow" +
                                          std::to_wstring(::GetCurrentProcessId())).c_str());
     RedirectSettingsPlaces(saved_);
