@@ -290,23 +290,6 @@ void CDlgVpnMain::ShowMainWindow(bool shown) {
   }
 }
 
-namespace {
-UINT BoxIconFlags(BoxIcon icon) {
-  switch (icon) {
-    case BoxIcon::Information:
-      return MB_ICONINFORMATION;
-    case BoxIcon::Warning:
-      return MB_ICONWARNING;
-    case BoxIcon::Question:
-      return MB_ICONQUESTION;
-    case BoxIcon::Error:
-      return MB_ICONERROR;
-    case BoxIcon::None:
-      break;
-  }
-  return 0;
-}
-}  // namespace
 
 bool CDlgVpnMain::AskYesNo(const std::wstring& text, BoxIcon icon, bool defaultNo) {
   if (context_.messageBox) {

@@ -6,6 +6,8 @@
 #include "app/chrome.h"
 #include "app/startup.h"
 
+// The message box style bits of an icon.
+unsigned BoxIconFlags(BoxIcon icon);
 // Message boxes of the client: caption "Quillnet" unless given.
 void ShowClientMessage(void* ownerWindow, const std::wstring& text, BoxIcon icon,
                        const std::wstring& caption = L"Quillnet");

@@ -8,7 +8,11 @@
 
 namespace {
 
-UINT IconFlags(BoxIcon icon) {
+std::wstring LowerAscii(const std::wstring& s) { return ToLowerAscii(std::wstring_view(s)); }
+
+}  // namespace
+
+unsigned BoxIconFlags(BoxIcon icon) {
   switch (icon) {
     case BoxIcon::Information:
       return MB_ICONINFORMATION;
@@ -24,16 +28,12 @@ UINT IconFlags(BoxIcon icon) {
   return 0;
 }
 
-std::wstring LowerAscii(const std::wstring& s) { return ToLowerAscii(std::wstring_view(s)); }
-
-}  // namespace
-
 void ShowClientMessage(void* ownerWindow, const std::wstring& text, BoxIcon icon, const std::wstring& caption) {
-  ::MessageBoxW(static_cast<HWND>(ownerWindow), text.c_str(), caption.c_str(), MB_OK | IconFlags(icon));
+  ::MessageBoxW(static_cast<HWND>(ownerWindow), text.c_str(), caption.c_str(), MB_OK | BoxIconFlags(icon));
 }
 
 bool AskClientYesNo(void* ownerWindow, const std::wstring& text, BoxIcon icon, bool defaultNo) {
-  const UINT type = MB_YESNO | IconFlags(icon) | (defaultNo ? MB_DEFBUTTON2 : MB_DEFBUTTON1);
+  const UINT type = MB_YESNO | BoxIconFlags(icon) | (defaultNo ? MB_DEFBUTTON2 : MB_DEFBUTTON1);
   return ::MessageBoxW(static_cast<HWND>(ownerWindow), text.c_str(), L"Quillnet", type) == IDYES;
 }
 
