@@ -11,12 +11,16 @@ constexpr int kCliExitOk = 0;  // disconnected on request
 constexpr int kCliExitLoginFailed = 1;
 constexpr int kCliExitConnectFailed = 2;
 constexpr int kCliExitDropped = 3;
+constexpr int kCliExitNotRunning = 4;  // disconnect: no client runs on this data folder
+constexpr int kCliExitBusy = 5;        // another client runs on this data folder
 constexpr int kCliExitUsage = 64;
+constexpr int kCliExitCannotRun = 127;  // run: the program could not be started
 
 enum class CliServerPick { First, ById, Fastest };
 
 struct CliOptions {
-  std::string command;          // "connect", "restore-routes" or "help"
+  // "connect", "login", "disconnect", "run", "restore-routes" or "help"
+  std::string command;
   std::wstring serviceUrl;      // --service: http(s) base of the account service
   std::wstring overrideFile;    // --override: an override file naming LoginHosts
   std::wstring account;         // --account
@@ -24,11 +28,14 @@ struct CliOptions {
   std::wstring configFolder;    // --config: user settings (default: the platform's)
   std::wstring dataFolder;      // --data: program data, reply and route journal
   std::wstring programFolder;   // --program-folder: holds openvpn/ca.crt
+  // Not given: the last choice (the chooser's memory), as the window does.
+  bool routeGiven = false, typeGiven = false, serverGiven = false;
   std::int32_t routeDefiner = 1;  // --route all|app|listed[:N]|custom[:N]
   std::int32_t routeIndex = 0;
   std::int32_t vpnType = 0;     // --type auto|openvpn
   CliServerPick server = CliServerPick::First;
   std::int32_t serverId = -1;   // --server ID
+  std::vector<std::string> program;  // run: the program and its arguments
 };
 
 // False with `error` set when the arguments cannot be used; the dial-up

@@ -44,7 +44,16 @@ std::string CliUsage() {
          "                        [--route all|app|listed[:N]|custom[:N]] [--type auto|openvpn]\n"
          "                        [--server first|fastest|ID] [--config DIR] [--data DIR] [--program-folder DIR]\n"
          "The password is read from FILE, or from standard input with '-' (first line, never echoed).\n"
-         "Ctrl-C or SIGTERM disconnects and restores the routes.\n"
+         "Route, type and server left out are the last choice that connected. Ctrl-C, SIGTERM or\n"
+         "'quillnet disconnect' disconnects and restores the routes; SIGUSR1 disconnects and keeps\n"
+         "the client running, and a second SIGUSR1 logs in and connects again.\n"
+         "       quillnet login --account NAME --password-file FILE|- (--service URL | --override FILE)\n"
+         "Logs in and lists the offered routes and servers with their measured speeds.\n"
+         "       quillnet disconnect [--config DIR] [--data DIR]\n"
+         "Ends the client connected on this data folder and waits until its routes are restored.\n"
+         "       quillnet run [--config DIR] [--data DIR] PROGRAM [ARGUMENTS...]\n"
+         "Activates PROGRAM in the application list and starts it under the bind module: while the\n"
+         "client is connected per application, its connections go through the tunnel.\n"
          "       quillnet restore-routes [--config DIR] [--data DIR] [--program-folder DIR]\n"
          "Deletes the routes a killed run left behind and ends its openvpn (connect does this first, too).\n";
 }
@@ -79,13 +88,30 @@ bool ParseCliOptions(const std::vector<std::string>& arguments, CliOptions& o, s
     o.command = "help";
     return true;
   }
-  if (arguments[0] != "connect" && arguments[0] != "restore-routes") {
+  static const char* const kCommands[] = {"connect", "login", "disconnect", "run", "restore-routes"};
+  for (const char* command : kCommands)
+    if (arguments[0] == command) o.command = command;
+  if (o.command.empty()) {
     error = "unknown command '" + arguments[0] + "'";
     return false;
   }
-  o.command = arguments[0];
+  // Only the folders mean something to the commands that do not log in.
+  const bool logsIn = o.command == "connect" || o.command == "login";
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const std::string& name = arguments[i];
+    if (o.command == "run" && (name == "--" || name.rfind("--", 0) != 0)) {
+      o.program.assign(arguments.begin() + static_cast<std::ptrdiff_t>(i + (name == "--")), arguments.end());
+      break;
+    }
+    const bool folder = name == "--config" || name == "--data" || name == "--program-folder";
+    if (!folder && !logsIn) {
+      error = "unknown option " + name + " for " + o.command;
+      return false;
+    }
+    if (!logsIn && name == "--program-folder" && o.command != "restore-routes") {
+      error = "unknown option " + name + " for " + o.command;
+      return false;
+    }
     if (i + 1 >= arguments.size()) {
       error = "option " + name + " needs a value";
       return false;
@@ -114,6 +140,7 @@ bool ParseCliOptions(const std::vector<std::string>& arguments, CliOptions& o, s
         error = "--route is all, app, listed[:N] or custom[:N]";
         return false;
       }
+      o.routeGiven = true;
     } else if (name == "--type") {
       if (value == "auto") {
         o.vpnType = 0;
@@ -126,6 +153,7 @@ bool ParseCliOptions(const std::vector<std::string>& arguments, CliOptions& o, s
         error = "--type is auto or openvpn";
         return false;
       }
+      o.typeGiven = true;
     } else if (name == "--server") {
       if (value == "first") {
         o.server = CliServerPick::First;
@@ -137,12 +165,17 @@ bool ParseCliOptions(const std::vector<std::string>& arguments, CliOptions& o, s
         error = "--server is first, fastest or a server id";
         return false;
       }
+      o.serverGiven = true;
     } else {
       error = "unknown option " + name;
       return false;
     }
   }
-  if (o.command == "restore-routes") return true;
+  if (o.command == "run") {
+    if (o.program.empty() || o.program[0].empty()) error = "run needs a program";
+    return error.empty();
+  }
+  if (!logsIn) return true;
   if (o.account.empty()) error = "--account is required";
   else if (o.passwordFile.empty()) error = "--password-file is required (use - for standard input)";
   else if (o.serviceUrl.empty() == o.overrideFile.empty()) error = "give one of --service and --override";

@@ -17,12 +17,20 @@
 #include "account/settings.h"
 #include "account/settings_linux.h"
 #include "account/settings_platform.h"
+#include "accel/app_list.h"
+#include "accel/bind_module.h"
 #include "cli/cli_options.h"
+#include "cli/client_lock.h"
+#include "cli/run_program.h"
 #include "cli/terminal_client.h"
 #include "platform/strings.h"
 #include "text/text_table.h"
 
 namespace {
+
+// Disconnecting ends openvpn and restores the routes; a stuck one is ended
+// by the client itself within this.
+constexpr int kDisconnectWaitMs = 30000;
 
 // The first line of `path` ("-": standard input, without echo on a terminal).
 bool ReadPassword(const std::string& path, std::string& password) {
@@ -60,8 +68,9 @@ int main(int argc, char** argv) {
     std::fputs(CliUsage().c_str(), stdout);
     return kCliExitOk;
   }
+  const bool logsIn = options.command == "connect" || options.command == "login";
   std::string password;
-  if (options.command == "connect" && !ReadPassword(options.passwordFile, password)) {
+  if (logsIn && !ReadPassword(options.passwordFile, password)) {
     std::fputs("quillnet: cannot read the password\n", stderr);
     return kCliExitUsage;
   }
@@ -86,12 +95,49 @@ int main(int argc, char** argv) {
   RedirectSettingsPlaces(places);
   LoadTextTable();
 
+  const std::wstring dataFolder = ProgramDataFolder();
+  if (dataFolder.empty() || !CreateFolderWithParents(dataFolder)) {
+    std::fputs("quillnet: no program data folder can be used\n", stderr);
+    return kCliExitUsage;
+  }
+  const std::string lockPath = WideToNarrow(dataFolder) + "quillnet.pid";
+  if (options.command == "run")
+    return RunActivatedProgram(options.program, AppListPath(), WideToNarrow(ModuleFolder() + kBindModuleName));
+  if (options.command == "disconnect") {
+    const pid_t ended = EndLockHolder(lockPath, kDisconnectWaitMs);
+    if (ended == 0) {
+      std::fputs("quillnet: no client is connected on this data folder\n", stderr);
+      return kCliExitNotRunning;
+    }
+    if (ended < 0) {
+      std::fputs("quillnet: the client did not end in time\n", stderr);
+      return kCliExitConnectFailed;
+    }
+    std::printf("disconnected the client %d\n", static_cast<int>(ended));
+    return kCliExitOk;
+  }
+  // Connect and restore-routes change the table and its journal: never two
+  // at once on one data folder.
+  CClientLock lock(lockPath);
+  if (options.command != "login") {
+    pid_t holder = 0;
+    if (!lock.Take(holder)) {
+      if (holder < 0)
+        std::fprintf(stderr, "quillnet: cannot lock %s\n", lockPath.c_str());
+      else
+        std::fprintf(stderr, "quillnet: a client is already running on this data folder (%d); 'quillnet disconnect' ends it\n",
+                     static_cast<int>(holder));
+      return kCliExitBusy;
+    }
+  }
+
   // Blocked before any thread starts, so only the waiting thread takes them.
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGHUP);
+  sigaddset(&signals, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
@@ -108,7 +154,12 @@ int main(int argc, char** argv) {
   int code = kCliExitOk;
   {
     CTerminalClient client(queue, options, NarrowToWide(password));
-    code = options.command == "connect" ? client.Run() : client.RestoreRoutes();
+    if (options.command == "connect")
+      code = client.Run();
+    else if (options.command == "login")
+      code = client.Login();
+    else
+      code = client.RestoreRoutes();
   }
   __atomic_store_n(&ending, true, __ATOMIC_RELEASE);
   pthread_kill(waiter.native_handle(), SIGTERM);

@@ -17,6 +17,7 @@
 #include "app/login_controller.h"
 #include "cli/cli_options.h"
 #include "platform/message_target.h"
+#include "servers/server_list.h"
 
 // The message a signal is turned into (wParam the signal number).
 constexpr std::uint32_t kCliSignalMessage = kWmApp + 77;
@@ -53,6 +54,9 @@ class CTerminalClient : public IMainView, public IConnectView {
   // Replays the journal, logs in, connects and runs until disconnected;
   // the exit code.
   int Run();
+  // Logs in and lists the routes and the servers with measured speeds;
+  // touches neither the routes nor the journal. The exit code.
+  int Login();
   // Only the journal's replay; the exit code.
   int RestoreRoutes();
 
@@ -101,6 +105,13 @@ class CTerminalClient : public IMainView, public IConnectView {
   void PrintChildOutput(CGeneralVpn& vpn);
   void PrintLine(const std::wstring& text);
   void OnSignal(int signal);
+  // SIGUSR1: disconnect and stay, or log in and connect again.
+  void ToggleConnection();
+  bool OpenControllers(const std::wstring& dataFolder);
+  // Waits for the login host race; false when no service answered.
+  bool WaitForLoginHost();
+  void MeasureSpeeds(VpnServerMap& servers);
+  void ListOffers(const std::wstring& replyPath);
   // Journal first (its routes go while their device still exists), then
   // any openvpn a killed run left.
   bool ReplayJournal(std::wstring& dataFolder);
@@ -126,6 +137,8 @@ class CTerminalClient : public IMainView, public IConnectView {
   bool wasConnected_ = false;
   bool windowGone_ = false;
   bool stopRequested_ = false;
+  bool idleOnRequest_ = false;  // disconnected by SIGUSR1, waiting for the next
+  bool listed_ = false;
   int exitCode_ = kCliExitOk;
   std::uint32_t lastSent_ = 0, lastReceived_ = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "cli/leftover_openvpn.h"
 
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "platform/strings.h"
 #include "routing/route_table_linux.h"
 #include "servers/policy_chooser.h"
+#include "servers/policy_view_logic.h"
 #include "servers/speed_test.h"
 #include "text/text_table.h"
 #include "vpn/console_redirector.h"
@@ -174,69 +176,115 @@ void CTerminalClient::RunDownload(CDownloadRun& run) {
   download_ = nullptr;
 }
 
-std::optional<ChooserResult> CTerminalClient::RunChooser(const std::wstring& replyPath) {
-  ChooserResult result;
-  bool routeFound = false;
-  for (const RouteRow& row : BuildRouteRows(replyPath)) {
-    if (row.choice.definer != options_.routeDefiner) continue;
-    if (options_.routeDefiner >= kRouteDefinerListed && row.choice.internalIndex != options_.routeIndex) continue;
-    result.route = row.choice;
-    routeFound = true;
-    PrintLine(L"route: " + OneLine(row.title));
-    break;
+void CTerminalClient::MeasureSpeeds(VpnServerMap& servers) {
+  CSpeedTest test(queue_);
+  QueueUntested(servers, *test.LockQueues());
+  test.Start(ReadSpeedTestOverrides(OverrideFilePath()));
+  auto done = [&] {
+    for (const auto& [id, s] : servers) {
+      if (test.HasWorker(kSpeedWorkerIcmp) && s.icmpResult < kSpeedTimeout) return false;
+      if (test.HasWorker(kSpeedWorkerUdp) && s.udpResult < kSpeedTimeout) return false;
+    }
+    return true;
+  };
+  const auto until = Clock::now() + std::chrono::milliseconds(kSpeedTestCapMs);
+  while (!done() && !stopRequested_ && Clock::now() < until) {
+    std::optional<PostedMessage> m = queue_.Wait(200);
+    if (!m) continue;
+    if (m->message == kMsgIcmpResult || m->message == kMsgUdpResult) {
+      auto it = servers.find(static_cast<std::int32_t>(m->wParam));
+      if (it == servers.end()) continue;
+      (m->message == kMsgIcmpResult ? it->second.icmpResult : it->second.udpResult) =
+          static_cast<std::int32_t>(m->lParam);
+    } else {
+      Dispatch(*m);
+    }
   }
-  if (!routeFound) {
+  test.Stop();
+}
+
+void CTerminalClient::ListOffers(const std::wstring& replyPath) {
+  for (const RouteRow& row : BuildRouteRows(replyPath)) {
+    std::wstring flag = L"all";
+    if (row.choice.definer == kRouteDefinerPerApp) flag = L"app";
+    if (row.choice.definer == kRouteDefinerListed) flag = L"listed:" + std::to_wstring(row.choice.internalIndex);
+    if (row.choice.definer == kRouteDefinerCustom) flag = L"custom:" + std::to_wstring(row.choice.internalIndex);
+    PrintLine(L"route " + flag + L": " + OneLine(row.title));
+  }
+  VpnServerMap servers;
+  for (auto& [id, server] : LoadServerList(replyPath))
+    if (id >= 0) servers.emplace(id, server);
+  MeasureSpeeds(servers);
+  if (stopRequested_) return;
+  for (const auto& [id, s] : servers) {
+    std::wstring line = L"server " + std::to_wstring(id) + L": " + OneLine(s.title) + L" " + OneLine(s.host) +
+                        L" icmp " + SpeedText(s.icmpResult) + L", udp " + SpeedText(s.udpResult);
+    if (!OffersVpnType(s, kVpnTypeOpenVpn)) line += L" (no OpenVPN: not available on Linux)";
+    PrintLine(line);
+  }
+  listed_ = true;
+}
+
+std::optional<ChooserResult> CTerminalClient::RunChooser(const std::wstring& replyPath) {
+  if (options_.command == "login") {
+    ListOffers(replyPath);
+    return std::nullopt;
+  }
+  // What is not on the command line is the last choice, as the window's
+  // chooser preselects it.
+  const ChooserMemory memory = ReadChooserMemory();
+  const std::vector<RouteRow> rows = BuildRouteRows(replyPath);
+  int routeRow = -1;
+  if (options_.routeGiven) {
+    for (std::size_t i = 0; i < rows.size() && routeRow < 0; ++i) {
+      const VpnRouteChoice& choice = rows[i].choice;
+      if (choice.definer == options_.routeDefiner &&
+          (options_.routeDefiner < kRouteDefinerListed || choice.internalIndex == options_.routeIndex))
+        routeRow = static_cast<int>(i);
+    }
+  } else {
+    routeRow = RouteRowToSelect(rows, memory.lastVpnRouteDefiner, memory.lastVpnRouteInternalIndex);
+    if (routeRow < 0 && !rows.empty()) routeRow = 0;
+  }
+  if (routeRow < 0) {
     ShowBox(L"the service offers no such route choice", BoxIcon::Error);
     return std::nullopt;
   }
-  result.vpnType = options_.vpnType;
+  ChooserResult result;
+  result.route = rows[static_cast<std::size_t>(routeRow)].choice;
+  PrintLine(L"route: " + OneLine(rows[static_cast<std::size_t>(routeRow)].title));
+  // A remembered dial-up type means nothing here: automatic then.
+  result.vpnType = options_.typeGiven || memory.vpnType != kVpnTypeOpenVpn ? options_.vpnType : kVpnTypeOpenVpn;
 
   VpnServerMap servers;
   for (auto& [id, server] : LoadServerList(replyPath))
-    if (id >= 0 && OffersVpnType(server, kVpnTypeOpenVpn) && OffersVpnType(server, options_.vpnType))
+    if (id >= 0 && OffersVpnType(server, kVpnTypeOpenVpn) && OffersVpnType(server, result.vpnType))
       servers.emplace(id, server);
   if (servers.empty()) {
     ShowBox(L"the service offers no OpenVPN server", BoxIcon::Error);
     return std::nullopt;
   }
-  if (options_.server == CliServerPick::Fastest) {
-    CSpeedTest test(queue_);
-    QueueUntested(servers, *test.LockQueues());
-    test.Start(ReadSpeedTestOverrides(OverrideFilePath()));
-    auto done = [&] {
-      for (const auto& [id, s] : servers) {
-        if (test.HasWorker(kSpeedWorkerIcmp) && s.icmpResult < kSpeedTimeout) return false;
-        if (test.HasWorker(kSpeedWorkerUdp) && s.udpResult < kSpeedTimeout) return false;
-      }
-      return true;
-    };
-    const auto until = Clock::now() + std::chrono::milliseconds(kSpeedTestCapMs);
-    while (!done() && !stopRequested_ && Clock::now() < until) {
-      std::optional<PostedMessage> m = queue_.Wait(200);
-      if (!m) continue;
-      if (m->message == kMsgIcmpResult || m->message == kMsgUdpResult) {
-        auto it = servers.find(static_cast<std::int32_t>(m->wParam));
-        if (it == servers.end()) continue;
-        (m->message == kMsgIcmpResult ? it->second.icmpResult : it->second.udpResult) =
-            static_cast<std::int32_t>(m->lParam);
-      } else {
-        Dispatch(*m);
-      }
-    }
-    test.Stop();
+  CliServerPick pick = options_.server;
+  std::int32_t serverId = options_.serverId;
+  if (!options_.serverGiven && servers.count(memory.lastVpnServerId)) {
+    pick = CliServerPick::ById;
+    serverId = memory.lastVpnServerId;
+  }
+  if (pick == CliServerPick::Fastest) {
+    MeasureSpeeds(servers);
     if (stopRequested_) return std::nullopt;
   }
   for (const auto& [id, s] : servers) {
     std::wstring line = L"server " + std::to_wstring(id) + L": " + OneLine(s.title) + L" " + OneLine(s.host);
-    if (options_.server == CliServerPick::Fastest)
+    if (pick == CliServerPick::Fastest)
       line += L" icmp " + SpeedText(s.icmpResult) + L", udp " + SpeedText(s.udpResult);
     PrintLine(line);
   }
   const VpnServerInfo* chosen = nullptr;
-  if (options_.server == CliServerPick::ById) {
-    auto it = servers.find(options_.serverId);
+  if (pick == CliServerPick::ById) {
+    auto it = servers.find(serverId);
     if (it != servers.end()) chosen = &it->second;
-  } else if (options_.server == CliServerPick::Fastest) {
+  } else if (pick == CliServerPick::Fastest) {
     for (const auto& [id, s] : servers) {
       const std::int32_t speed = BestSpeed(s);
       if (speed >= 0 && (!chosen || speed < BestSpeed(*chosen))) chosen = &s;
@@ -246,11 +294,20 @@ std::optional<ChooserResult> CTerminalClient::RunChooser(const std::wstring& rep
     chosen = &servers.begin()->second;
   }
   if (!chosen) {
-    ShowBox(L"the service offers no OpenVPN server with id " + std::to_wstring(options_.serverId), BoxIcon::Error);
+    ShowBox(L"the service offers no OpenVPN server with id " + std::to_wstring(serverId), BoxIcon::Error);
     return std::nullopt;
   }
   result.server = *chosen;
   PrintLine(L"chosen server: " + std::to_wstring(chosen->id));
+
+  ConnectCheck remember;
+  remember.writeRoute = remember.writeServer = true;
+  remember.lastVpnRouteDefiner = result.route.definer;
+  remember.lastVpnRouteInternalIndex = result.route.internalIndex;
+  remember.lastVpnServerId = chosen->id;
+  remember.lastVpnTabGroupIndex = memory.lastVpnTabGroupIndex;
+  remember.vpnType = result.vpnType;
+  WriteChooserMemory(remember);
   return result;
 }
 
@@ -275,11 +332,37 @@ void CTerminalClient::StartConnect(const ConnectPlan& plan) {
 }
 
 void CTerminalClient::OnSignal(int signal) {
+  if (signal == SIGUSR1) {
+    ToggleConnection();
+    return;
+  }
   if (stopRequested_) return;
   stopRequested_ = true;
-  PrintLine(signal == 2 ? L"interrupted: disconnecting" : L"terminated: disconnecting");
+  PrintLine(signal == SIGINT ? L"interrupted: disconnecting" : L"terminated: disconnecting");
   if (download_) download_->CancelByUser();
   ExitClient();
+}
+
+void CTerminalClient::ToggleConnection() {
+  // Not while a login runs: the flow is not ours to end then.
+  if (stopRequested_ || windowGone_ || download_ || !connect_) return;
+  if (connectStarted && connect_->Phase() != kPhaseIdle) {
+    connectStarted = false;
+    wasConnected_ = false;
+    lastSent_ = lastReceived_ = 0;
+    idleOnRequest_ = true;
+    connect_->OnDisconnect();
+    PrintLine(L"idle: disconnected, the routes restored; SIGUSR1 connects again");
+    return;
+  }
+  if (!idleOnRequest_) return;
+  idleOnRequest_ = false;
+  main_->SetConnectionPresent(false);
+  main_->OnConnect();
+  if (!connectStarted && !stopRequested_) {
+    idleOnRequest_ = true;
+    PrintLine(L"idle: not connected; SIGUSR1 tries again");
+  }
 }
 
 void CTerminalClient::Dispatch(const PostedMessage& message) {
@@ -404,11 +487,9 @@ int CTerminalClient::RestoreRoutes() {
   return ReplayJournal(dataFolder) ? kCliExitOk : kCliExitLoginFailed;
 }
 
-int CTerminalClient::Run() {
-  std::wstring dataFolder;
-  if (!ReplayJournal(dataFolder)) return kCliExitLoginFailed;
-
+bool CTerminalClient::OpenControllers(const std::wstring& dataFolder) {
   const std::wstring folder = ProgramFolder();
+  if (!routing_) routing_ = std::make_unique<CAppRouting>(CreateLinuxForwardTable("/run"), dataFolder);
   system_ = std::make_unique<CLinuxConnectSystem>(OverrideFilePath(), dataFolder + L"Quillnet.ini", folder);
   factory_ = std::make_unique<CLinuxConnectionFactory>(routing_->Table(), folder);
   version_ = std::make_unique<CBuiltInVersion>();
@@ -423,17 +504,39 @@ int CTerminalClient::Run() {
                                             ComputeMachineIdentities(*machine, 0, 0));
   main_->SetClock(&SecondsNow);
   connect_ = std::make_unique<CConnectController>(queue_, *this, *factory_, *system_, SystemClock());
-
   main_->Open();
+  return WaitForLoginHost();
+}
+
+bool CTerminalClient::WaitForLoginHost() {
   const auto until = Clock::now() + std::chrono::milliseconds(kHostRaceCapMs);
   while (main_->LoginBaseUrl().empty() && !stopRequested_ && Clock::now() < until) PumpOnce(200);
-  if (stopRequested_) return kCliExitOk;
+  if (stopRequested_) return false;
   if (main_->LoginBaseUrl().empty()) {
     ShowBox(L"no account service answered", BoxIcon::Error);
-    return kCliExitLoginFailed;
+    return false;
   }
   // The first-connect tip explains a window this client does not have.
   SetSettingInt(L"Main", L"Tip_HideAfterConnection", 1);
+  return true;
+}
+
+int CTerminalClient::Login() {
+  const std::wstring dataFolder = ProgramDataFolder();
+  if (dataFolder.empty()) {
+    ShowBox(L"no program data folder can be used", BoxIcon::Error);
+    return kCliExitLoginFailed;
+  }
+  if (!OpenControllers(dataFolder)) return stopRequested_ ? kCliExitOk : kCliExitLoginFailed;
+  // The chooser lists and connects nothing.
+  main_->OnConnect();
+  return listed_ || stopRequested_ ? kCliExitOk : kCliExitLoginFailed;
+}
+
+int CTerminalClient::Run() {
+  std::wstring dataFolder;
+  if (!ReplayJournal(dataFolder)) return kCliExitLoginFailed;
+  if (!OpenControllers(dataFolder)) return stopRequested_ ? kCliExitOk : kCliExitLoginFailed;
   main_->OnConnect();
   if (!connectStarted) return stopRequested_ ? kCliExitOk : kCliExitLoginFailed;
   AfterEvent();

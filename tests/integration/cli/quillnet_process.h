@@ -71,6 +71,20 @@ class CQuillnetProcess {
     }
     return true;
   }
+  // Until `text` was printed `count` times.
+  bool WaitForCount(const std::string& text, std::size_t count,
+                    std::chrono::seconds limit = std::chrono::seconds(60)) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (Count(text) < count) {
+      if (std::chrono::steady_clock::now() >= until || !ReadSome(200)) return Count(text) >= count;
+    }
+    return true;
+  }
+  std::size_t Count(const std::string& text) const {
+    std::size_t n = 0;
+    for (std::size_t at = output_.find(text); at != std::string::npos; at = output_.find(text, at + text.size())) ++n;
+    return n;
+  }
   void Signal(int number) { kill(pid_, number); }
   // The exit status (or 128 + signal); -1 when it did not end within `limit`.
   int Wait(std::chrono::seconds limit = std::chrono::seconds(60)) {

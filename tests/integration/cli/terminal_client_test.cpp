@@ -3,6 +3,7 @@
 // child process in each route mode.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -212,6 +213,107 @@ TEST_F(TerminalClientRun, EndsAsTheServiceAndTheTunnelSay) {
   }
 }
 
+// Routes through a tunnel device go with the device, a moment after its
+// openvpn ended.
+std::string SettledDump(const CTestNamespace& ns, const std::string& expected) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (ns.RouteDump() != expected && std::chrono::steady_clock::now() < until) usleep(50000);
+  return ns.RouteDump();
+}
+
+// The commands around one connection: login lists without touching the
+// table, a second client on the same data folder is refused, SIGUSR1 parks
+// and resumes the connection, disconnect ends the client, and a connect
+// without a route takes the last one.
+TEST_F(TerminalClientRun, LoginListsAndOneClientRunsPerDataFolder) {
+  const std::string before = ns_->RouteDump();
+  const std::string d = dir_.Path().string();
+  {
+    std::vector<std::string> login = Arguments("listed:0");
+    login[0] = "login";
+    CQuillnetProcess client(login);
+    EXPECT_EQ(client.Wait(), 0) << client.Output();
+    for (const char* line : {"route listed:0: Listed", "route all: ", "route app: ", "server 7: Bed 10.99.0.1 icmp ",
+                             "server 4: Dial-up only 10.99.0.1 icmp ", "(no OpenVPN: not available on Linux)"})
+      EXPECT_NE(client.Output().find(line), std::string::npos) << line << "\n" << client.Output();
+    EXPECT_EQ(client.Output().find("connected: "), std::string::npos) << client.Output();
+    EXPECT_EQ(ns_->RouteDump(), before);
+  }
+
+  CQuillnetProcess first(Arguments("listed:0"));
+  ASSERT_TRUE(first.WaitForOutput("connected: ")) << first.Output();
+  const std::string connected = ns_->RouteDump();
+  {
+    CQuillnetProcess second(Arguments("all"));
+    EXPECT_EQ(second.Wait(), kCliExitBusy) << second.Output();
+    EXPECT_NE(second.Output().find("already running on this data folder (" + std::to_string(first.Pid()) + ")"),
+              std::string::npos)
+        << second.Output();
+    CQuillnetProcess restore(RestoreArguments());
+    EXPECT_EQ(restore.Wait(), kCliExitBusy) << restore.Output();
+  }
+  EXPECT_EQ(ns_->RouteDump(), connected) << "a refused start leaves the running client's routes alone";
+
+  first.Signal(SIGUSR1);
+  ASSERT_TRUE(first.WaitForOutput("idle: disconnected")) << first.Output();
+  EXPECT_EQ(SettledDump(*ns_, before), before);
+  first.Signal(SIGUSR1);
+  ASSERT_TRUE(first.WaitForCount("connected: ", 2)) << first.Output();
+  EXPECT_TRUE(HasRouteStartingWith(ns_->MainRoutes(), "192.0.2.0/24 ")) << ns_->MainRoutes();
+
+  CQuillnetProcess disconnect({"disconnect", "--config", d + "/config", "--data", d + "/data"});
+  EXPECT_EQ(disconnect.Wait(), 0) << disconnect.Output();
+  EXPECT_NE(disconnect.Output().find("disconnected the client " + std::to_string(first.Pid())), std::string::npos)
+      << disconnect.Output();
+  EXPECT_EQ(first.Wait(), 0) << first.Output();
+  EXPECT_EQ(SettledDump(*ns_, before), before);
+  CQuillnetProcess none({"disconnect", "--data", d + "/data"});
+  EXPECT_EQ(none.Wait(), kCliExitNotRunning) << none.Output();
+
+  std::vector<std::string> remembered = Arguments("all");
+  const auto route = std::find(remembered.begin(), remembered.end(), "--route");
+  remembered.erase(route, route + 2);
+  CQuillnetProcess last(remembered);
+  ASSERT_TRUE(last.WaitForOutput("connected: ")) << last.Output();
+  EXPECT_NE(last.Output().find("route: Listed"), std::string::npos) << last.Output();
+  last.Signal(SIGTERM);
+  EXPECT_EQ(last.Wait(), 0) << last.Output();
+  EXPECT_EQ(SettledDump(*ns_, before), before);
+}
+
+// Per application: a program started by `quillnet run` gets its host route
+// through the tunnel; the same module in a program that is not activated
+// asks for nothing.
+TEST_F(TerminalClientRun, PerApplicationRoutesOnlyWhatRunStarts) {
+  const std::string before = ns_->RouteDump();
+  const std::string d = dir_.Path().string();
+  CQuillnetProcess client(Arguments("app"));
+  ASSERT_TRUE(client.WaitForOutput("connected: ")) << client.Output();
+
+  const fs::path other = dir_.Path() / "other_probe";
+  fs::copy_file(QUILLNET_BIND_PROBE, other);
+  const std::string plain = ShellOutput(std::string("env LD_PRELOAD=") + QUILLNET_BIND_LIBRARY +
+                                        " QUILLNET_BIND_LIST=" + d + "/data/applist.ini " + other.string() +
+                                        " udp 198.51.100.8 7001 2>&1");
+  EXPECT_FALSE(HasRouteStartingWith(ns_->MainRoutes(), "198.51.100.8 ")) << plain << ns_->MainRoutes();
+
+  CQuillnetProcess run({"run", "--config", d + "/config", "--data", d + "/data", QUILLNET_BIND_PROBE, "udp",
+                        "198.51.100.7", "7001"});
+  run.Wait();
+  EXPECT_NE(run.Output().find(std::string("starting ") + fs::canonical(QUILLNET_BIND_PROBE).string() + ", activated"),
+            std::string::npos)
+      << run.Output();
+  EXPECT_TRUE(HasRouteStartingWith(ns_->MainRoutes(), "198.51.100.7 ")) << run.Output() << ns_->MainRoutes();
+  EXPECT_FALSE(HasRouteStartingWith(ns_->MainRoutes(), "198.51.100.8 ")) << ns_->MainRoutes();
+
+  CQuillnetProcess missing({"run", "--data", d + "/data", "no-such-program-here"});
+  EXPECT_EQ(missing.Wait(), kCliExitCannotRun) << missing.Output();
+
+  client.Signal(SIGTERM);
+  EXPECT_EQ(client.Wait(), 0) << client.Output();
+  EXPECT_EQ(SettledDump(*ns_, before), before);
+}
+
 struct OptionsCase {
   std::vector<std::string> arguments;
   bool ok;
@@ -250,7 +352,16 @@ TEST(CliOptions, ParsesOrRefusesWithTheReason) {
       {{"connect", "--account", "a", "--password-file", "-", "--service", "http://h/\n[Main]"}, false, "http://", 0,
        0, 0, CliServerPick::First},
       {{"restore-routes", "--data", "/tmp/x"}, true, "", 1, 0, 0, CliServerPick::First},
-      {{"disconnect"}, false, "unknown command", 0, 0, 0, CliServerPick::First},
+      {{"disconnect", "--data", "/tmp/x"}, true, "", 1, 0, 0, CliServerPick::First},
+      {{"login", "--account", "a", "--password-file", "-", "--service", "http://h/"}, true, "", 1, 0, 0,
+       CliServerPick::First},
+      {{"disconnect", "--route", "all"}, false, "unknown option --route for disconnect", 0, 0, 0,
+       CliServerPick::First},
+      {{"disconnect", "--program-folder", "/p"}, false, "unknown option", 0, 0, 0, CliServerPick::First},
+      {{"restore-routes", "--account", "a"}, false, "unknown option", 0, 0, 0, CliServerPick::First},
+      {{"run"}, false, "run needs a program", 0, 0, 0, CliServerPick::First},
+      {{"run", "--data"}, false, "needs a value", 0, 0, 0, CliServerPick::First},
+      {{"status"}, false, "unknown command", 0, 0, 0, CliServerPick::First},
   };
   for (const OptionsCase& c : cases) {
     std::string joined;
@@ -268,6 +379,28 @@ TEST(CliOptions, ParsesOrRefusesWithTheReason) {
     EXPECT_EQ(options.vpnType, c.vpnType);
     EXPECT_EQ(options.server, c.server);
   }
+}
+
+TEST(CliOptions, RunTakesTheProgramAsGivenAndChoicesLeftOutAreRemembered) {
+  const std::pair<std::vector<std::string>, std::vector<std::string>> runs[] = {
+      {{"run", "--data", "/d", "prog", "--route", "x"}, {"prog", "--route", "x"}},
+      {{"run", "--", "--odd-name", "-v"}, {"--odd-name", "-v"}},
+      {{"run", "/usr/bin/env"}, {"/usr/bin/env"}},
+  };
+  for (const auto& [arguments, program] : runs) {
+    CliOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseCliOptions(arguments, options, error)) << error;
+    EXPECT_EQ(options.program, program);
+  }
+  CliOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseCliOptions({"connect", "--account", "a", "--password-file", "-", "--service", "http://h/",
+                               "--server", "fastest"},
+                              options, error));
+  EXPECT_FALSE(options.routeGiven);
+  EXPECT_FALSE(options.typeGiven);
+  EXPECT_TRUE(options.serverGiven);
 }
 
 TEST(CliOptions, TerminalTextAndServiceAddresses) {
