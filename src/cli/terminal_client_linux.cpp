@@ -393,10 +393,12 @@ void CTerminalClient::FireDueTimers() {
     main_->OnTimer(id);
     it = timers_.begin();
   }
-  if (!connectStarted || windowGone_ || now < nextMonitor_) return;
+  // Ticks also while idle, as the window's timer does: a parked connection
+  // is let go on the first tick after its delay, not at the next connect.
+  if (!connect_ || windowGone_ || now < nextMonitor_) return;
   nextMonitor_ = now + kMonitorPeriod;
   connect_->OnMonitorTick();
-  if (connect_->Phase() != kPhaseConnected || !connect_->Connection()) return;
+  if (!connectStarted || connect_->Phase() != kPhaseConnected || !connect_->Connection()) return;
   std::uint32_t sent = 0, received = 0;
   if (connect_->Connection()->GetStatistics(sent, received) != 0) return;
   if (sent == lastSent_ && received == lastReceived_) return;
@@ -408,7 +410,7 @@ void CTerminalClient::FireDueTimers() {
 void CTerminalClient::PumpOnce(int capMs) {
   Clock::time_point wake = Clock::now() + std::chrono::milliseconds(capMs);
   for (const auto& [id, at] : timers_) wake = std::min(wake, at);
-  if (connectStarted) wake = std::min(wake, nextMonitor_);
+  if (connect_) wake = std::min(wake, nextMonitor_);
   const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wake - Clock::now()).count();
   if (std::optional<PostedMessage> m = queue_.Wait(static_cast<int>(std::max<long long>(wait, 0))))
     Dispatch(*m);
@@ -504,6 +506,7 @@ bool CTerminalClient::OpenControllers(const std::wstring& dataFolder) {
                                             ComputeMachineIdentities(*machine, 0, 0));
   main_->SetClock(&SecondsNow);
   connect_ = std::make_unique<CConnectController>(queue_, *this, *factory_, *system_, SystemClock());
+  nextMonitor_ = Clock::now() + kMonitorPeriod;
   main_->Open();
   return WaitForLoginHost();
 }
