@@ -91,13 +91,13 @@ CConnectController::Step CConnectController::StartType(std::int32_t type) {
     if (attempt != attempt_) return Step::Ended;
   }
   if (type == 3) {
-    if (!system_.OpenVpnComponentPresent() || system_.CompareOpenVpnVersion(system_.RequiredOpenVpnVersion()) == 1 ||
+    if (!system_.OpenVpnComponentPresent() || system_.CompareOpenVpnVersion(plan_.requiredOpenVpnVersion) == 1 ||
         system_.CompareOpenVpnVersion(system_.ForceOpenVpnUpdateVersion()) == 1) {
       const bool update =
           view_.AskYesNo(GetText("VpnAppWithoutOpenVPNOrTooOldPleaseDownloadOrUpgrade"), BoxIcon::Question, false);
       if (attempt != attempt_) return Step::Ended;
       if (update) {
-        system_.DownloadAndRunUpdate();
+        system_.DownloadAndRunUpdate(plan_.loginReply);
         ExitClient();
         return Step::Ended;
       }

@@ -66,12 +66,12 @@ class IConnectSystem {
   virtual bool OpenVpnComponentPresent() = 0;
   // 1 when `required` is newer than the shipped program.
   virtual int CompareOpenVpnVersion(const std::wstring& required) = 0;
-  virtual std::wstring RequiredOpenVpnVersion() = 0;
   virtual std::wstring ForceOpenVpnUpdateVersion() = 0;
   virtual bool IsTapAdapterReady() = 0;
   virtual std::unique_ptr<IOperation> InstallTapDriverOperation() = 0;
-  // The update run with the installer flag; the client exits after it.
-  virtual void DownloadAndRunUpdate() = 0;
+  // The update run with the installer flag, from the login reply's bytes;
+  // the client exits after it.
+  virtual void DownloadAndRunUpdate(const std::string& loginReply) = 0;
   virtual std::int32_t DebugConnectVpn() = 0;
   virtual VpnProxy Proxy() = 0;
   virtual void StoreLastSuccessVpnType(std::int32_t type) = 0;

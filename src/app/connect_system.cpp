@@ -17,10 +17,6 @@ int CProductConnectSystem::CompareOpenVpnVersion(const std::wstring& required) {
   return ::CompareOpenVpnVersion(required);
 }
 
-std::wstring CProductConnectSystem::RequiredOpenVpnVersion() {
-  return IniReadString(replyPath_, L"VPN", L"RequiredOpenVpnVersion", L"");
-}
-
 std::wstring CProductConnectSystem::ForceOpenVpnUpdateVersion() {
   return IniReadString(overridePath_, kMainSection, L"ForceOpenVpnUpdateVersion", L"");
 }

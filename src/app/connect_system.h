@@ -1,5 +1,5 @@
 // The connect flow's system steps that are the same on every platform: the
-// settings, override file and login reply it reads and writes, the OpenVPN
+// settings and override file it reads and writes, the OpenVPN
 // files, version and adapter checks and the resolver cache flush. The steps
 // that only a platform's window has (L2TP preparation, adapter binding
 // order, DHCP, bind module, the update run) stay for its subclass.
@@ -10,15 +10,13 @@
 
 class CProductConnectSystem : public IConnectSystem {
  public:
-  // `overridePath` the local override file, `replyPath` the login reply,
-  // `programFolder` where the openvpn program and its files belong.
-  CProductConnectSystem(std::wstring overridePath, std::wstring replyPath, std::wstring programFolder)
-      : overridePath_(std::move(overridePath)), replyPath_(std::move(replyPath)),
-        programFolder_(std::move(programFolder)) {}
+  // `overridePath` the local override file, `programFolder` where the
+  // openvpn program and its files belong.
+  CProductConnectSystem(std::wstring overridePath, std::wstring programFolder)
+      : overridePath_(std::move(overridePath)), programFolder_(std::move(programFolder)) {}
 
   bool OpenVpnComponentPresent() override;
   int CompareOpenVpnVersion(const std::wstring& required) override;
-  std::wstring RequiredOpenVpnVersion() override;
   std::wstring ForceOpenVpnUpdateVersion() override;
   bool IsTapAdapterReady() override;
   std::unique_ptr<IOperation> InstallTapDriverOperation() override;
@@ -31,6 +29,5 @@ class CProductConnectSystem : public IConnectSystem {
 
  private:
   std::wstring overridePath_;
-  std::wstring replyPath_;
   std::wstring programFolder_;
 };

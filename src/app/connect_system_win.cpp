@@ -39,8 +39,8 @@ void CWindowsConnectSystem::PrepareSystemForL2tp(const std::wstring& preSharedKe
   ::PrepareSystemForL2tp(system.Get(), prompt, preSharedKey);
 }
 
-void CWindowsConnectSystem::DownloadAndRunUpdate() {
-  if (runUpdate_) runUpdate_();
+void CWindowsConnectSystem::DownloadAndRunUpdate(const std::string& loginReply) {
+  if (runUpdate_) runUpdate_(loginReply);
 }
 
 void CWindowsConnectSystem::PutVpnBindingFirst() {

@@ -11,17 +11,17 @@ class CWindowsConnectSystem : public CProductConnectSystem {
  public:
   // `view` asks and shows; `runUpdate` downloads and starts the full
   // set-up (the flow exits after it).
-  CWindowsConnectSystem(std::wstring overridePath, std::wstring replyPath, std::wstring programFolder,
-                        IConnectView& view, std::function<void()> runUpdate)
-      : CProductConnectSystem(std::move(overridePath), std::move(replyPath), std::move(programFolder)),
+  CWindowsConnectSystem(std::wstring overridePath, std::wstring programFolder, IConnectView& view,
+                        std::function<void(const std::string&)> runUpdate)
+      : CProductConnectSystem(std::move(overridePath), std::move(programFolder)),
         view_(view), runUpdate_(std::move(runUpdate)) {}
 
   void PrepareSystemForL2tp(const std::wstring& preSharedKey) override;
-  void DownloadAndRunUpdate() override;
+  void DownloadAndRunUpdate(const std::string& loginReply) override;
   void PutVpnBindingFirst() override;
   bool DisableDhcpOnVpnAdapter(const std::wstring& localIp) override;
 
  private:
   IConnectView& view_;
-  std::function<void()> runUpdate_;
+  std::function<void(const std::string&)> runUpdate_;
 };

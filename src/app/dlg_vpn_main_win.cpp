@@ -7,6 +7,7 @@
 #include "app/dlg_download_win.h"
 #include "app/shell_launch.h"
 #include "dialogs/dlg_accelerate_for_app_win.h"
+#include "platform/file_io.h"
 #include "platform/clock.h"
 #include "resource.h"
 #include "text/text_table.h"
@@ -101,8 +102,8 @@ void CDlgVpnMain::CreateConnectFlow() {
   const std::wstring moduleFolder = context_.places.update.moduleFolder;
   replyPath_ = context_.places.programDataFolder + L"Quillnet.ini";
   system_ = std::make_unique<CWindowsConnectSystem>(
-      context_.places.update.overridePath, replyPath_, moduleFolder, *this,
-      [this] { DownloadAndRunUpdate(*this, context_.places.update, replyPath_, true); });
+      context_.places.update.overridePath, moduleFolder, *this,
+      [this](const std::string& loginReply) { RunUpdateFromReply(loginReply); });
   IConnectionFactory* factory = context_.factory;
   if (!factory && context_.routes) {
     ras_ = CreateSystemRasApi();
@@ -230,6 +231,13 @@ void CDlgVpnMain::RunDownload(CDownloadRun& run) {
   activeDownload_ = outer;
   // A dialog that could not be made never ran its transfers to an end.
   if (run.GetState() == CDownloadRun::State::Running) run.CancelByUser();
+}
+
+void CDlgVpnMain::RunUpdateFromReply(const std::string& loginReply) {
+  // The login deleted its reply when it returned; the update reads it.
+  const bool restored = !FileExists(replyPath_) && !loginReply.empty() && AtomicWriteFile(replyPath_, loginReply);
+  DownloadAndRunUpdate(*this, context_.places.update, replyPath_, true);
+  if (restored) RemoveFile(replyPath_);
 }
 
 void CDlgVpnMain::StartFullUpdateAndExit(const std::wstring& replyPath) {

@@ -87,6 +87,8 @@ class CDlgVpnMain : public CDialog, public IMainView, public IConnectView {
   void ShowMainWindow();
   // Yes to the chooser's upgrade question: the full set-up's update, then exit.
   void StartFullUpdateAndExit(const std::wstring& replyPath);
+  // The connect flow's update, from the reply bytes the login kept.
+  void RunUpdateFromReply(const std::string& loginReply);
   void HideToTray();
   // The connect step's input, once a login got that far.
   CTrayNotifyIcon& TrayIcon() { return tray_; }

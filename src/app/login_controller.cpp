@@ -283,6 +283,8 @@ void CMainController::LoginAfterReply(const LoginForm& form, const std::wstring&
   plan.server = chosen->server;
   plan.account = form.account;
   plan.password = form.password;
+  plan.requiredOpenVpnVersion = IniReadString(replyPath, kVpn, L"RequiredOpenVpnVersion", L"");
+  if (!ReadWholeFile(replyPath, plan.loginReply)) plan.loginReply.clear();
   if (plan.routeDefiner == kRouteDefinerAll || plan.routeDefiner == kRouteDefinerPerApp) {
     plan.routeMode = RouteModeFor(plan.routeDefiner, 0);
   } else {

@@ -44,6 +44,11 @@ struct ConnectPlan {
   std::vector<std::int32_t> vpnTypes;
   std::wstring account;
   std::wstring password;
+  // From the login reply, which is deleted when the login returns: a type
+  // tried after an earlier one failed, and the update it may ask for, still
+  // need them.
+  std::wstring requiredOpenVpnVersion;
+  std::string loginReply;
 };
 
 class IMainView : public IUpdateHost {

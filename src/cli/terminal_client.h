@@ -28,7 +28,7 @@ class CLinuxConnectSystem : public CProductConnectSystem {
  public:
   using CProductConnectSystem::CProductConnectSystem;
   void PrepareSystemForL2tp(const std::wstring&) override {}
-  void DownloadAndRunUpdate() override;
+  void DownloadAndRunUpdate(const std::string& loginReply) override;
   void PutVpnBindingFirst() override {}
   bool DisableDhcpOnVpnAdapter(const std::wstring&) override { return false; }
 };

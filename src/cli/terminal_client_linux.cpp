@@ -67,7 +67,7 @@ std::wstring SpeedText(std::int32_t result) {
 
 }  // namespace
 
-void CLinuxConnectSystem::DownloadAndRunUpdate() {
+void CLinuxConnectSystem::DownloadAndRunUpdate(const std::string&) {
   std::fputs("quillnet: install a current openvpn from the system's packages\n", stderr);
 }
 
@@ -492,7 +492,7 @@ int CTerminalClient::RestoreRoutes() {
 bool CTerminalClient::OpenControllers(const std::wstring& dataFolder) {
   const std::wstring folder = ProgramFolder();
   if (!routing_) routing_ = std::make_unique<CAppRouting>(CreateLinuxForwardTable("/run"), dataFolder);
-  system_ = std::make_unique<CLinuxConnectSystem>(OverrideFilePath(), dataFolder + L"Quillnet.ini", folder);
+  system_ = std::make_unique<CLinuxConnectSystem>(OverrideFilePath(), folder);
   factory_ = std::make_unique<CLinuxConnectionFactory>(routing_->Table(), folder);
   version_ = std::make_unique<CBuiltInVersion>();
 

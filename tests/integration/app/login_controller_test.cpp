@@ -27,6 +27,7 @@ namespace {
 const char* const kConfig = R"(
 [VPN]
 RequiredClientVersion=2.3.0.2
+RequiredOpenVpnVersion=2.1.4.1
 OfficalWebSiteUrl=http://www.quillnet.example/
 UpdateURL=http://www.quillnet.example/update.html
 [Account alice]
@@ -270,6 +271,10 @@ TEST_F(LoginController, SuccessReachesTheConnectStepWithServerAndTypeOrder) {
   EXPECT_EQ(plan.vpnTypes, (std::vector<std::int32_t>{1, 3})) << "OpenVPN as last success does not lead in auto";
   EXPECT_EQ(plan.account, L"alice");
   EXPECT_TRUE(plan.routeLines.empty());
+  // Kept for the connect flow: the reply itself is gone once the login returns.
+  EXPECT_EQ(plan.requiredOpenVpnVersion, L"2.1.4.1");
+  EXPECT_NE(plan.loginReply.find("UpdateURL=http://www.quillnet.example/update.html"), std::string::npos);
+  EXPECT_TRUE(ReplyGone());
   EXPECT_TRUE(view_.HasBox(Text("FirstClickConnect")));
   EXPECT_TRUE(view_.HasBox(L"Hello Alice"));
   EXPECT_EQ(view_.expiry, FormatLocalDate(4070908800));

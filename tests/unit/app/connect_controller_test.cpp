@@ -105,7 +105,6 @@ class CFakeConnectSystem : public IConnectSystem {
   void PrepareSystemForL2tp(const std::wstring& key) override { l2tpKeys.push_back(key); }
   bool OpenVpnComponentPresent() override { return componentPresent; }
   int CompareOpenVpnVersion(const std::wstring& required) override { return required == L"9.9" ? 1 : -1; }
-  std::wstring RequiredOpenVpnVersion() override { return required; }
   std::wstring ForceOpenVpnUpdateVersion() override { return L""; }
   bool IsTapAdapterReady() override { return tapReady; }
   std::unique_ptr<IOperation> InstallTapDriverOperation() override {
@@ -115,7 +114,7 @@ class CFakeConnectSystem : public IConnectSystem {
     };
     return std::make_unique<Install>();
   }
-  void DownloadAndRunUpdate() override { ++updates; }
+  void DownloadAndRunUpdate(const std::string& loginReply) override { updateReplies.push_back(loginReply); }
   std::int32_t DebugConnectVpn() override { return debugConnect; }
   VpnProxy Proxy() override { return {}; }
   void StoreLastSuccessVpnType(std::int32_t type) override { lastSuccess.push_back(type); }
@@ -130,8 +129,8 @@ class CFakeConnectSystem : public IConnectSystem {
 
   std::vector<std::wstring> l2tpKeys;
   bool componentPresent = true, tapReady = true, dhcpEndsConnection = false, bindModulePresent = true;
-  std::wstring required = L"2.1";
-  int updates = 0, flushes = 0, bindStops = 0;
+  std::vector<std::string> updateReplies;
+  int flushes = 0, bindStops = 0;
   std::int32_t debugConnect = 0;
   std::vector<std::int32_t> lastSuccess;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> binds;
@@ -207,6 +206,23 @@ TEST_F(ConnectFlow, PptpFailingThenL2tpSucceedingRecordsOneReportAndRemembersL2t
     SetUpHomeNetwork(home);
     return home.Rows().size();
   }());
+}
+
+// The login's reply is deleted when the login returns, before a type that
+// follows an asynchronous failure starts: what OpenVPN needs of it travels
+// in the plan.
+TEST_F(ConnectFlow, OpenVpnAfterAFailedTypeStillSeesTheRequiredVersion) {
+  ConnectPlan plan = Plan({1, 3});
+  plan.requiredOpenVpnVersion = L"9.9";
+  plan.loginReply = "[VPN]\r\nUpdateURL=https://example.test/\r\n";
+  controller.StartConnect(plan);
+  ASSERT_EQ(factory.made.size(), 1u);
+  EXPECT_TRUE(view.questions.empty());
+  Made(0).SetState(GENERAL_VPN_STATE_AUTHENTICATE, GENERAL_VPN_ERROR_CONNECT, 691);
+  Pump();
+  ASSERT_EQ(view.questions.size(), 1u) << "the update question, as for a first type";
+  EXPECT_EQ(system.updateReplies, std::vector<std::string>{plan.loginReply});
+  EXPECT_EQ(view.windowDestroyed, 1);
 }
 
 TEST_F(ConnectFlow, ATunnelEndingBeforeItIsUpTriesTheNextTypeThenGivesUp) {
@@ -451,13 +467,14 @@ TEST_F(ConnectFlow, OpenVpnPreparation) {
     CFakeFactory f{table};
     CFakeConnectSystem s;
     s.componentPresent = c.present;
-    s.required = c.required;
+    ConnectPlan plan = Plan({3});
+    plan.requiredOpenVpnVersion = c.required;
     s.tapReady = c.tapReady;
     v.answers = {c.answer};
     CConnectController cc{queue, v, f, s, clock};
-    cc.StartConnect(Plan({3}));
+    cc.StartConnect(plan);
     EXPECT_EQ(v.questions.size(), c.questions) << c.required;
-    EXPECT_EQ(s.updates, c.updates);
+    EXPECT_EQ(static_cast<int>(s.updateReplies.size()), c.updates);
     EXPECT_EQ(f.made.size() - (c.updates ? 1 : 0), c.made);
     EXPECT_EQ(v.blockedTimers, std::vector<std::uint32_t>(c.blocked, kTapInstallTimerMs));
     EXPECT_EQ(v.windowDestroyed, c.updates);

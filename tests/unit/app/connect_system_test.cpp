@@ -14,26 +14,24 @@ class CTestConnectSystem : public CProductConnectSystem {
  public:
   using CProductConnectSystem::CProductConnectSystem;
   void PrepareSystemForL2tp(const std::wstring&) override {}
-  void DownloadAndRunUpdate() override {}
+  void DownloadAndRunUpdate(const std::string&) override {}
   void PutVpnBindingFirst() override {}
   bool DisableDhcpOnVpnAdapter(const std::wstring&) override { return false; }
   bool VpnBindStart(std::uint32_t, std::uint32_t) override { return false; }
   void VpnBindStop() override {}
 };
 
-TEST(ProductConnectSystem, ReadsTheOverrideFileTheReplyAndTheSettings) {
+TEST(ProductConnectSystem, ReadsTheOverrideFileAndTheSettings) {
   CScopedFakeSettings settings;
   CTempDir dir;
   const std::wstring override = dir.Write(L"Quillnet.exe.ini",
                                           "[Main]\r\nDebugConnectVpn=2\r\nForceOpenVpnUpdateVersion=2.2.0.0\r\n");
-  const std::wstring reply = dir.Write(L"reply.ini", "[VPN]\r\nRequiredOpenVpnVersion=2.1.4.1\r\n");
   IniForgetCache();
-  CTestConnectSystem system(override, reply, dir.Path().wstring());
+  CTestConnectSystem system(override, dir.Path().wstring());
   EXPECT_EQ(system.DebugConnectVpn(), 2);
   EXPECT_EQ(system.ForceOpenVpnUpdateVersion(), L"2.2.0.0");
-  EXPECT_EQ(system.RequiredOpenVpnVersion(), L"2.1.4.1");
   EXPECT_EQ(system.CompareOpenVpnVersion(system.ForceOpenVpnUpdateVersion()), 1);
-  EXPECT_EQ(system.CompareOpenVpnVersion(system.RequiredOpenVpnVersion()), 0);
+  EXPECT_EQ(system.CompareOpenVpnVersion(L"2.1.4.1"), 0);
 
   const VpnProxy none = system.Proxy();
   EXPECT_EQ(none.type, 0);
@@ -58,10 +56,9 @@ TEST(ProductConnectSystem, MissingFilesGiveTheDefaults) {
   CScopedFakeSettings settings;
   CTempDir dir;
   IniForgetCache();
-  CTestConnectSystem system(dir.File(L"none.ini"), dir.File(L"no-reply.ini"), dir.Path().wstring());
+  CTestConnectSystem system(dir.File(L"none.ini"), dir.Path().wstring());
   EXPECT_EQ(system.DebugConnectVpn(), 0);
   EXPECT_EQ(system.ForceOpenVpnUpdateVersion(), L"");
-  EXPECT_EQ(system.RequiredOpenVpnVersion(), L"");
   EXPECT_NE(system.InstallTapDriverOperation(), nullptr);
 }
 
