@@ -9,6 +9,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/leftover_openvpn.h"
+#include "cli/run_program.h"
 #include "fakes/temp_dir.h"
 #include "integration/account/service_process.h"
 #include "integration/cli/quillnet_process.h"
@@ -411,6 +412,32 @@ TEST(CliOptions, TerminalTextAndServiceAddresses) {
       {L"http://a/\r\nx", false},
   };
   for (const auto& [url, ok] : urls) EXPECT_EQ(AcceptableServiceUrl(url), ok) << WideToNarrow(url);
+}
+
+// quillnet run names the program as the bind module will see its own image:
+// absolute, links resolved, found in PATH like a shell finds it.
+TEST(RunProgram, ResolvesAsTheModuleWillSeeItsImage) {
+  CTempDir dir;
+  const fs::path bin = dir.Path() / "bin";
+  fs::create_directories(bin);
+  const fs::path tool = bin / "tool";
+  std::ofstream(tool) << "#!/bin/sh\n";
+  fs::permissions(tool, fs::perms::owner_all);
+  std::ofstream(bin / "plain") << "data";
+  fs::create_symlink(tool, bin / "alias");
+  const std::string real = fs::canonical(tool).string();
+  const std::string path = "/nonexistent:" + bin.string();
+  const std::pair<std::string, std::string> cases[] = {
+      {"tool", real},
+      {"alias", real},                       // the link's target, as /proc/self/exe has it
+      {(bin / "alias").string(), real},      // a path is taken as given, then resolved
+      {"plain", ""},                         // not executable
+      {(bin / "plain").string(), ""},
+      {"missing", ""},
+      {bin.string(), ""},                    // a folder is no program
+      {"", ""},
+  };
+  for (const auto& [name, expected] : cases) EXPECT_EQ(ResolveProgram(name, path), expected) << name;
 }
 
 TEST(LeftoverOpenVpn, MatchesOnlyOpenVpnWithTheClientsCa) {
