@@ -47,9 +47,21 @@ MachineIdentities ComputeMachineIdentities(IMachineInfoSource& source, int osMaj
   return ids;
 }
 
+bool IsSupportedSystem(const SystemVersion& version) {
+  if (version.major != 6) return version.major > 6;
+  if (version.minor != 1) return version.minor > 1;
+  return version.servicePack >= 1;
+}
+
 bool RunStartup(IStartupPorts& ports, const CommandLineSwitch& commandLine) {
   ports.SeedRandom();
-  if (!ports.LoadSocketProviders()) {
+  const bool socketsStarted = ports.StartSocketLibrary();
+  if (socketsStarted) ports.OpenAndCloseSocket();
+  // Asked while the providers are loaded: the last stop unloads them, and
+  // the module would look missing at every start.
+  const bool bindLoaded = ports.IsBindModuleLoaded();
+  if (socketsStarted) ports.StopSocketLibrary();
+  if (!bindLoaded) {
     ports.RegisterBindModule(false);
     ports.RegisterBindModule(true);
   }

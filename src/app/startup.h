@@ -10,6 +10,7 @@
 #include "account/account_service.h"
 #include "account/machine_identity.h"
 #include "app/message_box.h"
+#include "platform/system_version.h"
 
 enum class StartSwitch { None, Register, Unregister, Update };
 struct CommandLineSwitch {
@@ -43,9 +44,12 @@ bool RunUpdateSwitch(IUpdateSwitchPorts& ports, const std::wstring& modulePath, 
 class IStartupPorts {
  public:
   virtual void SeedRandom() = 0;
-  // Starts and stops the socket library around one TCP socket; true when
-  // that loaded the bind module into the process.
-  virtual bool LoadSocketProviders() = 0;
+  // One TCP socket between a start and a stop of the socket library loads
+  // the socket providers; the stop unloads them again.
+  virtual bool StartSocketLibrary() = 0;
+  virtual void OpenAndCloseSocket() = 0;
+  virtual void StopSocketLibrary() = 0;
+  virtual bool IsBindModuleLoaded() = 0;
   // DllRegisterServer / DllUnregisterServer's result; 1 when missing.
   virtual std::uint32_t RegisterBindModule(bool doRegister) = 0;
   virtual void LoadTexts() = 0;
@@ -74,6 +78,10 @@ class IStartupPorts {
 // The three identities of step "machine identities"; Windows 2000 (5.0)
 // sends a fixed BIOS text instead of asking its management service.
 MachineIdentities ComputeMachineIdentities(IMachineInfoSource& source, int osMajor, int osMinor);
+
+// The oldest system the client's imports allow: Windows 7 with Service Pack 1
+// (6.1 SP1). Older ones are refused before anything else runs.
+bool IsSupportedSystem(const SystemVersion& version);
 
 // InitInstance: true keeps the program running with its main window.
 bool RunStartup(IStartupPorts& ports, const CommandLineSwitch& commandLine);

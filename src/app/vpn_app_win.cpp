@@ -54,15 +54,19 @@ void CVpnApp::ExitInstance() {
 
 void CVpnApp::SeedRandom() { SeedRandomFromClock(); }
 
-bool CVpnApp::LoadSocketProviders() {
+bool CVpnApp::StartSocketLibrary() {
   WSADATA data{};
-  if (::WSAStartup(MAKEWORD(2, 2), &data) == 0) {
-    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s != INVALID_SOCKET) ::closesocket(s);
-    ::WSACleanup();
-  }
-  return ::GetModuleHandleW(L"QuillnetBind.dll") != nullptr;
+  return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
 }
+
+void CVpnApp::OpenAndCloseSocket() {
+  const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s != INVALID_SOCKET) ::closesocket(s);
+}
+
+void CVpnApp::StopSocketLibrary() { ::WSACleanup(); }
+
+bool CVpnApp::IsBindModuleLoaded() { return ::GetModuleHandleW(L"QuillnetBind.dll") != nullptr; }
 
 std::uint32_t CVpnApp::RegisterBindModule(bool doRegister) {
   const std::unique_ptr<IModuleLoader> loader = CreateSystemModuleLoader();

@@ -27,7 +27,10 @@ class CVpnApp : public IStartupPorts {
 
   // IStartupPorts
   void SeedRandom() override;
-  bool LoadSocketProviders() override;
+  bool StartSocketLibrary() override;
+  void OpenAndCloseSocket() override;
+  void StopSocketLibrary() override;
+  bool IsBindModuleLoaded() override;
   std::uint32_t RegisterBindModule(bool doRegister) override;
   void LoadTexts() override;
   void InitComAndControls() override;

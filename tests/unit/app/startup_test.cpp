@@ -109,10 +109,22 @@ TEST_F(Startup, UpdateSwitchRetriesOnceASecondAndEndsTheOldCopyBeforeTheNinthAtt
 class CFakeStartupPorts : public IStartupPorts {
  public:
   void SeedRandom() override { Log("seed"); }
-  bool LoadSocketProviders() override {
-    Log("sockets-once");
-    return bindLoaded;
+  // Like the socket library: the first socket loads the installed providers
+  // and the last stop unloads them.
+  bool StartSocketLibrary() override {
+    Log("wsa-start");
+    ++libraryStarts;
+    return true;
   }
+  void OpenAndCloseSocket() override {
+    Log("socket");
+    if (libraryStarts > 0 && bindInstalled) bindInProcess = true;
+  }
+  void StopSocketLibrary() override {
+    Log("wsa-stop");
+    if (--libraryStarts == 0) bindInProcess = false;
+  }
+  bool IsBindModuleLoaded() override { return bindInProcess; }
   std::uint32_t RegisterBindModule(bool doRegister) override {
     Log(doRegister ? "register" : "unregister");
     return doRegister ? registerResult : unregisterResult;
@@ -148,13 +160,15 @@ class CFakeStartupPorts : public IStartupPorts {
   }
   void Log(const std::string& s) { steps.push_back(s); }
 
-  bool bindLoaded = false, mutexExisted = false, windowFound = false;
+  bool bindInstalled = false, bindInProcess = false;
+  int libraryStarts = 0;
+  bool mutexExisted = false, windowFound = false;
   std::uint32_t registerResult = 0, unregisterResult = 0;
   std::vector<std::string> steps;
 };
 
 using Steps = std::vector<std::string>;
-const Steps kPrelude = {"seed", "sockets-once", "unregister", "register", "texts", "com", "framework", "skin", "drops"};
+const Steps kPrelude = {"seed", "wsa-start", "socket", "wsa-stop", "unregister", "register", "texts", "com", "framework", "skin", "drops"};
 
 Steps With(Steps head, const Steps& tail) {
   head.insert(head.end(), tail.begin(), tail.end());
@@ -166,7 +180,7 @@ TEST_F(Startup, StepOrderForEachWayOfStarting) {
   struct Case {
     const char* name;
     CommandLineSwitch commandLine;
-    bool bindLoaded, mutexExisted, windowFound;
+    bool bindInstalled, mutexExisted, windowFound;
     std::uint32_t registerResult;
     bool keepsRunning;
     Steps steps;
@@ -174,8 +188,8 @@ TEST_F(Startup, StepOrderForEachWayOfStarting) {
   const std::vector<Case> cases = {
       {"normal", {}, false, false, false, 0, true,
        With(kPrelude, {"mutex", "find", "replay", "delete-downloads", "identities", "sockets", "main-window"})},
-      {"bind module already loaded", {}, true, false, false, 0, true,
-       {"seed", "sockets-once", "texts", "com", "framework", "skin", "drops", "mutex", "find", "replay",
+      {"the socket loads the installed bind module", {}, true, false, false, 0, true,
+       {"seed", "wsa-start", "socket", "wsa-stop", "texts", "com", "framework", "skin", "drops", "mutex", "find", "replay",
         "delete-downloads", "identities", "sockets", "main-window"}},
       {"second instance by mutex", {}, false, true, false, 0, false,
        With(kPrelude, {"mutex", "box " + running, "show-first"})},
@@ -194,12 +208,27 @@ TEST_F(Startup, StepOrderForEachWayOfStarting) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     CFakeStartupPorts ports;
-    ports.bindLoaded = c.bindLoaded;
+    ports.bindInstalled = c.bindInstalled;
     ports.mutexExisted = c.mutexExisted;
     ports.windowFound = c.windowFound;
     ports.registerResult = c.registerResult;
     EXPECT_EQ(RunStartup(ports, c.commandLine), c.keepsRunning);
     EXPECT_EQ(ports.steps, c.steps);
+  }
+}
+
+TEST_F(Startup, OnlyWindowsSevenServicePackOneAndLaterAreSupported) {
+  struct Case {
+    SystemVersion version;
+    bool supported;
+  } cases[] = {
+      {{5, 0, 4}, false},  {{5, 1, 3}, false}, {{5, 2, 2}, false}, {{6, 0, 2}, false}, {{6, 1, 0}, false},
+      {{6, 1, 1}, true},   {{6, 2, 0}, true},  {{6, 3, 0}, true},  {{10, 0, 0}, true}, {{7, 0, 0}, true},
+      {{4, 90, 9}, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsSupportedSystem(c.version), c.supported)
+        << c.version.major << "." << c.version.minor << " SP" << c.version.servicePack;
   }
 }
 
