@@ -58,12 +58,6 @@ int TrayIconForTraffic(std::uint64_t previousSent, std::uint64_t previousReceive
   return kIconIdle;
 }
 
-std::uint32_t NotifyIconDataSize(int shellMajorVersion, bool sixtyFourBit) {
-  if (shellMajorVersion >= 6) return sixtyFourBit ? 968 : 952;
-  if (shellMajorVersion == 5) return sixtyFourBit ? 952 : 936;
-  return sixtyFourBit ? 168 : 152;
-}
-
 DockPlacement PlaceAccelerateDialog(const ScreenRect& monitor, const ScreenRect& mainWindow, const ScreenRect& dialog) {
   const int w = mainWindow.Width();
   const int d = dialog.Width();

@@ -48,8 +48,13 @@ int TrayIconForTraffic(std::uint64_t previousSent, std::uint64_t previousReceive
                        std::uint64_t received);
 
 // The size the shell expects of its icon record, by the shell library's
-// major version: 952/936/152 on 32-bit systems, 968/952/152 on 64-bit ones.
-std::uint32_t NotifyIconDataSize(int shellMajorVersion, bool sixtyFourBit);
+// major version: 952/936/152 on 32-bit systems, 968/952/168 on 64-bit ones.
+// The tray checks these against the system headers when it is compiled.
+constexpr std::uint32_t NotifyIconDataSize(int shellMajorVersion, bool sixtyFourBit) {
+  if (shellMajorVersion >= 6) return sixtyFourBit ? 968 : 952;
+  if (shellMajorVersion == 5) return sixtyFourBit ? 952 : 936;
+  return sixtyFourBit ? 168 : 152;
+}
 
 // --- docking ------------------------------------------------------------
 struct ScreenRect {

@@ -6,6 +6,18 @@
 
 namespace {
 
+#ifdef _WIN64
+constexpr bool kSixtyFourBit = true;
+#else
+constexpr bool kSixtyFourBit = false;
+#endif
+// The record forms the shell tells apart by their size: up to the tip of
+// version 4, up to the balloon of version 5, up to the item's GUID of 6.
+static_assert(NotifyIconDataSize(4, kSixtyFourBit) == NOTIFYICONDATAW_V1_SIZE);
+static_assert(NotifyIconDataSize(5, kSixtyFourBit) == NOTIFYICONDATAW_V2_SIZE);
+static_assert(NotifyIconDataSize(6, kSixtyFourBit) == NOTIFYICONDATAW_V3_SIZE);
+static_assert(NotifyIconDataSize(6, kSixtyFourBit) <= sizeof(NOTIFYICONDATAW));
+
 void CopyText(wchar_t* to, std::size_t capacity, const std::wstring& text) {
   const std::size_t n = text.size() < capacity - 1 ? text.size() : capacity - 1;
   text.copy(to, n);
