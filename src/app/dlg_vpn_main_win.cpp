@@ -14,6 +14,8 @@
 #include "vpn/l2tp_system.h"
 #include "vpn/ras_api.h"
 
+#include <vector>
+
 namespace {
 
 constexpr UINT_PTR kWatchTimerId = 0;
@@ -33,6 +35,25 @@ class CMainWindowTarget : public IMessageTarget {
  private:
   HWND window_;
 };
+
+struct LoopWindows {
+  HWND keep[2];
+  std::vector<HWND> found;
+};
+
+// The thread's modal dialogs and message boxes: the loops the flows run. A
+// blocked operation's dialog is left to end with its worker.
+BOOL CALLBACK CollectLoopDialog(HWND window, LPARAM list) {
+  auto* windows = reinterpret_cast<LoopWindows*>(list);
+  wchar_t cls[16] = {};
+  ::GetClassNameW(window, cls, 16);
+  if (std::wstring(cls) != L"#32770") return TRUE;
+  for (HWND keep : windows->keep)
+    if (keep && window == keep) return TRUE;
+  if (dynamic_cast<CDlgBlockedOperation*>(CWnd::FromHandle(window))) return TRUE;
+  windows->found.push_back(window);
+  return TRUE;
+}
 
 BOOL CALLBACK FindMarkedDialog(HWND window, LPARAM found) {
   wchar_t cls[16] = {};
@@ -56,7 +77,12 @@ HWND FindMainWindowOfOtherInstance() {
   return found;
 }
 
-CDlgVpnMain::CDlgVpnMain(MainWindowContext context) : context_(std::move(context)) {}
+CDlgVpnMain::CDlgVpnMain(MainWindowContext context)
+    : context_(std::move(context)),
+      exitGate_({[this] { EndNestedLoops(); },
+                 [this] {
+                   if (Handle()) ::PostMessageW(Handle(), kExitClientMessage, 0, 0);
+                 }}) {}
 
 CDlgVpnMain::~CDlgVpnMain() {
   // The flow's last connection is deleted here, after its time to end; the
@@ -223,7 +249,19 @@ void CDlgVpnMain::Login() {
   if (flow_) flow_->SetLoginBusy(false);
 }
 
+void CDlgVpnMain::EndNestedLoops() {
+  LoopWindows windows{{Handle(), AccelerateDialog()}, {}};
+  ::EnumThreadWindows(::GetCurrentThreadId(), &CollectLoopDialog, reinterpret_cast<LPARAM>(&windows));
+  // Each loop ends when control comes back to it; the code after it sees a cancel.
+  for (HWND dialog : windows.found) ::EndDialog(dialog, IDCANCEL);
+}
+
 void CDlgVpnMain::RunDownload(CDownloadRun& run) {
+  CExitGate::CLoop loop(exitGate_);
+  if (!loop.Entered()) {
+    if (run.GetState() == CDownloadRun::State::Running) run.CancelByUser();
+    return;
+  }
   CDlgDownload dialog(run);
   CDlgDownload* outer = activeDownload_;
   activeDownload_ = &dialog;
@@ -246,7 +284,8 @@ void CDlgVpnMain::StartFullUpdateAndExit(const std::wstring& replyPath) {
 }
 
 std::optional<ChooserResult> CDlgVpnMain::RunChooser(const std::wstring& replyPath) {
-  if (!context_.chooser) return std::nullopt;
+  CExitGate::CLoop loop(exitGate_);
+  if (!context_.chooser || !loop.Entered()) return std::nullopt;
   return context_.chooser(Handle(), replyPath);
 }
 
@@ -263,6 +302,8 @@ void CDlgVpnMain::StartConnect(const ConnectPlan& plan) {
 void CDlgVpnMain::ShowMessage(const std::wstring& text, BoxIcon icon) { ShowBox(text, icon); }
 
 UpdateDownloadOutcome CDlgVpnMain::RunUpdateDownload(const std::wstring& url, const std::wstring& localPath) {
+  CExitGate::CLoop loop(exitGate_);
+  if (!loop.Entered()) return {false, true};
   CDlgOnlineUpdate dialog(url, localPath);
   const INT_PTR result = dialog.DoModal(Handle());
   return {result == IDOK, dialog.CancelledByUser()};
@@ -273,11 +314,14 @@ bool CDlgVpnMain::OpenFile(const std::wstring& path, const std::wstring& argumen
 }
 
 void CDlgVpnMain::OpenUrl(const std::wstring& url) {
+  // Nothing opens in the browser after the user chose to leave.
+  if (exitGate_.Leaving()) return;
   CShellUrlLauncher launcher(Handle());
   ::OpenUrl(launcher, url);
 }
 
 void CDlgVpnMain::ExitClient() {
+  exitGate_.RequestExit();
   if (flow_) {
     flow_->ExitClient();  // ends with DestroyWindow, once no login waits
   } else {
@@ -300,6 +344,8 @@ void CDlgVpnMain::ShowMainWindow(bool shown) {
 
 
 bool CDlgVpnMain::AskYesNo(const std::wstring& text, BoxIcon icon, bool defaultNo) {
+  CExitGate::CLoop loop(exitGate_);
+  if (!loop.Entered()) return false;
   if (context_.messageBox) {
     const UINT type = MB_YESNO | BoxIconFlags(icon) | (defaultNo ? MB_DEFBUTTON2 : MB_DEFBUTTON1);
     return context_.messageBox(Handle(), text, type) == IDYES;
@@ -308,6 +354,8 @@ bool CDlgVpnMain::AskYesNo(const std::wstring& text, BoxIcon icon, bool defaultN
 }
 
 void CDlgVpnMain::ShowBox(const std::wstring& text, BoxIcon icon) {
+  CExitGate::CLoop loop(exitGate_);
+  if (!loop.Entered()) return;
   if (context_.messageBox) {
     context_.messageBox(Handle(), text, MB_OK | BoxIconFlags(icon));
     return;
@@ -342,6 +390,8 @@ void CDlgVpnMain::DestroyWindow() {
 }
 
 void CDlgVpnMain::RunBlocked(IOperation& operation, std::uint32_t timerMs) {
+  CExitGate::CLoop loop(exitGate_);
+  if (!loop.Entered()) return;
   CDlgBlockedOperation dialog;
   dialog.operation = &operation;
   dialog.timerPeriodMs = timerMs;
@@ -383,7 +433,11 @@ void CDlgVpnMain::HideToTray() {
   ::SetProcessWorkingSetSize(::GetCurrentProcess(), static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1));
 }
 
-void CDlgVpnMain::ShowAbout() { ShowClientMessage(Handle(), AboutText(version_, controller_->WebSiteUrl()), BoxIcon::Information); }
+void CDlgVpnMain::ShowAbout() {
+  CExitGate::CLoop loop(exitGate_);
+  if (!loop.Entered() || !controller_) return;
+  ShowClientMessage(Handle(), AboutText(version_, controller_->WebSiteUrl()), BoxIcon::Information);
+}
 
 void CDlgVpnMain::OnOK() { Login(); }
 
@@ -470,7 +524,9 @@ bool CDlgVpnMain::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
       if (activeDownload_) activeDownload_->OnTransferEvent(wParam, lParam);
       return true;
     case kExitClientMessage:
-      Destroy();
+      // Posted, so no flow of ours is below this call unless a nested loop
+      // delivered it; then the window goes once that loop has returned.
+      if (exitGate_.DestroyRequested()) Destroy();
       return true;
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0) == SC_MINIMIZE) {

@@ -13,6 +13,7 @@
 
 #include "account/account_service.h"
 #include "app/connect_controller.h"
+#include "app/exit_gate.h"
 #include "app/login_controller.h"
 #include "app/module_version.h"
 #include "app/tray_notify_icon_win.h"
@@ -144,6 +145,9 @@ class CDlgVpnMain : public CDialog, public IMainView, public IConnectView {
   void PlaceAccelerateDialog();
   // The login's modal runs: an exit asked meanwhile waits for them.
   void Login();
+  // Ends the modal loops the flows are in once the window is to go; a
+  // blocked operation runs to its end.
+  void EndNestedLoops();
 
   MainWindowContext context_;
   std::unique_ptr<IMessageTarget> target_;
@@ -160,6 +164,9 @@ class CDlgVpnMain : public CDialog, public IMainView, public IConnectView {
   HICON bigIcon_ = nullptr;
   HICON smallIcon_ = nullptr;
   CDlgDownload* activeDownload_ = nullptr;
+  // Every nested loop below goes through it: the window is destroyed only
+  // when none runs.
+  CExitGate exitGate_;
   std::unique_ptr<IRasApi> ras_;
   std::unique_ptr<CSystemConnectionFactory> factory_;
   std::unique_ptr<CWindowsConnectSystem> system_;

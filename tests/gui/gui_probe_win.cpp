@@ -16,6 +16,7 @@
 // Any dialog of the client:
 //   gui_probe box TEXT SECONDS     wait for a dialog showing TEXT, print its texts, press OK
 //   gui_probe answer TEXT ID SECONDS  the same, answering with command ID (6 Yes, 7 No)
+//   gui_probe seen TEXT SECONDS    the same, leaving the dialog unanswered
 //   gui_probe enabled ID SECONDS [0]  wait until the main window's control ID is enabled (0: disabled)
 //   gui_probe menu PNG SECONDS     wait for an open menu, save what the screen shows of it, close it
 //   gui_probe press TITLE ID SECONDS  wait for a dialog of that title and send it command ID
@@ -123,6 +124,7 @@ std::wstring DialogTexts(HWND dialog) {
   return all;
 }
 
+// Command 0 leaves the dialog as it is.
 int Box(const std::wstring& text, int seconds, int command = IDOK) {
   for (int i = 0; i < seconds * 10; ++i) {
     for (HWND w : TopLevelDialogs()) {
@@ -131,7 +133,7 @@ int Box(const std::wstring& text, int seconds, int command = IDOK) {
       if (texts.find(text) == std::wstring::npos) continue;
       wprintf(L"%ls\n", texts.c_str());
       fflush(stdout);
-      PostMessageW(w, WM_COMMAND, static_cast<WPARAM>(command), 0);
+      if (command) PostMessageW(w, WM_COMMAND, static_cast<WPARAM>(command), 0);
       return 0;
     }
     Sleep(100);
@@ -353,6 +355,7 @@ int wmain(int argc, wchar_t** argv) {
   if (verb == L"status") return Status(arg(2), number(3, 30), number(4, kStatusLine));
   if (verb == L"box") return Box(arg(2), number(3, 30));
   if (verb == L"answer") return Box(arg(2), number(4, 30), number(3, IDOK));
+  if (verb == L"seen") return Box(arg(2), number(3, 30), 0);
   if (verb == L"enabled") return Enabled(number(2, 0), number(3, 30), number(4, 1) != 0);
   if (verb == L"menu") return Menu(arg(2), number(3, 10));
   if (verb == L"press") return Press(arg(2), number(3, 2), number(4, 30));
