@@ -153,7 +153,8 @@ void CMainController::OnTimer(std::uint32_t id) {
 }
 
 void CMainController::OnConnect() {
-  if (updating_ || waitingForHost_) return;
+  // Enter in an edit while connected comes here too: it leaves Connect as it is.
+  if (updating_ || waitingForHost_ || connectionPresent_) return;
   if (GetSettingInt(kMain, L"Tip_HideAfterConnection", 0) == 0) {
     view_.ShowMessage(GetText("FirstClickConnect"), BoxIcon::Information);
     SetSettingInt(kMain, L"Tip_HideAfterConnection", 1);

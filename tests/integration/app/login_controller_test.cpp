@@ -288,10 +288,12 @@ TEST_F(LoginController, SuccessReachesTheConnectStepWithServerAndTypeOrder) {
   EXPECT_EQ(GetSettingInt(L"Main", L"SavePassword", 1), 0);
   EXPECT_EQ(GetSettingInt(L"Main", L"Tip_HideAfterConnection", 0), 1);
 
-  // While a connection exists, Connect does nothing.
+  // While a connection exists, Connect (or Enter in an edit) does nothing.
   controller_->SetConnectionPresent(true);
   controller_->OnConnect();
   EXPECT_EQ(view_.plans.size(), 1u);
+  EXPECT_FALSE(view_.connectEnabled) << "Enter while connected enabled Connect again";
+  EXPECT_EQ(view_.dialupChecks, 1);
 }
 
 TEST_F(LoginController, ListedRoutesAreFetchedIntoMemoryWithTheirRouteMode) {
