@@ -31,6 +31,10 @@ namespace {
 constexpr int kRoutes = 10000;
 constexpr int kClients = 50;
 constexpr int kRequestsPerClient = 200;
+// Hosts each client asks for in turn; all clients' hosts together stay
+// within what the server keeps at once.
+constexpr int kHostsPerClient = 80;
+static_assert(kClients * kHostsPerClient <= static_cast<int>(kMaxRequestedRoutes));
 
 std::string gNamespace;
 std::string gJournalFolder;
@@ -49,7 +53,7 @@ class CBenchVpn : public CGeneralVpn {
     return 0;
   }
   std::wstring GetErrorDetailText(std::int32_t) override { return L""; }
-  void Learn(const std::wstring& ip) { localIp = ip; }
+  void Learn(const std::wstring& ip) { SetLocalIp(ip); }
 };
 
 std::vector<std::wstring> ListedRoutes() {
@@ -61,8 +65,9 @@ std::vector<std::wstring> ListedRoutes() {
 }
 
 void Explain(const CGeneralVpn& vpn) {
-  std::fprintf(stderr, "state %d error %d detail %d, %zu failed routes\n", vpn.state, vpn.error, vpn.errorDetail,
-               vpn.failedRoutes.size());
+  const VpnStatus status = vpn.GetStatus();
+  std::fprintf(stderr, "state %d error %d detail %d, %zu failed routes\n", status.state, status.error, status.detail,
+               vpn.GetFailedRoutes().size());
 }
 
 struct Plan {
@@ -72,9 +77,10 @@ struct Plan {
   std::unique_ptr<CBenchVpn> vpn;
 
   void Prepare() {
-    vpn = std::make_unique<CBenchVpn>(table, std::make_unique<CVpnRouteRequestSocketServer>(table, "/tmp/qr-bench.sock"));
-    vpn->routeMode = RouteModeListedRoutes;
-    vpn->routes = ListedRoutes();
+    vpn = std::make_unique<CBenchVpn>(table,
+                                      std::make_unique<CVpnRouteRequestSocketServer>(table, gJournalFolder + "/plan.sock"));
+    vpn->SetRouteMode(RouteModeListedRoutes);
+    vpn->SetRoutes(ListedRoutes());
     vpn->Start();
     vpn->Learn(L"10.8.0.2");
   }
@@ -88,7 +94,7 @@ void BM_ApplyListedRoutes(benchmark::State& state) {
     state.ResumeTiming();
     plan.vpn->SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
     state.PauseTiming();
-    const bool done = plan.vpn->state == GENERAL_VPN_STATE_ALL_DONE;
+    const bool done = plan.vpn->GetState() == GENERAL_VPN_STATE_ALL_DONE;
     if (!done) Explain(*plan.vpn);
     plan.vpn->Stop();
     if (!done) {
@@ -107,7 +113,7 @@ void BM_RestoreListedRoutes(benchmark::State& state) {
     state.PauseTiming();
     plan.Prepare();
     plan.vpn->SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
-    if (plan.vpn->state != GENERAL_VPN_STATE_ALL_DONE) {
+    if (plan.vpn->GetState() != GENERAL_VPN_STATE_ALL_DONE) {
       Explain(*plan.vpn);
       plan.vpn->Stop();
       state.SkipWithError("plan failed");
@@ -187,8 +193,8 @@ int Connect(const std::string& path) {
   return fd;
 }
 
-// 50 clients on their own connections, each asking for its 200 hosts in
-// turn; the first round adds the routes, later rounds refresh them.
+// 50 clients on their own connections, each making 200 requests for its 80
+// hosts in turn; the first requests add the routes, later ones refresh them.
 std::int64_t RunClients(const std::vector<int>& fds) {
   std::atomic<std::int64_t> answered{0};
   std::vector<std::thread> threads;
@@ -196,7 +202,8 @@ std::int64_t RunClients(const std::vector<int>& fds) {
     threads.emplace_back([&, c] {
       unsigned char request[5] = {1};
       for (int i = 0; i < kRequestsPerClient; ++i) {
-        const std::uint32_t address = HostToNet(0x64000000u | (static_cast<std::uint32_t>(c) << 16) | (i + 1u));
+        const std::uint32_t address =
+            HostToNet(0x64000000u | (static_cast<std::uint32_t>(c) << 16) | (i % kHostsPerClient + 1u));
         std::memcpy(request + 1, &address, 4);
         unsigned char reply = 0;
         if (send(fds[c], request, 5, 0) != 5 || recv(fds[c], &reply, 1, 0) != 1) return;
@@ -212,13 +219,15 @@ void BM_RequestServer50Clients(benchmark::State& state) {
   ForwardRow templ;
   MakeVpnRoute(*table, templ, L"10.8.0.2");
   SetRouteMetric(*table, templ);
-  CVpnRouteRequestSocketServer server(*table, "/tmp/qr-bench-requests.sock");
+  // The server listens only in a folder nobody else can write to.
+  const std::string path = gJournalFolder + "/requests.sock";
+  CVpnRouteRequestSocketServer server(*table, path);
   if (!server.Start(templ)) {
     state.SkipWithError("server did not start");
     return;
   }
   std::vector<int> fds;
-  for (int c = 0; c < kClients; ++c) fds.push_back(Connect("/tmp/qr-bench-requests.sock"));
+  for (int c = 0; c < kClients; ++c) fds.push_back(Connect(path));
   std::int64_t answered = 0;
   for (auto _ : state) answered += RunClients(fds);
   for (int fd : fds) close(fd);
