@@ -35,7 +35,7 @@ void CVpnRouteRequestBaseServer::AddKeptRoute(std::wstring_view destination, std
 }
 
 bool CVpnRouteRequestBaseServer::AddRequestedRoute(std::uint32_t address) {
-  if (address == 0) return false;
+  if (address == 0 || !MayRouteOnRequest(policy_, address)) return false;
   const Tick now = Now();
   if (auto it = requested_.find(address); it != requested_.end()) {
     it->second.lastRequest = now;

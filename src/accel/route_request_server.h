@@ -59,6 +59,7 @@ class CVpnRouteRequestBaseServer : public IRouteRequestService {
   // Only while stopped: the list is read by the server thread.
   void ClearKeptRoutes() override;
   void AddKeptRoute(std::wstring_view destination, std::wstring_view mask) override;
+  void SetDestinationPolicy(const RouteRequestPolicy& policy) override { policy_ = policy; }
 
   bool AddRequestedRoute(std::uint32_t address);
   enum PurgeMode { kPurgeAll = 0, kPurgeExpired = 1 };
@@ -85,6 +86,7 @@ class CVpnRouteRequestBaseServer : public IRouteRequestService {
   ForwardRow template_;
   std::map<std::uint32_t, RequestedRoute> requested_;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> kept_;
+  RouteRequestPolicy policy_;
 };
 
 // The platform's server. `endpoint` is the pipe name on Windows and the

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/invoking_user.h"
 #include "platform/strings.h"
 
 namespace {
@@ -23,7 +24,7 @@ struct Client {
 }  // namespace
 
 CVpnRouteRequestSocketServer::CVpnRouteRequestSocketServer(IForwardTable& table, std::string path, Clock clock)
-    : CVpnRouteRequestBaseServer(table, std::move(clock)), path_(std::move(path)) {
+    : CVpnRouteRequestBaseServer(table, std::move(clock)), path_(std::move(path)), allowedUser_(CurrentInvokingUser().uid) {
   stopEvent_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
@@ -33,6 +34,28 @@ CVpnRouteRequestSocketServer::~CVpnRouteRequestSocketServer() {
   if (stopEvent_ >= 0) close(stopEvent_);
 }
 
+namespace {
+
+// A folder others may write to lets them take the name first, or swap the
+// socket for their own once we have bound it.
+bool PrivateFolder(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  struct stat info {};
+  if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+  if (info.st_uid != 0 && info.st_uid != geteuid()) return false;
+  return (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+}  // namespace
+
+bool CVpnRouteRequestSocketServer::PeerAllowed(int fd) const {
+  ucred peer{};
+  socklen_t length = sizeof peer;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || length != sizeof peer) return false;
+  return peer.uid == 0 || peer.uid == geteuid() || peer.uid == allowedUser_;
+}
+
 bool CVpnRouteRequestSocketServer::PrepareStart() {
   if (stopEvent_ < 0) return false;
   std::uint64_t drained = 0;
@@ -40,7 +63,7 @@ bool CVpnRouteRequestSocketServer::PrepareStart() {
   }
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (path_.empty() || path_.size() >= sizeof address.sun_path) return false;
+  if (path_.empty() || path_.size() >= sizeof address.sun_path || !PrivateFolder(path_)) return false;
   std::memcpy(address.sun_path, path_.c_str(), path_.size() + 1);
   const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return false;
@@ -59,8 +82,15 @@ bool CVpnRouteRequestSocketServer::PrepareStart() {
     }
     unlink(path_.c_str());
   }
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || chmod(path_.c_str(), 0666) != 0 ||
+  // Nobody connects before listen(), so the mode the umask gave the file
+  // for a moment lets nobody in.
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return false;
+  }
+  if (lchown(path_.c_str(), allowedUser_, static_cast<gid_t>(-1)) != 0 || chmod(path_.c_str(), 0600) != 0 ||
       listen(fd, SOMAXCONN) != 0) {
+    unlink(path_.c_str());
     close(fd);
     return false;
   }
@@ -130,7 +160,9 @@ void CVpnRouteRequestSocketServer::Run() {
     }
     if (polls[1].revents & POLLIN) {
       const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-      if (fd >= 0) {
+      if (fd >= 0 && !PeerAllowed(fd)) {
+        close(fd);
+      } else if (fd >= 0) {
         clients.push_back({fd, false, 0});
         PurgeRoutes(kPurgeExpired);
       }

@@ -31,6 +31,20 @@ bool ParseRouteEntry(const std::wstring& entry, std::wstring& destination, std::
   return false;
 }
 
+RouteRequestPolicy CRoutePlan::DestinationPolicy(const RoutePlanInput& in, std::uint32_t vpnIfIndex) {
+  std::vector<ForwardRow> rows;
+  std::vector<AdapterAddress> adapters;
+  // An unreadable table leaves only the fixed refusals and the two hosts.
+  if (table_.ReadForwardTable(rows) != 0) rows.clear();
+  if (table_.ListAdapters(adapters) != 0) adapters.clear();
+  // A server given by name was resolved by the VPN program, not by us: only
+  // an address we were given is known here.
+  std::uint32_t server = 0, local = 0;
+  if (!ParseIpv4Strict(in.serverHost, server)) server = 0;
+  if (!ParseIpv4Strict(in.localIp, local)) local = 0;
+  return BuildRouteRequestPolicy(rows, adapters, vpnIfIndex, local, server);
+}
+
 std::uint32_t CRoutePlan::Add(std::wstring_view destination, std::wstring_view mask, const ForwardRow& templ) {
   // The default route is never the plan's to add (Restore leaves it alone);
   // 0.0.0.0 with any other mask is an ordinary route it takes down again.
@@ -60,6 +74,7 @@ RoutePlanOutcome CRoutePlan::Apply(const RoutePlanInput& in, const std::function
     }
     SetRouteMetric(table_, vpnRoute);
     if (!in.vpnGateway.empty()) vpnRoute.nextHop = ParseIpv4(in.vpnGateway);
+    server_.SetDestinationPolicy(DestinationPolicy(in, vpnRoute.ifIndex));
     server_.ClearKeptRoutes();
     for (const std::wstring* dns : {&in.dns1, &in.dns2}) {
       if (dns->empty() || stopNow()) continue;

@@ -40,6 +40,7 @@ struct RoutePlanInput {
   ForwardRow vpnRoute;
   ForwardRow defaultRoute;
   std::wstring localIp;     // the VPN interface's address
+  std::wstring serverHost;  // the VPN server as the connection was given it
   std::wstring vpnGateway;  // empty when the server pushed none
   std::wstring dns1;
   std::wstring dns2;
@@ -75,6 +76,7 @@ class CRoutePlan {
 
  private:
   std::uint32_t Add(std::wstring_view destination, std::wstring_view mask, const ForwardRow& templ);
+  RouteRequestPolicy DestinationPolicy(const RoutePlanInput& in, std::uint32_t vpnIfIndex);
 
   IForwardTable& table_;
   IRouteRequestService& server_;

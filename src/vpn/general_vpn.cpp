@@ -116,6 +116,7 @@ void CGeneralVpn::ApplyRoutePlanLocked() {
     input.vpnRoute = vpnRoute;
     input.defaultRoute = defaultRoute;
     input.localIp = localIp;
+    input.serverHost = serverHost;
     input.vpnGateway = vpnGateway;
     input.dns1 = dns1;
     input.dns2 = dns2;

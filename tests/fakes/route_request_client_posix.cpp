@@ -2,12 +2,15 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "platform/strings.h"
@@ -55,6 +58,13 @@ int CTestRouteClient::Reply(int timeoutMs) {
 RouteRequestTransport PlatformRouteRequestTransport() { return {"UnixSocket", true}; }
 
 std::wstring FreshRouteRequestEndpoint() {
+  // The server refuses a folder others may write to, as /tmp is.
+  static const std::string folder = [] {
+    char name[] = "/tmp/qr-rrs-XXXXXX";
+    const char* made = mkdtemp(name);
+    std::atexit([] { rmdir(folder.c_str()); });
+    return std::string(made ? made : "/nonexistent");
+  }();
   static int counter = 0;
-  return NarrowToWide("/tmp/qr-rrs-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".sock");
+  return NarrowToWide(folder + "/" + std::to_string(counter++) + ".sock");
 }

@@ -21,6 +21,7 @@ class CFakeRequestServer : public IRouteRequestService {
   void Stop() override { running = false; }
   void ClearKeptRoutes() override {}
   void AddKeptRoute(std::wstring_view, std::wstring_view) override {}
+  void SetDestinationPolicy(const RouteRequestPolicy&) override {}
 };
 
 bool SameRows(std::vector<ForwardRow> a, std::vector<ForwardRow> b) {

@@ -199,8 +199,7 @@ class BindPreload : public ::testing::Test {
     routeTemplate.metric1 = 1;
     routeTemplate.metric2 = routeTemplate.metric3 = routeTemplate.metric4 = routeTemplate.metric5 = kMetricUnused;
 
-    const std::string tag = std::to_string(getpid());
-    socketPath = "/tmp/qb-bind-" + tag + ".sock";
+    socketPath = (dir.Path() / "route.sock").string();
     listPath = (dir.Path() / "applist.ini").string();
     statePath = (dir.Path() / "tunnel").string();
     setenv("QUILLNET_BIND_STATE", statePath.c_str(), 1);

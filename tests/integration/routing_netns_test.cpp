@@ -53,7 +53,7 @@ class KernelRoutes : public ::testing::Test {
     ASSERT_TRUE(ns->AddHomeNetwork());
     table = CreateLinuxForwardTable(dir.Path().string());
     before = ns->RouteDump();
-    socketPath = "/tmp/qr-route-" + std::to_string(getpid()) + ".sock";
+    socketPath = (dir.Path() / "route.sock").string();
   }
   void TearDown() override {
     vpn.reset();
@@ -198,6 +198,9 @@ TEST_F(KernelRoutes, RequestServerAddsHostRoutesAndTakesThemAway) {
   EXPECT_EQ(Ask(fd, "1.1.1.1"), 1);
   EXPECT_EQ(Ask(fd, "198.51.100.9"), 0);  // already there, not ours
   EXPECT_EQ(Ask(fd, "0.0.0.0"), 0);
+  // The kernel's connected networks, read back, are refused.
+  for (const char* refused : {"192.168.77.1", "192.168.77.50", "192.168.77.255", "10.8.0.2", "10.8.0.77", "127.0.0.1"})
+    EXPECT_EQ(Ask(fd, refused), 0) << refused;
   EXPECT_EQ(Added(before, ns->RouteDump()),
             Lines({"1.1.1.1 dev qrvpn0 proto static scope link src 10.8.0.2 metric 1"}));
   close(fd);

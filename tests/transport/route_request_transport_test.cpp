@@ -13,6 +13,7 @@
 #include "fakes/fake_forward_table.h"
 #include "fakes/route_request_bytes.h"
 #include "fakes/route_request_client.h"
+#include "fakes/route_request_destinations.h"
 
 namespace {
 
@@ -78,6 +79,23 @@ TEST_P(RouteRequestTransportTest, AnswersInOrderAndMalformedRequestsGetZero) {
   server->Stop();
   EXPECT_TRUE(table.Has(theirs));
   EXPECT_EQ(table.CountRows(), baseline + 1);
+}
+
+TEST_P(RouteRequestTransportTest, RefusedDestinationsGetZeroAndAddNothing) {
+  server->SetDestinationPolicy(HomeNetworkPolicy(table));
+  ASSERT_TRUE(server->Start(templ));
+  CTestRouteClient client(endpoint);
+  ASSERT_TRUE(client.Connected()) << client.LastError();
+  std::size_t routed = 0;
+  for (const DestinationCase& c : HomeNetworkDestinations()) {
+    EXPECT_EQ(client.Ask(Request(c.address)), c.routed ? 1 : 0) << c.what;
+    EXPECT_EQ(Host(c.address), c.routed) << c.what;
+    routed += c.routed;
+  }
+  EXPECT_EQ(table.CountRows(), baseline + routed);
+  client.Close();
+  server->Stop();
+  EXPECT_EQ(table.CountRows(), baseline);
 }
 
 TEST_P(RouteRequestTransportTest, ManyClientsManyRequestsEach) {

@@ -15,6 +15,7 @@ class CIdleRequestServer : public IRouteRequestService {
   void Stop() override {}
   void ClearKeptRoutes() override {}
   void AddKeptRoute(std::wstring_view, std::wstring_view) override {}
+  void SetDestinationPolicy(const RouteRequestPolicy&) override {}
 };
 
 std::vector<ForwardRow> Sorted(std::vector<ForwardRow> rows) {
