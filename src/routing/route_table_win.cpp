@@ -1,6 +1,5 @@
-#include "platform/win32.h"
-// The IP helper headers need <windows.h> and <winsock2.h> first.
-#include <iphlpapi.h>
+#include "routing/route_table_win.h"
+
 #include <netioapi.h>
 
 #include <memory>
@@ -8,7 +7,6 @@
 #include <vector>
 
 #include "platform/strings.h"
-#include "routing/route_table.h"
 
 namespace {
 
@@ -65,46 +63,14 @@ GetAdaptersAddressesFn AdaptersAddressesFunction() {
   return function;
 }
 
-class CWinForwardTable : public IForwardTable {
+class CSystemIpHelper : public IIpHelper {
  public:
-  std::uint32_t ReadForwardTable(std::vector<ForwardRow>& rows) override {
-    rows.clear();
-    std::vector<unsigned char> buffer(sizeof(MIB_IPFORWARDTABLE));
-    ULONG size = 0;
-    DWORD status = GetIpForwardTable(reinterpret_cast<PMIB_IPFORWARDTABLE>(buffer.data()), &size, FALSE);
-    if (status == ERROR_INSUFFICIENT_BUFFER) {
-      buffer.assign(size, 0);
-      status = GetIpForwardTable(reinterpret_cast<PMIB_IPFORWARDTABLE>(buffer.data()), &size, FALSE);
-    }
-    if (status != NO_ERROR) return status;
-    const auto* table = reinterpret_cast<const MIB_IPFORWARDTABLE*>(buffer.data());
-    for (DWORD i = 0; i < table->dwNumEntries; ++i) rows.push_back(FromSystem(table->table[i]));
-    return 0;
+  DWORD GetIpForwardTable(PMIB_IPFORWARDTABLE table, PULONG size, BOOL order) override {
+    return ::GetIpForwardTable(table, size, order);
   }
-
-  std::uint32_t AddForwardRow(const ForwardRow& row) override {
-    MIB_IPFORWARDROW r = ToSystem(row);
-    return CreateIpForwardEntry(&r);
-  }
-
-  std::uint32_t DeleteForwardRow(const ForwardRow& row) override {
-    MIB_IPFORWARDROW r = ToSystem(row);
-    return DeleteIpForwardEntry(&r);
-  }
-
-  std::uint32_t ListAdapters(std::vector<AdapterAddress>& adapters) override {
-    adapters.clear();
-    ULONG size = 0;
-    DWORD status = GetAdaptersInfo(nullptr, &size);
-    if (status != ERROR_BUFFER_OVERFLOW) return status;
-    std::vector<unsigned char> buffer(size);
-    auto* info = reinterpret_cast<PIP_ADAPTER_INFO>(buffer.data());
-    status = GetAdaptersInfo(info, &size);
-    if (status != NO_ERROR) return status;
-    for (const IP_ADAPTER_INFO* a = info; a; a = a->Next)
-      adapters.push_back({a->Index, NarrowToWide(a->IpAddressList.IpAddress.String)});
-    return 0;
-  }
+  DWORD CreateIpForwardEntry(PMIB_IPFORWARDROW row) override { return ::CreateIpForwardEntry(row); }
+  DWORD DeleteIpForwardEntry(PMIB_IPFORWARDROW row) override { return ::DeleteIpForwardEntry(row); }
+  DWORD GetAdaptersInfo(PIP_ADAPTER_INFO info, PULONG size) override { return ::GetAdaptersInfo(info, size); }
 
   bool ReadInterfaceMetrics(std::vector<InterfaceMetric>& metrics) override {
     metrics.clear();
@@ -121,6 +87,58 @@ class CWinForwardTable : public IForwardTable {
       metrics.push_back({table->Table[i].InterfaceIndex, table->Table[i].Metric});
     freeTable(table);
     return true;
+  }
+};
+
+class CWinForwardTable : public IForwardTable {
+ public:
+  explicit CWinForwardTable(IIpHelper& helper) : helper_(helper) {}
+
+  std::uint32_t ReadForwardTable(std::vector<ForwardRow>& rows) override {
+    rows.clear();
+    std::vector<unsigned char> buffer(sizeof(MIB_IPFORWARDTABLE));
+    ULONG size = 0;
+    DWORD status = helper_.GetIpForwardTable(reinterpret_cast<PMIB_IPFORWARDTABLE>(buffer.data()), &size, FALSE);
+    if (status == ERROR_INSUFFICIENT_BUFFER) {
+      buffer.assign(size, 0);
+      status = helper_.GetIpForwardTable(reinterpret_cast<PMIB_IPFORWARDTABLE>(buffer.data()), &size, FALSE);
+    }
+    if (status != NO_ERROR) return status;
+    const auto* table = reinterpret_cast<const MIB_IPFORWARDTABLE*>(buffer.data());
+    for (DWORD i = 0; i < table->dwNumEntries; ++i) rows.push_back(FromSystem(table->table[i]));
+    return 0;
+  }
+
+  std::uint32_t AddForwardRow(const ForwardRow& row) override {
+    MIB_IPFORWARDROW r = ToSystem(row);
+    // CreateIpForwardEntry takes network-management rows only; a template
+    // copied from a route the system learned (DHCP, the stack) says otherwise.
+    // Here every caller is covered and the rows we read stay as read.
+    r.dwForwardProto = MIB_IPPROTO_NETMGMT;
+    return helper_.CreateIpForwardEntry(&r);
+  }
+
+  std::uint32_t DeleteForwardRow(const ForwardRow& row) override {
+    MIB_IPFORWARDROW r = ToSystem(row);
+    return helper_.DeleteIpForwardEntry(&r);
+  }
+
+  std::uint32_t ListAdapters(std::vector<AdapterAddress>& adapters) override {
+    adapters.clear();
+    ULONG size = 0;
+    DWORD status = helper_.GetAdaptersInfo(nullptr, &size);
+    if (status != ERROR_BUFFER_OVERFLOW) return status;
+    std::vector<unsigned char> buffer(size);
+    auto* info = reinterpret_cast<PIP_ADAPTER_INFO>(buffer.data());
+    status = helper_.GetAdaptersInfo(info, &size);
+    if (status != NO_ERROR) return status;
+    for (const IP_ADAPTER_INFO* a = info; a; a = a->Next)
+      adapters.push_back({a->Index, NarrowToWide(a->IpAddressList.IpAddress.String)});
+    return 0;
+  }
+
+  bool ReadInterfaceMetrics(std::vector<InterfaceMetric>& metrics) override {
+    return helper_.ReadInterfaceMetrics(metrics);
   }
 
   std::uint32_t ListAdapterDns(std::vector<AdapterDnsServers>& adapters) override {
@@ -152,8 +170,20 @@ class CWinForwardTable : public IForwardTable {
     }
     return 0;
   }
+
+ private:
+  IIpHelper& helper_;
 };
 
 }  // namespace
 
-std::unique_ptr<IForwardTable> CreateSystemForwardTable() { return std::make_unique<CWinForwardTable>(); }
+IIpHelper& SystemIpHelper() {
+  static CSystemIpHelper helper;
+  return helper;
+}
+
+std::unique_ptr<IForwardTable> CreateWinForwardTable(IIpHelper& helper) {
+  return std::make_unique<CWinForwardTable>(helper);
+}
+
+std::unique_ptr<IForwardTable> CreateSystemForwardTable() { return CreateWinForwardTable(SystemIpHelper()); }
