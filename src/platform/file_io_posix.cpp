@@ -78,21 +78,41 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
   return ReadFileIfChanged(path, nullptr, id, bytes) == FileReadResult::Read;
 }
 
+namespace {
+
+// Read, not set: umask(0) to learn it would leave a window in which every
+// other thread creates files open to all.
+mode_t CurrentUmask() {
+  if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, status)) {
+      unsigned mask = 0;
+      if (std::sscanf(line, "Umask: %o", &mask) == 1) {
+        std::fclose(status);
+        return static_cast<mode_t>(mask & 0777);
+      }
+    }
+    std::fclose(status);
+  }
+  return 022;
+}
+
+}  // namespace
+
 bool AtomicWriteFile(const std::wstring& path, const std::string& bytes) {
   const std::string p = WideToNarrow(path);
   std::string tmp = p + ".XXXXXX";
   const int fd = ::mkstemp(tmp.data());
   if (fd < 0) return false;
-  // Keep the permissions of the file we replace; a new file gets the usual
-  // rw-r--r-- less the umask, as open(2) would have given it.
+  // Keep the read and write permissions of the file we replace (never its
+  // set-id or execute bits); a new file gets the usual rw-r--r-- less the
+  // umask, as open(2) would have given it.
   struct stat old{};
   mode_t mode;
-  if (::stat(p.c_str(), &old) == 0) {
-    mode = old.st_mode & 07777;
+  if (::lstat(p.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+    mode = old.st_mode & 0666;
   } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
+    mode = 0666 & ~CurrentUmask();
   }
   bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;

@@ -218,6 +218,7 @@ void LoadTextTable() {
   Set("GENERAL_VPN_ERROR_START_ROUTE_REQUEST_SERVER", L"Starting route manager failed");
   Set("GENERAL_VPN_ERROR_GET_VPN_DNS", L"Failed to get DNS addresses of VPN");
   Set("OPEN_VPN_ERROR_EXEC", L"Executing OpenVPN failed");
+  Set("OpenVpnProgramNotTrusted", L"OpenVPN was not started: its program could be changed by someone else.");
   Set("OPEN_VPN_ERROR_NO_ADAPTER", L"OpenVPN TAP Driver is not installed");
   Set("OPEN_VPN_ERROR_TLS_ERROR", L"TLS Security Error: Date/Time/Credential is invalid?");
   Set("OPEN_VPN_ERROR_REFUSED_SETTING", L"The server's OpenVPN settings were refused, and OpenVPN was not started:");

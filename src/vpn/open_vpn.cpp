@@ -186,6 +186,12 @@ std::int32_t COpenVpn::Start() {
   command.proxyServer = proxy.server;
   command.proxyPort = proxy.port;
   command.systemProgram = systemOpenVpnProgram;
+  // Run with our rights: a program others may change is not run at all.
+  refusedSetting = UntrustedOpenVpnProgram(OpenVpnProgramPath(command.openVpnDirectory, command.systemProgram));
+  if (!refusedSetting.empty()) {
+    StoreState(GENERAL_VPN_STATE_PREPARE, OPEN_VPN_ERROR_EXEC, 0);
+    return OPEN_VPN_ERROR_EXEC;
+  }
   refusedSetting = RefusedOpenVpnSetting(command);
   if (!refusedSetting.empty()) {
     StoreState(GENERAL_VPN_STATE_PREPARE, OPEN_VPN_ERROR_REFUSED_SETTING, 0);
@@ -221,6 +227,8 @@ std::wstring COpenVpn::GetErrorDetailText(std::int32_t) { return {}; }
 std::wstring COpenVpn::GetErrorText(std::int32_t errorCode) {
   switch (errorCode) {
     case OPEN_VPN_ERROR_EXEC:
+      // The program was refused before any start: say which and why.
+      if (!refusedSetting.empty()) return GetText("OpenVpnProgramNotTrusted") + L" " + refusedSetting;
       return GetText("OPEN_VPN_ERROR_EXEC");
     case OPEN_VPN_ERROR_NO_ADAPTER:
       return GetText("OPEN_VPN_ERROR_NO_ADAPTER");

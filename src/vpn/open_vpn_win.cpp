@@ -6,6 +6,9 @@ std::wstring OpenVpnProgramPath(const std::wstring& openVpnDirectory, const std:
   return openVpnDirectory + L"openvpn.exe";
 }
 
+// The program folder's own permissions (set by the installer) protect it.
+std::wstring UntrustedOpenVpnProgram(const std::wstring&) { return {}; }
+
 std::wstring OpenVpnServiceOption() { return std::wstring(L" --service ") + kOpenVpnExitEvent; }
 
 COpenVpnExitRequest::COpenVpnExitRequest(CConsoleRedirector&) {

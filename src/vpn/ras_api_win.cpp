@@ -1,4 +1,4 @@
-#include "vpn/ras_api.h"
+#include "vpn/ras_api_win.h"
 
 #include <algorithm>
 #include <cstring>
@@ -40,8 +40,8 @@ using GetErrorStringFn = DWORD(WINAPI*)(UINT, LPWSTR, DWORD);
 using DialFunc2 = DWORD(WINAPI*)(ULONG_PTR, DWORD, HANDLE, UINT, DWORD, DWORD, DWORD);
 
 template <class F>
-F Lookup(HMODULE module, const char* name) {
-  return module ? reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module, name))) : nullptr;
+F Lookup(const RasFunctionLookup& lookup, const char* name) {
+  return reinterpret_cast<F>(lookup(name));
 }
 
 DWORD WINAPI OnDialNotification(ULONG_PTR callbackId, DWORD, HANDLE connection, UINT, DWORD state, DWORD error,
@@ -52,16 +52,17 @@ DWORD WINAPI OnDialNotification(ULONG_PTR callbackId, DWORD, HANDLE connection, 
 
 class CWin32RasApi : public IRasApi {
  public:
-  CWin32RasApi() : module_(::LoadLibraryW(L"rasapi32.dll")) {
-    enum_ = Lookup<EnumConnectionsFn>(module_, "RasEnumConnectionsW");
-    hangUp_ = Lookup<HangUpFn>(module_, "RasHangUpW");
-    status_ = Lookup<GetConnectStatusFn>(module_, "RasGetConnectStatusW");
-    setEntry_ = Lookup<SetEntryPropertiesFn>(module_, "RasSetEntryPropertiesW");
-    setCredentials_ = Lookup<SetCredentialsFn>(module_, "RasSetCredentialsW");
-    dial_ = Lookup<DialFn>(module_, "RasDialW");
-    projection_ = Lookup<GetProjectionInfoFn>(module_, "RasGetProjectionInfoW");
-    statistics_ = Lookup<GetConnectionStatisticsFn>(module_, "RasGetConnectionStatistics");
-    errorString_ = Lookup<GetErrorStringFn>(module_, "RasGetErrorStringW");
+  // `module` is freed with this object (null for a stand-in).
+  CWin32RasApi(HMODULE module, const RasFunctionLookup& lookup) : module_(module) {
+    enum_ = Lookup<EnumConnectionsFn>(lookup, "RasEnumConnectionsW");
+    hangUp_ = Lookup<HangUpFn>(lookup, "RasHangUpW");
+    status_ = Lookup<GetConnectStatusFn>(lookup, "RasGetConnectStatusW");
+    setEntry_ = Lookup<SetEntryPropertiesFn>(lookup, "RasSetEntryPropertiesW");
+    setCredentials_ = Lookup<SetCredentialsFn>(lookup, "RasSetCredentialsW");
+    dial_ = Lookup<DialFn>(lookup, "RasDialW");
+    projection_ = Lookup<GetProjectionInfoFn>(lookup, "RasGetProjectionInfoW");
+    statistics_ = Lookup<GetConnectionStatisticsFn>(lookup, "RasGetConnectionStatistics");
+    errorString_ = Lookup<GetErrorStringFn>(lookup, "RasGetErrorStringW");
   }
   ~CWin32RasApi() override {
     if (module_) ::FreeLibrary(module_);
@@ -166,4 +167,13 @@ class CWin32RasApi : public IRasApi {
 
 }  // namespace
 
-std::unique_ptr<IRasApi> CreateSystemRasApi() { return std::make_unique<CWin32RasApi>(); }
+std::unique_ptr<IRasApi> CreateSystemRasApi() {
+  HMODULE module = ::LoadLibraryW(L"rasapi32.dll");
+  return std::make_unique<CWin32RasApi>(module, [module](const char* name) {
+    return module ? reinterpret_cast<void*>(::GetProcAddress(module, name)) : nullptr;
+  });
+}
+
+std::unique_ptr<IRasApi> CreateRasApiOver(const RasFunctionLookup& lookup) {
+  return std::make_unique<CWin32RasApi>(nullptr, lookup);
+}

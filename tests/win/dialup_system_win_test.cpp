@@ -18,6 +18,7 @@
 #include "fakes/fake_forward_table.h"
 #include "fakes/test_vpn.h"
 #include "vpn/ras_api.h"
+#include "vpn/ras_api_win.h"
 #include "vpn/windows_vpn.h"
 #include "vpn/vpn_adapter.h"
 
@@ -173,6 +174,7 @@ class WineRegistry : public ::testing::Test {
   void Prepare(const std::wstring& key, CAnsweringPrompt& prompt) {
     auto registry = CreateSystemMachineRegistry(root + L"\\");
     CFakeServiceControl services;
+    services.Add(L"PolicyAgent", kServiceStopped);
     CFakeProcessControl processes{services};
     CFakePrivileges privileges;
     CFakePower power;
@@ -180,9 +182,13 @@ class WineRegistry : public ::testing::Test {
                       SystemMajorVersion().value_or(0)};
     PrepareSystemForL2tp(system, prompt, key);
     reboots = power.reboots.size();
+    serviceCalls = services.log;
+    privilegesEnabled = privileges.enabled;
   }
   std::wstring root;
   std::size_t reboots = 0;
+  std::vector<std::string> serviceCalls;
+  std::vector<std::wstring> privilegesEnabled;
 };
 
 TEST_F(WineRegistry, PreparationValuesReadBackWithRegExe) {
@@ -198,9 +204,16 @@ TEST_F(WineRegistry, PreparationValuesReadBackWithRegExe) {
   EXPECT_EQ(RegQuery(Key(kIpSecKey), kUdpEncapsulationValue), "");
   EXPECT_EQ(prompt.questions.size(), 1u);
   EXPECT_EQ(prompt.questions.at(0).find(L"without reboot?") != std::wstring::npos, true);
+  // Declined: no restart of the services and no reboot, but the IPSec
+  // policy agent is running afterwards.
+  EXPECT_EQ(prompt.blockedRuns, 0);
+  EXPECT_EQ(reboots, 0u);
+  EXPECT_EQ(serviceCalls, std::vector<std::string>{"start PolicyAgent"});
+  EXPECT_EQ(privilegesEnabled, std::vector<std::wstring>{L"SeDebugPrivilege"});
   // A second attempt finds both values right.
   Prepare(L"psk", prompt);
   EXPECT_EQ(prompt.questions.size(), 1u);
+  EXPECT_EQ(prompt.blockedRuns, 0);
   // Without a key, only the prohibition changes; a text value counts as 0.
   ASSERT_EQ(Reg(L"add \"HKLM\\" + Key(kRasManParametersKey) + L"\" /v ProhibitIpSec /t REG_SZ /d 1 /f").exitCode,
             0u);
@@ -208,6 +221,15 @@ TEST_F(WineRegistry, PreparationValuesReadBackWithRegExe) {
   EXPECT_EQ(RegQuery(Key(kRasManParametersKey), L"ProhibitIpSec"), "0x1");
   EXPECT_EQ(RegQuery(Key(kPolicyAgentKey), kUdpEncapsulationValue), "0x2");
   EXPECT_EQ(prompt.questions.size(), 2u);
+  // Accepted: the services are restarted behind the blocked-operation dialog.
+  ASSERT_EQ(Reg(L"add \"HKLM\\" + Key(kRasManParametersKey) + L"\" /v ProhibitIpSec /t REG_DWORD /d 1 /f").exitCode,
+            0u);
+  prompt.answer = true;
+  Prepare(L"psk", prompt);
+  EXPECT_EQ(prompt.questions.size(), 3u);
+  EXPECT_EQ(prompt.blockedRuns, 1);
+  EXPECT_EQ(reboots, 0u);
+  EXPECT_EQ(RegQuery(Key(kRasManParametersKey), L"ProhibitIpSec"), "0x0");
 }
 
 TEST_F(WineRegistry, BindingListIsKeptOnThisVersion) {
@@ -305,6 +327,9 @@ TEST(WineVersionFive, DISABLED_PreparationAndBindingOrder) {
   ASSERT_EQ(prompt.questions.size(), 1u);
   EXPECT_NE(prompt.questions[0].find(L"reboot now?"), std::wstring::npos);
   EXPECT_EQ(power.reboots, std::vector<std::uint32_t>{0x40000});
+  // The shutdown privilege before the reboot is asked for.
+  ASSERT_FALSE(privileges.enabled.empty());
+  EXPECT_EQ(privileges.enabled.front(), L"SeShutdownPrivilege");
   EXPECT_EQ(prompt.blockedRuns, 0);
   PutVpnBindingFirst(*registry, SystemMajorVersion());
 }
@@ -409,12 +434,27 @@ TEST(WineSystem, ResolverFlushIsLookedUpAtRunTime) {
 }
 
 TEST(WineSystem, DialupLibraryLoadsAndAnswers) {
+  // Every function the port uses, by the name the library exports it under.
+  HMODULE library = ::LoadLibraryW(L"rasapi32.dll");
+  ASSERT_NE(library, nullptr);
+  std::vector<std::string> asked, missing;
+  CreateRasApiOver([&](const char* name) {
+    asked.push_back(name);
+    void* function = reinterpret_cast<void*>(::GetProcAddress(library, name));
+    if (!function) missing.push_back(name);
+    return function;
+  });
+  EXPECT_EQ(asked.size(), 9u);
+  EXPECT_EQ(missing, std::vector<std::string>{});
+  ::FreeLibrary(library);
+
   auto ras = CreateSystemRasApi();
   ASSERT_NE(ras, nullptr);
   std::uint32_t bytes = sizeof(ras::Connection);
   std::vector<RasConnection> connections;
   const std::uint32_t rc = ras->EnumConnections(bytes, connections);
   std::printf("RasEnumConnectionsW: %u, %zu connections\n", rc, connections.size());
+  EXPECT_EQ(rc, 0u);
   EXPECT_TRUE(connections.empty());
   std::printf("RasGetErrorStringW(691): '%ls'\n", ras->GetErrorString(691).c_str());
 }
@@ -438,13 +478,10 @@ TEST(WineSystem, DialupConnectionOverTheStubServiceFailsCleanly) {
   vpn.preSharedKey = L"psk";
   const std::int32_t rc = vpn.Start();
   std::printf("Start over Wine's dial-up service: %d, detail %d\n", rc, vpn.GetErrorDetail());
-  if (rc == 0) {
-    EXPECT_NE(vpn.Connection(), nullptr);
-  } else {
-    EXPECT_TRUE(rc == WINDOWS_VPN_ERROR_CREATE || rc == WINDOWS_VPN_ERROR_DIAL) << rc;
-    EXPECT_EQ(vpn.GetError(), rc);
-    EXPECT_NE(vpn.GetErrorDetail(), 0);
-  }
+  // Wine stores the entry and refuses the dial.
+  EXPECT_EQ(rc, WINDOWS_VPN_ERROR_DIAL);
+  EXPECT_EQ(vpn.GetError(), rc);
+  EXPECT_NE(vpn.GetErrorDetail(), 0);
   vpn.Stop();
   EXPECT_EQ(vpn.GetState(), GENERAL_VPN_STATE_DISCONNECTED);
   EXPECT_EQ(vpn.Connection(), nullptr);
