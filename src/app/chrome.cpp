@@ -72,7 +72,16 @@ DockPlacement FollowMainWindow(const ScreenRect& mainWindow) {
 }
 
 UrlOpenedBy OpenUrl(IUrlLauncher& launcher, const std::wstring& url) {
-  if (!IsWebAddress(url)) return UrlOpenedBy::Refused;
+  if (!IsWebAddress(url)) {
+    // A click that does nothing looks like a broken client: say why instead.
+    // The address is the service's text, shown on one line and cut short.
+    std::wstring shown = url.substr(0, 200);
+    for (wchar_t& c : shown)
+      if (c < 0x20 || c == 0x7F) c = L' ';
+    if (url.size() > shown.size()) shown += L"...";
+    launcher.ShowMessage(GetText("LinkIsNotAWebAddress") + L"\n\n" + shown, L"Quillnet", BoxIcon::Warning);
+    return UrlOpenedBy::Refused;
+  }
   if (launcher.ShellOpen(url)) return UrlOpenedBy::Shell;
   if (launcher.Run(L"rundll32.exe", L"url.dll,FileProtocolHandler " + url)) return UrlOpenedBy::UrlHandler;
   if (launcher.Run(L"C:\\Program Files\\Internet Explorer\\iexplore.exe", url)) return UrlOpenedBy::FixedBrowser;

@@ -82,6 +82,7 @@ void LoadTextTable() {
       L"Accelerator module is not installed correctly, you can not use acceleration "
       L"for special applications");
   Set("PleaseInputValidUsername", L"Please input your account(username)");
+  Set("LinkIsNotAWebAddress", L"This link is not a web address, so it was not opened:");
   Set("PreparingLogin", L"Preparing login ...");
   Set("LoginIsCancelled", L"Login is cancelled");
   Set("NetworkOrServerErrorToLogin", L"Network error or server error occured, login failed");

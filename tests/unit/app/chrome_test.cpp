@@ -92,10 +92,11 @@ class CFakeLauncher : public IUrlLauncher {
   }
   void ShowMessage(const std::wstring& text, const std::wstring& caption, BoxIcon icon) override {
     calls.push_back(L"box " + caption + L" " + text);
-    EXPECT_EQ(icon, BoxIcon::Information);
+    icons.push_back(icon);
   }
   bool shellWorks = false, handlerWorks = false, browserWorks = false;
   std::vector<std::wstring> calls;
+  std::vector<BoxIcon> icons;
 };
 
 TEST(OpenUrl, FallsBackThroughHandlerBrowserAndBox) {
@@ -121,13 +122,36 @@ TEST(OpenUrl, FallsBackThroughHandlerBrowserAndBox) {
     launcher.browserWorks = c.browser;
     EXPECT_EQ(OpenUrl(launcher, url), c.by);
     EXPECT_EQ(launcher.calls, c.calls);
+    if (c.by == UrlOpenedBy::MessageBox) {
+      EXPECT_EQ(launcher.icons, std::vector<BoxIcon>{BoxIcon::Information});
+    }
   }
-  // A text from the service that is not a web address never reaches the shell.
-  for (const wchar_t* bad : {L"C:\\Windows\\notepad.exe", L"file:///etc/passwd", L"javascript:alert(1)",
-                             L"http://x/\" & calc", L"", L"http://"}) {
+}
+
+TEST(OpenUrl, SomethingNotAWebAddressIsRefusedAndTheUserTold) {
+  LoadTextTable();
+  const std::wstring told = L"box Quillnet " + GetText("LinkIsNotAWebAddress") + L"\n\n";
+  const std::wstring longPath = L"ftp://files.quillnet.example/" + std::wstring(300, L'a');
+  struct Case {
+    std::wstring link;
+    std::wstring shown;  // what the box shows of it
+  } cases[] = {
+      {L"C:\\Windows\\notepad.exe", L"C:\\Windows\\notepad.exe"},
+      {L"file:///etc/passwd", L"file:///etc/passwd"},
+      {L"javascript:alert(1)", L"javascript:alert(1)"},
+      {L"www.quillnet.example/news", L"www.quillnet.example/news"},
+      {L"http://x/\" & calc", L"http://x/\" & calc"},
+      {L"http://", L"http://"},
+      {L"", L""},
+      {L"news\r\nline", L"news  line"},
+      {longPath, longPath.substr(0, 200) + L"..."},
+  };
+  for (const Case& c : cases) {
     CFakeLauncher launcher;
-    EXPECT_EQ(OpenUrl(launcher, bad), UrlOpenedBy::Refused);
-    EXPECT_TRUE(launcher.calls.empty());
+    EXPECT_EQ(OpenUrl(launcher, c.link), UrlOpenedBy::Refused) << c.link;
+    // Never the shell, a program or a browser: only the box that says why.
+    EXPECT_EQ(launcher.calls, std::vector<std::wstring>{told + c.shown}) << c.link;
+    EXPECT_EQ(launcher.icons, std::vector<BoxIcon>{BoxIcon::Warning}) << c.link;
   }
 }
 
