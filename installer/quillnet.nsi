@@ -32,6 +32,7 @@ ManifestDPIAware true
 
 !include MUI2.nsh
 !include LogicLib.nsh
+!include WinVer.nsh
 
 !define PRODUCT "Quillnet"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
@@ -121,6 +122,17 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${PRODUCT}"
 ; Each package is native to its architecture, so its registry view is the
 ; right one (the x86 one lands in the 32-bit view on 64-bit Windows).
 Function .onInit
+  ; The client imports what only Windows 7 SP1 and later have: an older
+  ; system could not even start it.
+  ${IfNot} ${AtLeastWin7}
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} needs Windows 7 Service Pack 1 or later." /SD IDOK
+    Abort
+  ${EndIf}
+  ${If} ${IsWin7}
+  ${AndIfNot} ${AtLeastServicePack} 1
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} needs Windows 7 Service Pack 1 or later." /SD IDOK
+    Abort
+  ${EndIf}
   Call WaitForClient
 FunctionEnd
 

@@ -6,9 +6,22 @@
 #include <string>
 #include <vector>
 
+#include "app/shell_launch.h"
+#include "app/startup.h"
 #include "app/vpn_app_win.h"
+#include "platform/dll_search.h"
+#include "text/text_table.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // First of all: no DLL loaded from here on may come from the current
+  // folder or PATH.
+  RestrictDllSearch();
+  // Before anything of the start-up: its calls may not exist on such a system.
+  if (const std::optional<SystemVersion> version = RunningSystemVersion(); version && !IsSupportedSystem(*version)) {
+    LoadTextTable();
+    ShowClientMessage(nullptr, GetText("SystemTooOldForClient"), BoxIcon::Error);
+    return 1;
+  }
   std::vector<std::wstring> arguments;
   int argc = 0;
   if (wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc)) {

@@ -65,6 +65,8 @@ void LoadTextTable() {
       L"Maybe there is something wrong with your network? You may try again later.");
   Set("LoadingNews", L"Loading news ...");
   Set("VpnAppLoginTitle", L"Quillnet Login");
+  Set("SystemTooOldForClient",
+      L"Quillnet needs Windows 7 Service Pack 1 or later. Please update Windows to use Quillnet on this computer.");
   Set("VpnAppAlreadyRunUseTrayIconToActivate",
       L"Quillnet is running, please double-click the icon in your task-bar tray area "
       L"to show the main window.");

@@ -49,4 +49,18 @@ for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$pid" 2>/dev/null && fail "Quillnet.exe still running after its window closed"
 wait "$pid"; rc=$?
 [ "$rc" = 0 ] || fail "Quillnet.exe exited with $rc"
-echo "PASS: window shown, screenshot kept, closed cleanly"
+
+# Told it runs on Windows XP, the client says which Windows it needs and ends
+# without a window.
+app_key='HKCU\Software\Wine\AppDefaults\Quillnet.exe'
+"$wine" reg add "$app_key" /v Version /t REG_SZ /d winxp /f >/dev/null 2>&1 || fail "cannot set the version Wine reports"
+"$wine" "$app/Quillnet.exe" </dev/null >"$out/quillnet-old-system-$triplet.log" 2>&1 &
+pid=$!
+"$wine" "$probe" box "Windows 7 Service Pack 1 or later" 60 || fail "no message naming the oldest supported Windows"
+for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && fail "Quillnet.exe still running on an older system after its message"
+wait "$pid"; rc=$?
+[ "$rc" = 1 ] || fail "Quillnet.exe exited with $rc on an older system, not 1"
+[ "$("$wine" "$probe" count | tr -d '\r')" = 0 ] || fail "a main window exists on an older system"
+"$wine" reg delete "$app_key" /f >/dev/null 2>&1
+echo "PASS: window shown, screenshot kept, closed cleanly; an older system refused"
