@@ -32,14 +32,24 @@ TEST_F(GeneralVpn, StartWithoutDefaultRouteFailsQuietly) {
   };
   for (const Case& c : cases) {
     CFakeForwardTable t;
+    SetUpHomeNetwork(t);
+    CTestVpn vpn(t, std::make_unique<CFakeRouteRequestServer>(t));
+    // A first connection whose plan failed leaves its failures behind.
+    vpn.SetRouteMode(RouteModeListedRoutes);
+    ASSERT_EQ(vpn.Start(), 0);
+    vpn.Learn(L"10.8.0.6");
+    vpn.SetRoutes({L"10.1.0.0 mask 255.0.255.0"});
+    vpn.SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
+    vpn.Stop();
+    ASSERT_FALSE(vpn.GetFailedRoutes().empty()) << c.name;
+    for (const ForwardRow& r : t.Rows()) t.DeleteForwardRow(r);
     for (const ForwardRow& r : c.rows) t.PutRow(r);
     t.readStatus = c.readStatus;
-    CTestVpn vpn(t, std::make_unique<CFakeRouteRequestServer>(t));
+
     vpn.SetCallback(&observer);
-    vpn.GetFailedRoutes() = {L"left from before"};
     EXPECT_EQ(vpn.Start(), 3) << c.name;
     EXPECT_EQ(vpn.GetStatus(), (StateTriple{2, 3, 13})) << c.name;
-    EXPECT_TRUE(vpn.GetFailedRoutes().empty());
+    EXPECT_TRUE(vpn.GetFailedRoutes().empty()) << c.name;
   }
   EXPECT_TRUE(observer.Seen().empty());
 }
