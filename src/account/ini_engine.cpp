@@ -230,8 +230,7 @@ const std::string* CIniDocument::Find(std::string_view section, std::string_view
 std::vector<std::string> CIniDocument::SectionNames() const {
   std::vector<std::string> names;
   names.reserve(sections_.size());
-  for (std::size_t i = 1; i < sections_.size(); ++i)
-    if (!sections_[i].name.empty()) names.push_back(sections_[i].name);
+  for (std::size_t i = 1; i < sections_.size() && !sections_[i].name.empty(); ++i) names.push_back(sections_[i].name);
   return names;
 }
 

@@ -43,7 +43,8 @@ class CIniDocument {
   const std::string* Find(std::string_view section, std::string_view key) const;
 
   // Every named section headed in the file, in file order, duplicates
-  // included; sections headed with an empty name are left out.
+  // included, up to the first header with an empty name: the platform lists
+  // names NUL-separated, so an empty one ends its list.
   std::vector<std::string> SectionNames() const;
 
  private:

@@ -34,7 +34,7 @@ class CMachineKey {
 
 // Read and write access. Whatever `key` held before is closed first.
 RegistryError OpenMachineKey(CMachineKey& key, std::wstring_view subkey);
-// A value of another type than a 32-bit value gives 13.
+// A value of another type than a 32-bit value, or longer than one, gives 13.
 RegistryError ReadMachineDword(const CMachineKey& key, std::wstring_view name, std::uint32_t& value);
 RegistryError WriteMachineDword(const CMachineKey& key, std::wstring_view name, std::uint32_t value);
 

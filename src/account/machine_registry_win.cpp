@@ -41,6 +41,8 @@ RegistryError ReadMachineDword(const CMachineKey& key, std::wstring_view name, s
   DWORD type = 0, data = 0, size = sizeof data;
   const LSTATUS status =
       RegQueryValueExW(H(key), std::wstring(name).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
+  // More than four bytes can be no 32-bit value, whatever its type says.
+  if (status == ERROR_MORE_DATA) return kRegistryInvalidData;
   if (status != ERROR_SUCCESS) return static_cast<RegistryError>(status);
   if (type != REG_DWORD || size != sizeof data) return kRegistryInvalidData;
   value = data;

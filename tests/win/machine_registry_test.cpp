@@ -51,12 +51,18 @@ TEST_F(MachineRegistry, Dwords) {
   Put(L"Dword", REG_DWORD, &one, sizeof one);
   Put(L"Text", REG_SZ, L"1", 4);
   Put(L"Bytes", REG_BINARY, &one, sizeof one);
+  const std::uint64_t wide = 1;
+  Put(L"LongText", REG_SZ, L"12345678", 18);
+  Put(L"LongBytes", REG_BINARY, &wide, sizeof wide);
+  Put(L"LongDword", REG_DWORD, &wide, sizeof wide);
   CMachineKey key;
   ASSERT_EQ(OpenMachineKey(key, path), 0u);
   struct Case {
     const wchar_t* name;
     RegistryError rc;
-  } cases[] = {{L"Dword", 0}, {L"Text", 13}, {L"Bytes", 13}, {L"Missing", ERROR_FILE_NOT_FOUND}};
+  } cases[] = {{L"Dword", 0},      {L"Text", 13},      {L"Bytes", 13},
+               {L"LongText", 13},  {L"LongBytes", 13}, {L"LongDword", 13},
+               {L"Missing", ERROR_FILE_NOT_FOUND}};
   for (const Case& c : cases) {
     std::uint32_t value = 77;
     EXPECT_EQ(ReadMachineDword(key, c.name, value), c.rc) << c.name;

@@ -171,8 +171,18 @@ TEST_F(IniFile, GarbageNeverBreaksTheReader) {
 }
 
 TEST_F(IniFile, ListSections) {
-  const std::wstring path = Doc("k=v\n[b]\n[a%5bb%5d]\n[100%25]\n[ B ]\n[]\n[after empty]\n[ ]\n[last]\n");
-  EXPECT_EQ(IniListSections(path), (std::vector<std::wstring>{L"b", L"a[b]", L"100%", L"B", L"after empty", L"last"}));
+  struct Case {
+    const char* doc;
+    std::vector<std::wstring> names;
+  } cases[] = {
+      {"k=v\n[b]\n[a%5bb%5d]\n[100%25]\n[ B ]\n", {L"b", L"a[b]", L"100%", L"B"}},
+      // The platform's list is NUL-separated: an empty name ends it.
+      {"k=v\n[b]\n[]\n[after empty]\n[last]\n", {L"b"}},
+      {"[b]\n[ ]\n[after blank]\n", {L"b"}},
+      {"[]\n[a]\n", {}},
+      {"top=1\n", {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IniListSections(Doc(c.doc)), c.names) << c.doc;
   EXPECT_TRUE(IniListSections(dir_.File(L"absent.ini")).empty());
 }
 
