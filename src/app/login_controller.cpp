@@ -6,6 +6,7 @@
 #include "account/operator_hosts.h"
 #include "account/reply_document.h"
 #include "account/settings.h"
+#include "account/trust_anchors.h"
 #include "app/chrome.h"
 #include "platform/file_io.h"
 #include "platform/strings.h"
@@ -85,6 +86,9 @@ void CMainController::SetStatus(const std::wstring& text, bool alsoBox) {
 void CMainController::Open() {
   webSiteUrl_ = kBuiltInWebSiteUrl;
   overridePath_ = places_.update.overridePath;
+  // Before the first transfer: the host race may already meet the
+  // operator's own HTTPS hosts.
+  LoadOperatorCaFile(overridePath_);
   view_.SetAnnouncement(0, GetText("LoadingNews"), webSiteUrl_);
   view_.EnableConnect(true);
   view_.EnableDisconnect(false);
@@ -223,19 +227,24 @@ void CMainController::Login() {
   CDeleteOnExit cleanup(replyPath);
   bool cancelled = false;
   bool fileFailed = false;
-  bool ok = LoginAttempt(base, form, replyPath, now_(), cancelled, fileFailed);
+  // A plain-HTTP winner of the host race only showed that the service is
+  // there: the password never travels in clear, so the login and every
+  // later request of the run go to its HTTPS form, verified.
+  const bool plainWinner = base.compare(0, 5, L"http:") == 0;
+  if (plainWinner) probe_->SetLoginBaseUrl(ToHttpsBase(base));
+  bool ok = LoginAttempt(LoginBaseUrl(), form, replyPath, now_(), cancelled, fileFailed);
   if (!ok) {
     if (cancelled) {
       SetStatus(GetText("LoginIsCancelled"), false);
       return;
     }
-    if (fileFailed || base.compare(0, 5, L"http:") != 0) {
+    if (fileFailed || !plainWinner) {
       SetStatus(GetText("NetworkOrServerErrorToLogin"), true);
       return;
     }
-    // Some networks only pass TLS: the rest of the run logs in over HTTPS.
-    probe_->SetLoginBaseUrl(ToHttpsBase(base));
-    ok = LoginAttempt(probe_->LoginBaseUrl(), form, replyPath, now_() + 1, cancelled, fileFailed);
+    // The second attempt a plain winner has always had, now on the same
+    // HTTPS base.
+    ok = LoginAttempt(LoginBaseUrl(), form, replyPath, now_() + 1, cancelled, fileFailed);
     if (!ok) {
       if (cancelled)
         SetStatus(GetText("LoginIsCancelled"), false);

@@ -222,3 +222,10 @@ void CGeneralVpn::StoreState(std::int32_t newState, std::int32_t newError, std::
   std::lock_guard lock(fieldsLock);
   status = {newState, newError, newDetail};
 }
+
+void CGeneralVpn::NoteErrorIfNone(std::int32_t newError, std::int32_t newDetail) {
+  std::lock_guard lock(fieldsLock);
+  if (status.error != GENERAL_VPN_ERROR_SUCCESS) return;
+  status.error = newError;
+  status.detail = newDetail;
+}

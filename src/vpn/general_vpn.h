@@ -182,6 +182,9 @@ class CGeneralVpn {
   void SetType(std::int32_t kind);
   // Writes the triple without telling anyone, as Start and Stop do.
   void StoreState(std::int32_t newState, std::int32_t newError, std::int32_t newDetail);
+  // Sets error and detail, state untouched and without telling anyone,
+  // unless an error is recorded already.
+  void NoteErrorIfNone(std::int32_t newError, std::int32_t newDetail);
   void SetLocalIp(std::wstring address);
   void SetVpnGateway(std::wstring address);
   // True from RestoreRoutes (the start of a kind's Stop) until the next Start.

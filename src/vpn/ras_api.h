@@ -50,8 +50,11 @@ class IRasApi {
   virtual std::uint32_t SetEntryProperties(const std::wstring& entryName, const ras::Entry& entry) = 0;
   virtual std::uint32_t SetCredentials(const std::wstring& entryName, const ras::Credentials& credentials) = 0;
   // Dials asynchronously; `params.callbackId` is handed back to nobody but
-  // the implementation, which calls `sink` for every step.
+  // the implementation, which calls `sink` for every step until ForgetSink.
   virtual std::uint32_t Dial(const ras::DialParams& params, IRasDialSink& sink, RasHandle& connection) = 0;
+  // After this returns `sink` is called no more, however late the service
+  // reports a dial of it, and no call into it is still running elsewhere.
+  virtual void ForgetSink(IRasDialSink& sink) = 0;
   // The PPP IP projection read into a record of `recordBytes` whose size
   // field says so; `reportedBytes` is the size the service answers with and
   // `localIp` the record's local address (on success).

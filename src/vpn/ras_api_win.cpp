@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/win32.h"
+#include "vpn/ras_sinks.h"
 
 namespace {
 
@@ -44,9 +45,15 @@ F Lookup(const RasFunctionLookup& lookup, const char* name) {
   return reinterpret_cast<F>(lookup(name));
 }
 
+// Process-wide because the service's callback is a plain function.
+CRasSinkRegistry& Sinks() {
+  static CRasSinkRegistry sinks;
+  return sinks;
+}
+
 DWORD WINAPI OnDialNotification(ULONG_PTR callbackId, DWORD, HANDLE connection, UINT, DWORD state, DWORD error,
                                 DWORD) {
-  if (callbackId) reinterpret_cast<IRasDialSink*>(callbackId)->OnRasNotification(connection, state, error);
+  Sinks().Deliver(callbackId, connection, state, error);
   return 1;  // keep the notifications coming
 }
 
@@ -110,7 +117,7 @@ class CWin32RasApi : public IRasApi {
   std::uint32_t Dial(const ras::DialParams& params, IRasDialSink& sink, RasHandle& connection) override {
     if (!dial_) return kRasErrorUnavailable;
     ras::DialParams copy = params;
-    copy.callbackId = reinterpret_cast<std::uintptr_t>(&sink);
+    copy.callbackId = Sinks().Register(sink);
     HANDLE handle = nullptr;
     const DWORD rc = dial_(nullptr, nullptr, &copy, kNotifierForm2,
                            reinterpret_cast<void*>(static_cast<DialFunc2>(OnDialNotification)), &handle);
@@ -120,6 +127,8 @@ class CWin32RasApi : public IRasApi {
     connection = handle;
     return rc;
   }
+
+  void ForgetSink(IRasDialSink& sink) override { Sinks().Forget(sink); }
 
   std::uint32_t GetPppIpProjection(RasHandle connection, std::uint32_t recordBytes, std::uint32_t& reportedBytes,
                                    std::wstring& localIp) override {

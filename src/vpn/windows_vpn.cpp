@@ -76,7 +76,7 @@ CWindowsVpn::CWindowsVpn(std::int32_t vpnType, IForwardTable& forwardTable, IRas
   SetType(vpnType);
 }
 
-CWindowsVpn::~CWindowsVpn() = default;
+CWindowsVpn::~CWindowsVpn() { ras_.ForgetSink(*this); }
 
 std::int32_t CWindowsVpn::Start() {
   if (!rasConnection.load()) {
@@ -180,19 +180,24 @@ std::int32_t CWindowsVpn::Stop() {
     ras_.HangUp(handle);
     WaitForHangUp(handle);
   }
+  // Notifications of the hang-up went through SetState; anything later is
+  // about a connection its owner may already have deleted.
+  ras_.ForgetSink(*this);
   return CGeneralVpn::Stop();
 }
 
 std::int32_t CWindowsVpn::GetStatistics(std::uint32_t& sent, std::uint32_t& received) {
   ras::Statistics statistics{};
   statistics.size = sizeof statistics;
+  // The notification thread owns the state: writing it back from here could
+  // undo a change it made meanwhile (ALL_DONE back to CONNECTED, a drop's
+  // error cleared). A failure is only noted when nothing else was.
   if (const std::uint32_t e = ras_.GetConnectionStatistics(rasConnection.load(), statistics)) {
-    StoreState(GetState(), GENERAL_VPN_ERROR_INTERNAL, static_cast<std::int32_t>(e));
+    NoteErrorIfNone(GENERAL_VPN_ERROR_INTERNAL, static_cast<std::int32_t>(e));
     return 1;
   }
   sent = statistics.bytesSent;
   received = statistics.bytesReceived;
-  StoreState(GetState(), 0, 0);
   return 0;
 }
 

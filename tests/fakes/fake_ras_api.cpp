@@ -20,8 +20,9 @@ void CFakeRasApi::DeliverLoop() {
     queue_.pop_front();
     delivering_ = true;
     lock.unlock();
-    event.sink->OnRasNotification(event.handle, event.step.first, event.step.second);
+    const bool delivered = sinks_.Deliver(event.sink, event.handle, event.step.first, event.step.second);
     lock.lock();
+    if (!delivered) ++record_.undelivered;
     delivering_ = false;
     if (queue_.empty()) idle_.notify_all();
   }
@@ -118,11 +119,20 @@ std::uint32_t CFakeRasApi::Dial(const ras::DialParams& params, IRasDialSink& sin
     return dialResult;
   }
   connection = NewHandleLocked(ras::ReadText(params.entryName));
-  lastSink_ = &sink;
+  lastSink_ = sinks_.Register(sink);
   lastHandle_ = connection;
-  for (const Step& step : dialScript) queue_.push_back({&sink, connection, step});
+  for (const Step& step : dialScript) queue_.push_back({lastSink_, connection, step});
   wake_.notify_all();
   return 0;
+}
+
+void CFakeRasApi::ForgetSink(IRasDialSink& sink) {
+  {
+    std::lock_guard lock(mutex_);
+    ++record_.forgets;
+  }
+  // Without our lock: a delivery running now may call back into us.
+  sinks_.Forget(sink);
 }
 
 std::uint32_t CFakeRasApi::GetPppIpProjection(RasHandle connection, std::uint32_t recordBytes,
@@ -139,6 +149,7 @@ std::uint32_t CFakeRasApi::GetPppIpProjection(RasHandle connection, std::uint32_
 }
 
 std::uint32_t CFakeRasApi::GetConnectionStatistics(RasHandle connection, ras::Statistics& statistics) {
+  if (duringStatistics) duringStatistics();
   std::lock_guard lock(mutex_);
   record_.statisticsSizes.push_back(statistics.size);
   auto it = connections_.find(connection);

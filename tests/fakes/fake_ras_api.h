@@ -5,6 +5,7 @@
 #pragma once
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "vpn/ras_api.h"
+#include "vpn/ras_sinks.h"
 
 class CFakeRasApi : public IRasApi {
  public:
@@ -26,6 +28,7 @@ class CFakeRasApi : public IRasApi {
   std::uint32_t SetEntryProperties(const std::wstring& entryName, const ras::Entry& entry) override;
   std::uint32_t SetCredentials(const std::wstring& entryName, const ras::Credentials& credentials) override;
   std::uint32_t Dial(const ras::DialParams& params, IRasDialSink& sink, RasHandle& connection) override;
+  void ForgetSink(IRasDialSink& sink) override;
   std::uint32_t GetPppIpProjection(RasHandle connection, std::uint32_t recordBytes, std::uint32_t& reportedBytes,
                                    std::wstring& localIp) override;
   std::uint32_t GetConnectionStatistics(RasHandle connection, ras::Statistics& statistics) override;
@@ -52,6 +55,9 @@ class CFakeRasApi : public IRasApi {
   std::wstring projectionIp = L"10.8.0.6";
   std::uint32_t statisticsResult = 0;
   std::uint32_t bytesSent = 0, bytesReceived = 0;
+  // Runs inside GetConnectionStatistics, as a notification on the
+  // service's thread may.
+  std::function<void()> duringStatistics;
   bool enumerationAlwaysTooSmall = false;
   int statusQueriesBeforeGone = 0;  // after a hang-up
   bool neverGone = false;
@@ -68,6 +74,8 @@ class CFakeRasApi : public IRasApi {
     std::vector<ras::DialParams> dials;
     std::vector<std::uint32_t> projectionRecordBytes;
     std::vector<std::uint32_t> statisticsSizes;
+    int forgets = 0;
+    int undelivered = 0;  // notifications whose sink had been forgotten
   };
   Record Seen() const;
   // Whether the connection is up (dialled or added and not hung up).
@@ -80,7 +88,7 @@ class CFakeRasApi : public IRasApi {
     int queriesLeft = 0;
   };
   struct Event {
-    IRasDialSink* sink;
+    std::uintptr_t sink;
     RasHandle handle;
     Step step;
   };
@@ -96,7 +104,8 @@ class CFakeRasApi : public IRasApi {
   bool quit_ = false;
   std::map<RasHandle, Conn> connections_;
   std::uintptr_t nextHandle_ = 0x100;
-  IRasDialSink* lastSink_ = nullptr;
+  CRasSinkRegistry sinks_;
+  std::uintptr_t lastSink_ = 0;
   RasHandle lastHandle_ = nullptr;
   Record record_;
   std::thread thread_;

@@ -16,6 +16,7 @@
 #include "fakes/fake_settings.h"
 #include "fakes/temp_dir.h"
 #include "integration/account/service_process.h"
+#include "integration/account/test_pki.h"
 #include "integration/test_netns.h"
 #include "platform/file_io.h"
 #include "platform/strings.h"
@@ -123,9 +124,11 @@ class CFakeMainView : public IMainView, public IUpdateDownloadView {
          [&](const PostedMessage& m) { run.OnTransferEvent(m.wParam, m.lParam, GetTickMs()); });
     return {run.Ended(), run.CancelledByUser()};
   }
-  bool OpenFile(const std::wstring& path, const std::wstring& arguments) override {
+  UpdateStartResult StartUpdate(const std::wstring& path, const std::wstring& arguments) override {
     opened.push_back(path + L"|" + arguments);
-    return true;
+    UpdateStartResult r;
+    r.outcome = UpdateStartResult::Outcome::Started;
+    return r;
   }
   void OpenUrl(const std::wstring& url) override { urls.push_back(url); }
   void ExitClient() override { ++exits; }
@@ -213,16 +216,20 @@ class LoginController : public ::testing::Test {
   }
 
   // A service the host race wins against.
+  // Its HTTPS side sits on the default port, where a plain winner's login goes.
   void StartService(const std::string& knobs = "", const std::string& config = kConfig) {
-    service_ = std::make_unique<CServiceProcess>(knobs, config);
+    service_ = std::make_unique<CServiceProcess>("HttpsPort=443\n" + knobs, config);
     ASSERT_TRUE(service_->Ready());
     IniWriteString(places_.update.overridePath, L"Main", L"LoginHosts", service_->HttpBase());
+    dir_.Write(L"operator-ca.pem", TestPkiText("ca.pem"));
+    IniWriteString(places_.update.overridePath, L"Main", L"CaFile", L"operator-ca.pem");
   }
   // The same address with other knobs: what the login meets after the race.
   void ReplaceService(const std::string& knobs, const std::string& config = kConfig) {
     const int port = service_->HttpPort();
     service_.reset();
-    service_ = std::make_unique<CServiceProcess>(knobs + "\nHttpPort=" + std::to_string(port), config);
+    service_ = std::make_unique<CServiceProcess>("HttpsPort=443\n" + knobs + "\nHttpPort=" + std::to_string(port),
+                                                 config);
     ASSERT_TRUE(service_->Ready());
   }
   void Open() {
@@ -414,20 +421,56 @@ TEST_F(LoginController, ReplyWithAWrongMarkerIsNotALoginReply) {
   EXPECT_TRUE(ReplyGone());
 }
 
-TEST_F(LoginController, HttpsRetryLogsInAndLaterLoginsGoStraightToHttps) {
-  StartService();
-  OpenAndWin();
-  // The plain port goes silent (nothing listens), HTTPS answers on its default port.
-  service_.reset();
-  service_ = std::make_unique<CServiceProcess>("HttpPort=-1\nHttpsPort=443", kConfig);
-  ASSERT_TRUE(service_->Ready());
-  controller_->OnConnect();
-  ASSERT_EQ(view_.plans.size(), 1u);
-  EXPECT_EQ(view_.downloads, 2);
-  EXPECT_EQ(controller_->LoginBaseUrl(), L"https://127.0.0.1/");
-  controller_->OnConnect();
-  EXPECT_EQ(view_.plans.size(), 2u);
-  EXPECT_EQ(view_.downloads, 3) << "one attempt, straight to HTTPS";
+TEST_F(LoginController, APlainWinnersLoginAndRoutesGoOnlyToItsVerifiedHttpsForm) {
+  struct Case {
+    const char* name;
+    const char* tlsKnobs;  // the HTTPS side on the default port; nullptr: nothing listens there
+    bool forged;
+    bool loggedIn;
+  };
+  const Case cases[] = {
+      {"the operator's certificate", "", false, true},
+      {"a forged certificate", "", true, false},
+      {"nothing on the HTTPS port", nullptr, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // The race's winner serves plain HTTP only and must never see a secret.
+    StartService("HttpsPort=-1");
+    std::unique_ptr<CServiceProcess> tls;
+    CTempDir certs;
+    if (c.tlsKnobs) {
+      std::string knobs = std::string("HttpPort=-1\nHttpsPort=443\n") + c.tlsKnobs;
+      if (c.forged) {
+        const PemPair pair = IssueBadServerCertificate(BadCertificate::SelfSigned);
+        knobs += "\nCertificateFile=" + WideToNarrow(certs.Write(L"c.pem", pair.certificate)) +
+                 "\nKeyFile=" + WideToNarrow(certs.Write(L"k.pem", pair.key));
+      }
+      tls = std::make_unique<CServiceProcess>(knobs, kConfig);
+      ASSERT_TRUE(tls->Ready());
+    }
+    view_.chooser.route = {kRouteDefinerListed, 0};
+    const std::size_t plansBefore = view_.plans.size();
+    OpenAndWin();
+    controller_->OnConnect();
+    EXPECT_EQ(controller_->LoginBaseUrl(), L"https://127.0.0.1/");
+    EXPECT_EQ(view_.plans.size() - plansBefore, c.loggedIn ? 1u : 0u);
+    if (c.loggedIn) {
+      EXPECT_NE(tls->Log().find("login user=alice"), std::string::npos);
+      EXPECT_NE(tls->Log().find("getvpnroutes user=alice"), std::string::npos);
+    } else {
+      EXPECT_EQ(view_.status.back(), Text("NetworkOrServerErrorToLogin"));
+      EXPECT_TRUE(view_.HasBox(Text("NetworkOrServerErrorToLogin")));
+    }
+    const std::string plain = service_->Log();
+    EXPECT_NE(plain.find("probe from"), std::string::npos);
+    EXPECT_EQ(plain.find("login"), std::string::npos) << plain;
+    EXPECT_EQ(plain.find("getvpnroutes"), std::string::npos) << plain;
+    controller_.reset();
+    tls.reset();
+    view_.boxes.clear();
+    position_ = 0;  // the next race starts at the override's list
+  }
 }
 
 TEST_F(LoginController, CancellingTheLoginOrTheChooser) {

@@ -83,7 +83,8 @@ class TerminalClient : public ::testing::TestWithParam<ModeCase> {
     fs::create_directories(dir_.Path() / "program" / "openvpn");
     fs::copy_file(dir_.Path() / "ca.crt", dir_.Path() / "program" / "openvpn" / "ca.crt");
     std::ofstream(dir_.Path() / "password") << "secret\n";
-    service_ = std::make_unique<CServiceProcess>("", kConfig);
+    // The race finds it over HTTP; the login goes to its HTTPS side on the default port.
+    service_ = std::make_unique<CServiceProcess>("HttpsPort=443", kConfig);
     ASSERT_TRUE(service_->Ready());
   }
   void TearDown() override {

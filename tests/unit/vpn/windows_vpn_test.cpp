@@ -375,6 +375,63 @@ TEST_F(WindowsVpn, StatisticsAndTheirFailure) {
   vpn->Stop();
 }
 
+// The service's thread reports a drop while the owner reads the statistics:
+// the drop must survive the read, whether the read works or fails.
+TEST_F(WindowsVpn, StatisticsLeaveTheStateToTheNotifications) {
+  struct Case {
+    const char* name;
+    bool dropMeanwhile;
+    std::uint32_t statisticsResult;
+    std::int32_t rc;
+    StateTriple after;
+  } cases[] = {
+      {"read", false, 0, 0, {GENERAL_VPN_STATE_ALL_DONE, 0, 0}},
+      {"read while dropped", true, 0, 0, {GENERAL_VPN_STATE_DISCONNECTED, 1, 628}},
+      {"failed read while dropped", true, 6, 1, {GENERAL_VPN_STATE_DISCONNECTED, 1, 628}},
+      {"failed read", false, 6, 1, {GENERAL_VPN_STATE_ALL_DONE, 1, 6}},
+  };
+  for (const Case& c : cases) {
+    auto vpn = Make();
+    ASSERT_EQ(vpn->Start(), 0);
+    ras.WaitIdle();
+    ASSERT_EQ(vpn->GetState(), GENERAL_VPN_STATE_ALL_DONE) << c.name;
+    const RasHandle handle = vpn->Connection();
+    bool dropPending = c.dropMeanwhile;
+    ras.duringStatistics = [&] {
+      if (!dropPending) return;
+      dropPending = false;
+      vpn->OnRasNotification(handle, kRasStateDisconnected, 628);
+    };
+    ras.statisticsResult = c.statisticsResult;
+    std::uint32_t sent = 0, received = 0;
+    EXPECT_EQ(vpn->GetStatistics(sent, received), c.rc) << c.name;
+    EXPECT_EQ(Triple(*vpn), c.after) << c.name;
+    ras.duringStatistics = nullptr;
+    ras.statisticsResult = 0;
+    vpn->Stop();
+  }
+}
+
+// A notification the service sends after its connection is gone: the
+// object may be deleted, so it must reach nobody.
+TEST_F(WindowsVpn, LateNotificationsReachNoDeletedConnection) {
+  for (bool stopFirst : {true, false}) {
+    auto vpn = Make();
+    ASSERT_EQ(vpn->Start(), 0);
+    ras.WaitIdle();
+    const CFakeRasApi::Record before = ras.Seen();
+    ras.Hold(true);
+    ras.Notify(kRasStateDisconnected, 628);
+    if (stopFirst) vpn->Stop();
+    vpn->SetCallback(nullptr);
+    vpn.reset();
+    ras.Hold(false);
+    ras.WaitIdle();
+    EXPECT_EQ(ras.Seen().undelivered, before.undelivered + 1) << stopFirst;
+    EXPECT_GT(ras.Seen().forgets, before.forgets) << stopFirst;
+  }
+}
+
 TEST_F(WindowsVpn, ADropAfterConnectingIsReportedAndALateSuccessAfterStopAddsNothing) {
   auto vpn = Make(1, RouteModeListedRoutes);
   vpn->SetRoutes({L"172.16.0.0/12"});
