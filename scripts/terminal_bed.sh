@@ -49,11 +49,16 @@ bed_up() {
   chmod 600 "$bed_dir/password"
   bed_start_server
 
+  # The race finds the service over HTTP; the login goes to its HTTPS side on
+  # the default port, with a certificate from the test CA.
+  bed_pki=$(bash "$(dirname "${BASH_SOURCE[0]}")/test-pki")
   cat >"$bed_dir/service.ini" <<INI
 [Service]
 Bind=127.0.0.1
 HttpPort=0
-HttpsPort=0
+HttpsPort=443
+CertificateFile=$bed_pki/server.pem
+KeyFile=$bed_pki/server.key
 [VPN]
 RequiredClientVersion=2.3.0.2
 [Account alice]
@@ -122,7 +127,7 @@ bed_routes() { ip -n $bed_ns_client -4 route show table all | sort; }
 
 # The client's arguments for a route mode (all, listed:0, app).
 bed_client_args() {
-  echo connect --service "$bed_service_url" --account alice --password-file "$bed_dir/password" \
+  echo connect --service "$bed_service_url" --ca-file "$bed_pki/ca.pem" --account alice --password-file "$bed_dir/password" \
     --route "$1" --config "$bed_dir/config" --data "$bed_dir/data" --program-folder "$bed_dir/program"
 }
 

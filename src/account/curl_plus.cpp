@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "account/reply_document.h"
+#include "account/trust_anchors.h"
 #include "platform/strings.h"
 #include "platform/tick.h"
 
@@ -54,7 +55,6 @@ class CCurlPlusImpl {
       return;
     }
     curl_easy_setopt(curl_, CURLOPT_VERBOSE, 0L);
-    curl_easy_setopt(curl_, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl_, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT_MS, limits_.connectTimeoutMs);
     curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, &CCurlPlusImpl::OnReceive);
@@ -64,14 +64,24 @@ class CCurlPlusImpl {
     curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, &CCurlPlusImpl::OnProgress);
     curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(curl_, CURLOPT_USERAGENT, kUserAgent);
-    curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYPEER, 0L);
+    // The peer proves who it is, always: the client sends passwords and
+    // runs what it downloads with administrator rights.
+    curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYHOST, 2L);
+#ifdef _WIN32
+    // The machine's own root store, kept current by the system; OpenSSL has
+    // no bundle of its own on Windows.
+    curl_easy_setopt(curl_, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA));
+#endif
+    curl_easy_setopt(curl_, CURLOPT_SSL_CTX_FUNCTION, &CCurlPlusImpl::OnSslContext);
+    curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_LIMIT, limits_.stallBytesPerSecond);
+    curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_TIME, limits_.stallSeconds);
     // Name resolution must not use signals: several transfers run on
     // worker threads at once.
     curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
-    // Only web addresses, also after a redirect: a reply must never come
-    // from a local file or another protocol.
+    // Only web addresses: a reply must never come from a local file or
+    // another protocol.
     curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl_, CURLOPT_URL, narrowUrl.c_str());
   }
 
@@ -103,7 +113,14 @@ class CCurlPlusImpl {
     if (!postBody_.empty()) {
       curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, postBody_.c_str());
       curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(postBody_.size()));
+    } else {
+      // Only a GET follows a redirect, and only to https: a form carries
+      // secrets and is never sent on to wherever a reply points.
+      curl_easy_setopt(curl_, CURLOPT_FOLLOWLOCATION, 1L);
+      curl_easy_setopt(curl_, CURLOPT_MAXREDIRS, 5L);
+      curl_easy_setopt(curl_, CURLOPT_REDIR_PROTOCOLS_STR, "https");
     }
+    if (outputFile_) curl_easy_setopt(curl_, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits_.maxFileBytes));
     running_.store(true, std::memory_order_release);
     try {
       worker_ = std::thread(&CCurlPlusImpl::Work, this);
@@ -170,6 +187,11 @@ class CCurlPlusImpl {
     UnscrambleReply(piece.data(), piece.size(), self->scrambleKey_);
     size_t taken = n;
     if (self->outputFile_) {
+      // The announced length was checked by libcurl; a body without one is checked here.
+      if (self->receivedCount_.load() + n > self->limits_.maxFileBytes) {
+        self->overflowed_.store(true);
+        return 0;
+      }
       taken = std::fwrite(piece.data(), 1, n, self->outputFile_);
     } else {
       if (self->received_.size() + n > self->limits_.maxReceivedBytes) {
@@ -181,6 +203,11 @@ class CCurlPlusImpl {
     }
     self->receivedCount_.fetch_add(taken);
     return taken;
+  }
+
+  static CURLcode OnSslContext(CURL*, void* sslContext, void*) {
+    AddExtraTrustAnchorsTo(sslContext);
+    return CURLE_OK;
   }
 
   static int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
@@ -250,6 +277,12 @@ std::string CCurlPlus::TakeReceived() { return impl_ ? impl_->TakeReceived() : s
 bool CCurlPlus::Running() const { return impl_ && impl_->running_.load(std::memory_order_acquire); }
 
 bool CCurlPlus::Overflowed() const { return impl_ && impl_->overflowed_.load(); }
+
+bool CCurlPlus::CertificateRefused() const {
+  if (Running()) return false;
+  const std::int32_t r = Result();
+  return r == CURLE_PEER_FAILED_VERIFICATION || r == CURLE_SSL_CACERT_BADFILE || r == CURLE_SSL_ISSUER_ERROR;
+}
 
 std::int32_t CCurlPlus::Result() const { return impl_ ? impl_->result_.load() : CURLE_FAILED_INIT; }
 

@@ -23,6 +23,13 @@ struct CurlPlusLimits {
   // server must not be able to exhaust the client's memory. A body that
   // would is dropped whole and the transfer aborted.
   std::size_t maxReceivedBytes = 16u * 1024u * 1024u;
+  // A body written to a file (the update download) stops here: the largest
+  // package is a few megabytes, a stream without end must not fill the disk.
+  std::uint64_t maxFileBytes = 64ull * 1024u * 1024u;
+  // A transfer slower than this many bytes a second for stallSeconds is
+  // given up: a peer that trickles must not hold a download open for ever.
+  long stallBytesPerSecond = 1;
+  long stallSeconds = 60;
 };
 
 // libcurl's process-wide set-up; the main window holds one for its life.
@@ -64,8 +71,12 @@ class CCurlPlus {
   // empty while it runs.
   std::string TakeReceived();
   bool Running() const;
-  // True when the body outgrew CurlPlusLimits::maxReceivedBytes and was dropped.
+  // True when the body outgrew CurlPlusLimits::maxReceivedBytes (or
+  // maxFileBytes) and was dropped.
   bool Overflowed() const;
+  // True when the transfer failed because the peer's certificate could not
+  // be verified (unknown issuer, another host's name, expired, ...).
+  bool CertificateRefused() const;
   // libcurl's result code of the transfer; 2 when there is no easy handle.
   std::int32_t Result() const;
   std::string ErrorText() const;

@@ -309,8 +309,10 @@ UpdateDownloadOutcome CDlgVpnMain::RunUpdateDownload(const std::wstring& url, co
   return {result == IDOK, dialog.CancelledByUser()};
 }
 
-bool CDlgVpnMain::OpenFile(const std::wstring& path, const std::wstring& arguments) {
-  return ShellOpenFile(Handle(), path, arguments);
+UpdateStartResult CDlgVpnMain::StartUpdate(const std::wstring& path, const std::wstring& arguments) {
+  CModuleVersion own;
+  if (!own.LoadVersion(nullptr)) return {};
+  return StartVerifiedProgram(path, arguments, own.FileVersion());
 }
 
 void CDlgVpnMain::OpenUrl(const std::wstring& url) {

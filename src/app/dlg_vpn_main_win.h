@@ -115,7 +115,7 @@ class CDlgVpnMain : public CDialog, public IMainView, public IConnectView {
   // IUpdateHost
   void ShowMessage(const std::wstring& text, BoxIcon icon) override;
   UpdateDownloadOutcome RunUpdateDownload(const std::wstring& url, const std::wstring& localPath) override;
-  bool OpenFile(const std::wstring& path, const std::wstring& arguments) override;
+  UpdateStartResult StartUpdate(const std::wstring& path, const std::wstring& arguments) override;
   void OpenUrl(const std::wstring& url) override;
   void ExitClient() override;
   // IConnectView (status and buttons above serve both)

@@ -170,10 +170,22 @@ void DownloadAndRunUpdate(IUpdateHost& host, const UpdatePlaces& places, const s
     ShowUpdateFailure(host, GetText("CanNotDownloadFileCorrectly_Tip"), BoxIcon::Warning, updatePage);
     return;
   }
+  // The digest only says the transfer was whole: it comes from the same
+  // reply as the address. What runs is decided by the signature, checked
+  // after this box on the file as it is started.
   host.ShowMessage(GetText("DownloadUpdateCompletedReadyToExecuteUpdateFile"), BoxIcon::Information);
   const std::wstring arguments = installer ? std::wstring() : PortableUpdateArguments(places.modulePath);
-  if (!host.OpenFile(localPath, arguments))
+  const UpdateStartResult started = host.StartUpdate(localPath, arguments);
+  if (started.outcome == UpdateStartResult::Outcome::Refused) {
+    RemoveFile(localPath);
+    const std::wstring reason =
+        started.verdict.signature == SignatureCheck::Ok ? std::wstring(L"not newer than this version")
+                                                        : NarrowToWide(SignatureCheckText(started.verdict.signature));
+    ShowUpdateFailure(host, GetText("UpdateFileNotGenuine_Tip") + L" (" + reason + L")", BoxIcon::Warning,
+                      updatePage);
+  } else if (started.outcome != UpdateStartResult::Outcome::Started) {
     ShowUpdateFailure(host, GetText("CanNotExecuteUpdateFile_Tip"), BoxIcon::Warning, updatePage);
+  }
 }
 
 CUpdateDownloadRun::CUpdateDownloadRun(IMessageTarget* target, IUpdateDownloadView& view, std::wstring url,

@@ -10,6 +10,7 @@
 #include "account/curl_plus.h"
 #include "app/message_box.h"
 #include "app/module_version.h"
+#include "app/update_start.h"
 #include "platform/message_target.h"
 #include "platform/tick.h"
 
@@ -41,8 +42,10 @@ class IUpdateHost {
   virtual void ShowMessage(const std::wstring& text, BoxIcon icon) = 0;
   // Runs the download dialog modally (a CUpdateDownloadRun behind it).
   virtual UpdateDownloadOutcome RunUpdateDownload(const std::wstring& url, const std::wstring& localPath) = 0;
-  // The shell's "open", normally shown; false when it reports failure.
-  virtual bool OpenFile(const std::wstring& path, const std::wstring& arguments) = 0;
+  // Checks the downloaded program (our publisher's signature, a version
+  // newer than the running client) and starts exactly the bytes it checked
+  // (StartVerifiedProgram); nothing may be shown between the two.
+  virtual UpdateStartResult StartUpdate(const std::wstring& path, const std::wstring& arguments) = 0;
   virtual void OpenUrl(const std::wstring& url) = 0;
   // Ends the program (the connect flow's ExitClient). Called from inside
   // the flow: a window should post its own end rather than destroy itself

@@ -20,3 +20,5 @@ set_target_properties(QuillnetBind PROPERTIES PREFIX "" OUTPUT_NAME QuillnetBind
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 target_link_libraries(QuillnetBind PRIVATE ws2_32)
 target_link_options(QuillnetBind PRIVATE -static)
+include(${PROJECT_SOURCE_DIR}/cmake/signing.cmake)
+quillnet_sign(QuillnetBind)

@@ -23,6 +23,7 @@ struct CliOptions {
   std::string command;
   std::wstring serviceUrl;      // --service: http(s) base of the account service
   std::wstring overrideFile;    // --override: an override file naming LoginHosts
+  std::wstring caFile;          // --ca-file: a PEM CA the --service host's certificate chains to
   std::wstring account;         // --account
   std::string passwordFile;     // --password-file; "-" is standard input
   std::wstring configFolder;    // --config: user settings (default: the platform's)

@@ -40,14 +40,15 @@ bool ParseRoute(const std::string& text, CliOptions& o) {
 }  // namespace
 
 std::string CliUsage() {
-  return "usage: quillnet connect --account NAME --password-file FILE|- (--service URL | --override FILE)\n"
+  return "usage: quillnet connect --account NAME --password-file FILE|- (--service URL [--ca-file PEM] | --override FILE)\n"
          "                        [--route all|app|listed[:N]|custom[:N]] [--type auto|openvpn]\n"
          "                        [--server first|fastest|ID] [--config DIR] [--data DIR] [--program-folder DIR]\n"
          "The password is read from FILE, or from standard input with '-' (first line, never echoed).\n"
          "Route, type and server left out are the last choice that connected. Ctrl-C, SIGTERM or\n"
          "'quillnet disconnect' disconnects and restores the routes; SIGUSR1 disconnects and keeps\n"
          "the client running, and a second SIGUSR1 logs in and connects again.\n"
-         "       quillnet login --account NAME --password-file FILE|- (--service URL | --override FILE)\n"
+         "       quillnet login --account NAME --password-file FILE|- (--service URL [--ca-file PEM] | --override FILE)\n"
+         "The login goes over HTTPS (verified; --ca-file adds a CA to the system's) even when URL is http.\n"
          "Logs in and lists the offered routes and servers with their measured speeds.\n"
          "       quillnet disconnect [--config DIR] [--data DIR]\n"
          "Ends the client connected on this data folder and waits until its routes are restored.\n"
@@ -125,6 +126,8 @@ bool ParseCliOptions(const std::vector<std::string>& arguments, CliOptions& o, s
       }
     } else if (name == "--override") {
       o.overrideFile = NarrowToWide(value);
+    } else if (name == "--ca-file") {
+      o.caFile = NarrowToWide(value);
     } else if (name == "--account") {
       o.account = NarrowToWide(value);
     } else if (name == "--password-file") {
@@ -179,5 +182,6 @@ bool ParseCliOptions(const std::vector<std::string>& arguments, CliOptions& o, s
   if (o.account.empty()) error = "--account is required";
   else if (o.passwordFile.empty()) error = "--password-file is required (use - for standard input)";
   else if (o.serviceUrl.empty() == o.overrideFile.empty()) error = "give one of --service and --override";
+  else if (!o.caFile.empty() && o.serviceUrl.empty()) error = "--ca-file goes with --service (an override file names its CaFile)";
   return error.empty();
 }

@@ -23,6 +23,7 @@
 #include "cli/client_lock.h"
 #include "cli/run_program.h"
 #include "cli/terminal_client.h"
+#include "platform/file_io.h"
 #include "platform/strings.h"
 #include "text/text_table.h"
 
@@ -91,6 +92,14 @@ int main(int argc, char** argv) {
     }
     places.overrideFilePath = folder + L"service.ini";
     IniWriteString(places.overrideFilePath, L"Main", L"LoginHosts", options.serviceUrl);
+    // The CA goes beside the private override file, where CaFile is looked for.
+    std::string ca;
+    if (!options.caFile.empty() &&
+        (!ReadWholeFile(options.caFile, ca) || !AtomicWriteFile(folder + L"service-ca.pem", ca))) {
+      std::fputs("quillnet: cannot read the --ca-file\n", stderr);
+      return kCliExitUsage;
+    }
+    IniWriteString(places.overrideFilePath, L"Main", L"CaFile", ca.empty() ? L"" : L"service-ca.pem");
   }
   RedirectSettingsPlaces(places);
   LoadTextTable();

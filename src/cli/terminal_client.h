@@ -80,7 +80,7 @@ class CTerminalClient : public IMainView, public IConnectView {
   // IUpdateHost
   void ShowMessage(const std::wstring& text, BoxIcon icon) override { ShowBox(text, icon); }
   UpdateDownloadOutcome RunUpdateDownload(const std::wstring& url, const std::wstring& localPath) override;
-  bool OpenFile(const std::wstring&, const std::wstring&) override { return false; }
+  UpdateStartResult StartUpdate(const std::wstring&, const std::wstring&) override { return {}; }
   void OpenUrl(const std::wstring& url) override;
   void ExitClient() override;
 

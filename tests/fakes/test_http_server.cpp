@@ -2,7 +2,9 @@
 
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
+#include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -24,7 +26,7 @@ std::size_t ContentLengthOf(const std::string& head) {
   return static_cast<std::size_t>(std::strtoull(lower.c_str() + at + 17, nullptr, 10));
 }
 
-SSL_CTX* MakeTlsContext() {
+SSL_CTX* MakeTlsContext(std::string& certificatePem) {
   SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
   EVP_PKEY* key = EVP_EC_gen("P-256");
   X509* cert = X509_new();
@@ -37,8 +39,21 @@ SSL_CTX* MakeTlsContext() {
     X509_NAME* name = X509_get_subject_name(cert);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
     X509_set_issuer_name(cert, name);
+    if (X509_EXTENSION* san = X509V3_EXT_conf_nid(nullptr, nullptr, NID_subject_alt_name, "IP:127.0.0.1")) {
+      X509_add_ext(cert, san, -1);
+      X509_EXTENSION_free(san);
+    }
     ok = X509_sign(cert, key, EVP_sha256()) > 0 && SSL_CTX_use_certificate(ctx, cert) == 1 &&
          SSL_CTX_use_PrivateKey(ctx, key) == 1;
+    // A test may trust this one certificate as an operator's CA.
+    if (BIO* bio = BIO_new(BIO_s_mem())) {
+      char* data = nullptr;
+      if (ok && PEM_write_bio_X509(bio, cert) == 1) {
+        const long n = BIO_get_mem_data(bio, &data);
+        certificatePem.assign(data, static_cast<std::size_t>(n));
+      }
+      BIO_free(bio);
+    }
   }
   X509_free(cert);
   EVP_PKEY_free(key);
@@ -99,7 +114,7 @@ class CConnection {
 }  // namespace
 
 CTestHttpServer::CTestHttpServer(Handler handler, bool tls) : handler_(std::move(handler)) {
-  if (tls && !(tls_ = MakeTlsContext())) return;
+  if (tls && !(tls_ = MakeTlsContext(certificatePem_))) return;
   listener_ = TestListenLoopback(64, port_);
   if (listener_ != kNoTestSocket) listenThread_ = std::thread(&CTestHttpServer::Listen, this);
 }

@@ -43,6 +43,8 @@ class CTestHttpServer {
   std::uint16_t Port() const { return port_; }
   std::wstring BaseUrl() const;  // http(s)://127.0.0.1:port/
   std::vector<TestHttpRequest> Requests() const;
+  // The self-signed certificate of a TLS server (PEM).
+  const std::string& CertificatePem() const { return certificatePem_; }
   // Connections that have gone (closed by the client or answered).
   int ClosedConnections() const { return closed_.load(); }
 
@@ -53,6 +55,7 @@ class CTestHttpServer {
 
   Handler handler_;
   ssl_ctx_st* tls_ = nullptr;
+  std::string certificatePem_;
   TestSocket listener_ = kNoTestSocket;
   std::uint16_t port_ = 0;
   std::atomic<bool> stop_{false};

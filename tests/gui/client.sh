@@ -93,7 +93,7 @@ start_service silent "$(printf '[Service]\nBind=127.0.0.1\nHttpPort=0\nHttpsPort
 silent_port=$port
 # No update page: a failure would open it in Wine's browser stand-in.
 update=$(sed -e 's/^RequiredClientVersion=.*/RequiredClientVersion=9.0.0.0/' -e 's/^UpdateURL=.*/UpdateURL=/' \
-  -e "s|^\\[VPN\\]\$|[VPN]\\nDownloadGreen=http://127.0.0.1:$silent_port/client.php|" <<<"$demo")
+  -e "s|^\\[VPN\\]\$|[VPN]\\nDownloadGreen=https://127.0.0.1:$silent_port/client.php|" <<<"$demo")
 start_service update "$update"
 start_client update "$port"
 probe box 'Your Quillnet is outdated' 60 >/dev/null || fail "update: an outdated client did not say so"
@@ -131,7 +131,7 @@ setsid "$wine" wineboot </dev/null >/dev/null 2>&1
 
 # A wrong digest: the download is refused and nothing is started.
 bad=$(sed -e 's/^UpdateURL=.*/UpdateURL=/' \
-  -e "s|^\\[VPN\\]\$|[VPN]\\nDownloadGreen=http://127.0.0.1:$green_port/downloads/Quillnet-new.exe\\nDownloadGreenMD5=00000000000000000000000000000000|" <<<"$demo")
+  -e "s|^\\[VPN\\]\$|[VPN]\\nDownloadGreen=https://127.0.0.1:$green_port/downloads/Quillnet-new.exe\\nDownloadGreenMD5=00000000000000000000000000000000|" <<<"$demo")
 start_service badmd5 "$bad"
 start_client badmd5 "$port" $'ForceOnlineUpdateTest=green\r\n'
 probe box 'Your Quillnet is outdated' 60 >/dev/null || fail "badmd5: the forced update was not offered"

@@ -30,10 +30,17 @@ export WINEPREFIX=$prefix
 setsid "$wine" wineboot </dev/null >/dev/null 2>&1
 probe() { "$wine" "$probe" "$@" </dev/null 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
-# start_service NAME CONFIG-TEXT: sets $port to its HTTP port.
+# The client logs in over verified HTTPS only: every service answers HTTPS
+# with the test CA's certificate, and every client trusts that CA through
+# CaFile in its override file.
+pki=$(bash "$here/scripts/test-pki") || { echo "the test certificates could not be made"; exit 1; }
+
+# start_service NAME CONFIG-TEXT: sets $port to its HTTPS port.
 start_service() {
   local name=$1 config=$2
-  printf '%s\n' "$config" >"$work/$name.ini"
+  sed -e 's/^HttpsPort=.*/HttpsPort=0/' \
+      -e "s|^\\[Service\\]\$|[Service]\\nCertificateFile=$pki/server.pem\\nKeyFile=$pki/server.key|" \
+      <<<"$config" >"$work/$name.ini"
   "$service" "$work/$name.ini" >"$work/$name.out" 2>"$work/$name.log" &
   services+=($!)
   port=
@@ -41,7 +48,7 @@ start_service() {
     grep -q '^ready' "$work/$name.out" 2>/dev/null && break
     sleep 0.1
   done
-  port=$(sed -n 's/^http \([0-9]*\)$/\1/p' "$work/$name.out")
+  port=$(sed -n 's/^https \([0-9]*\)$/\1/p' "$work/$name.out")
   [ -n "$port" ] || { echo "account service $name did not start"; cat "$work/$name.log"; exit 1; }
 }
 
@@ -54,7 +61,9 @@ start_client() {
   # The last run's winning host races too: forget it, so this run meets its own service.
   rm -f "$prefix/drive_c/ProgramData/Quillnet/QuillnetAnns.ini"
   cp "$exe" "$dir/Quillnet.exe"
-  printf '[Main]\r\nLoginHosts=http://127.0.0.1:%s/\r\n%s' "$port" "$extra" >"$dir/Quillnet.exe.ini"
+  cp "$pki/ca.pem" "$dir/quillnet-test-ca.pem"
+  printf '[Main]\r\nLoginHosts=https://127.0.0.1:%s/\r\nCaFile=quillnet-test-ca.pem\r\n%s' "$port" "$extra" \
+    >"$dir/Quillnet.exe.ini"
   "$wine" "$dir/Quillnet.exe" </dev/null >"$work/client-$name.log" 2>&1 &
   client=$!
 }

@@ -12,23 +12,32 @@
 
 #include <gtest/gtest.h>
 
+#include "account/trust_anchors.h"
 #include "fakes/temp_dir.h"
+#include "test_pki.h"
 
 class CServiceProcess {
  public:
   // `serviceKnobs` are appended to a [Service] section that asks for free
   // loopback ports; the service takes a key's last value, so a knob wins.
   CServiceProcess(const std::string& serviceKnobs, const std::string& restOfConfig) {
-    const std::string config = "[Service]\nBind=127.0.0.1\nHttpPort=0\nHttpsPort=0\n" + serviceKnobs + "\n" + restOfConfig;
+    // HTTPS with the test CA's server certificate unless a knob says otherwise;
+    // this process trusts that CA as an operator's client would.
+    const std::string config = "[Service]\nBind=127.0.0.1\nHttpPort=0\nHttpsPort=0\nCertificateFile=" +
+                               TestPkiFile("server.pem") + "\nKeyFile=" + TestPkiFile("server.key") + "\n" +
+                               serviceKnobs + "\n" + restOfConfig;
+    SetExtraTrustAnchorsPem(TestPkiText("ca.pem"));
     dir_.Write(L"service.ini", config);
     const std::string narrowPath = (dir_.Path() / "service.ini").string();
+    logPath_ = (dir_.Path() / "service.log").string();
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
       dup2(out[1], 1);
-      const int null = open("/dev/null", O_WRONLY);
-      if (null >= 0 && !getenv("QUILLNET_SERVICE_LOG")) dup2(null, 2);
+      // One line per request, for tests that ask what the service saw.
+      const int log = open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (log >= 0 && !getenv("QUILLNET_SERVICE_LOG")) dup2(log, 2);
       execl(QUILLNET_ACCOUNT_SERVICE, QUILLNET_ACCOUNT_SERVICE, narrowPath.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -71,6 +80,12 @@ class CServiceProcess {
   std::wstring HttpBase() const { return L"http://127.0.0.1:" + std::to_wstring(httpPort_) + L"/"; }
   std::wstring HttpsBase() const { return L"https://127.0.0.1:" + std::to_wstring(httpsPort_) + L"/"; }
   int HttpPort() const { return httpPort_; }
+  // What the service logged so far: "probe from ...", "login user=...", ...
+  std::string Log() const {
+    std::string text;
+    ReadWholeFile(NarrowToWide(logPath_), text);
+    return text;
+  }
 
  private:
   static int PortAfter(const std::string& text, const std::string& word) {
@@ -85,6 +100,7 @@ class CServiceProcess {
   }
 
   CTempDir dir_;
+  std::string logPath_;
   pid_t pid_ = -1;
   int httpPort_ = 0;
   int httpsPort_ = 0;

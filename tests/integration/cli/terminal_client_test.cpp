@@ -97,8 +97,8 @@ class TerminalClient : public ::testing::TestWithParam<ModeCase> {
     const std::string d = dir_.Path().string();
     std::string base;
     for (wchar_t c : service_->HttpBase()) base += static_cast<char>(c);
-    return {"connect", "--service", base, "--account", "alice", "--password-file", d + "/" + password,
-            "--route", route, "--config", d + "/config", "--data", d + "/data", "--program-folder", d + "/program"};
+    return {"connect", "--service", base, "--ca-file", TestPkiFile("ca.pem"), "--account", "alice",
+            "--password-file", d + "/" + password, "--route", route, "--config", d + "/config", "--data", d + "/data", "--program-folder", d + "/program"};
   }
   std::vector<std::string> RestoreArguments() const {
     const std::string d = dir_.Path().string();

@@ -1,4 +1,5 @@
 #include "account/curl_plus.h"
+#include "account/trust_anchors.h"
 
 #include <gtest/gtest.h>
 
@@ -267,17 +268,24 @@ TEST(CurlPlus, ARefusedConnectionEndsAtOnceWithStatusZero) {
 
 namespace {
 
-TEST(CurlPlus, RedirectsAreFollowedOnlyToWebAddresses) {
-  CTestHttpServer target([](const TestHttpRequest&) { return TestHttpReply{200, "moved here"}; });
-  ASSERT_TRUE(target.Ok());
+TEST(CurlPlus, OnlyADownloadFollowsARedirectAndOnlyToHttps) {
+  CTestHttpServer plainTarget([](const TestHttpRequest&) { return TestHttpReply{200, "moved here"}; });
+  CTestHttpServer tlsTarget([](const TestHttpRequest&) { return TestHttpReply{200, "moved here"}; }, true);
+  ASSERT_TRUE(plainTarget.Ok());
+  ASSERT_TRUE(tlsTarget.Ok());
+  ASSERT_TRUE(SetExtraTrustAnchorsPem(tlsTarget.CertificatePem()));
   struct Case {
+    const char* name;
     std::string location;
+    bool post;
     int status;
     std::string body;
   };
   const Case cases[] = {
-      {WideToUtf8(target.BaseUrl()) + "page", 200, "moved here"},
-      {"file:///etc/hostname", 302, ""},
+      {"a download sent on to https", WideToUtf8(tlsTarget.BaseUrl()) + "page", false, 200, "moved here"},
+      {"a download sent on to plain http", WideToUtf8(plainTarget.BaseUrl()) + "page", false, 302, ""},
+      {"a download sent on to a file", "file:///etc/hostname", false, 302, ""},
+      {"a form sent on to https", WideToUtf8(tlsTarget.BaseUrl()) + "page", true, 302, ""},
   };
   for (const Case& c : cases) {
     CTestHttpServer server([&](const TestHttpRequest&) {
@@ -288,12 +296,17 @@ TEST(CurlPlus, RedirectsAreFollowedOnlyToWebAddresses) {
     ASSERT_TRUE(server.Ok());
     CMessageQueue queue;
     CCurlPlus t(server.BaseUrl());
+    if (c.post) t.AddField("p", "secret");
     t.SetNotify(&queue, kMsg);
     ASSERT_TRUE(t.Start());
     WaitForTransferEnd(queue, t.EventId(), 10000);
-    EXPECT_EQ(t.ResponseCode(), c.status) << c.location;
-    EXPECT_EQ(t.TakeReceived(), c.body) << c.location;
+    EXPECT_EQ(t.ResponseCode(), c.status) << c.name;
+    EXPECT_EQ(t.TakeReceived(), c.body) << c.name;
   }
+  for (const CTestHttpServer* target : {&plainTarget, &tlsTarget})
+    for (const TestHttpRequest& r : target->Requests())
+      EXPECT_EQ(r.body.find("secret"), std::string::npos) << "a form was sent on to " << r.target;
+  ClearExtraTrustAnchors();
   CCurlPlus local(L"file:///etc/hostname");
   CMessageQueue queue;
   local.SetNotify(&queue, kMsg);
@@ -307,23 +320,41 @@ TEST(CurlPlus, RedirectsAreFollowedOnlyToWebAddresses) {
 
 namespace {
 
-TEST(CurlPlus, HttpsWorksWithAnUncheckedCertificate) {
+TEST(CurlPlus, HttpsCarriesARequestOnlyToACertificateTheClientTrusts) {
   const std::string text = "[VPN]\r\nMagicTag=VpnServerResponse\r\n" + std::string(50000, 'z');
-  CTestHttpServer server([&](const TestHttpRequest& r) { return TestHttpReply{200, Scrambled(text + r.body, 0x91)}; },
-                         true);
-  ASSERT_TRUE(server.Ok());
-  ASSERT_EQ(server.BaseUrl().rfind(L"https://", 0), 0u);
-  CMessageQueue queue;
-  CCurlPlus t(server.BaseUrl() + L"client.php");
-  t.AddField("cmd", "login");
-  t.SetScrambleKey(0x91);
-  t.SetNotify(&queue, kMsg);
-  ASSERT_TRUE(t.Start());
-  const auto kinds = WaitForTransferEnd(queue, t.EventId(), 10000);
-  ASSERT_FALSE(kinds.empty());
-  EXPECT_EQ(kinds.back(), kCurlEventEnded);
-  EXPECT_EQ(t.ResponseCode(), 200);
-  EXPECT_EQ(t.TakeReceived(), text + "cmd=login");
+  struct Case {
+    const char* name;
+    bool trustIt;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"a certificate nobody vouches for", false, false},
+      {"the same certificate named as an extra anchor", true, true},
+  };
+  for (const Case& c : cases) {
+    CTestHttpServer server([&](const TestHttpRequest& r) { return TestHttpReply{200, Scrambled(text + r.body, 0x91)}; },
+                           true);
+    ASSERT_TRUE(server.Ok());
+    ASSERT_EQ(server.BaseUrl().rfind(L"https://", 0), 0u);
+    if (c.trustIt)
+      ASSERT_TRUE(SetExtraTrustAnchorsPem(server.CertificatePem()));
+    else
+      ClearExtraTrustAnchors();
+    CMessageQueue queue;
+    CCurlPlus t(server.BaseUrl() + L"client.php");
+    t.AddField("cmd", "login");
+    t.SetScrambleKey(0x91);
+    t.SetNotify(&queue, kMsg);
+    ASSERT_TRUE(t.Start());
+    const auto kinds = WaitForTransferEnd(queue, t.EventId(), 10000);
+    ASSERT_FALSE(kinds.empty());
+    EXPECT_EQ(kinds.back(), kCurlEventEnded);
+    EXPECT_EQ(t.ResponseCode(), c.accepted ? 200 : 0) << c.name;
+    EXPECT_EQ(t.TakeReceived(), c.accepted ? text + "cmd=login" : "") << c.name;
+    EXPECT_EQ(t.CertificateRefused(), !c.accepted) << c.name << ": " << t.ErrorText();
+    EXPECT_EQ(server.Requests().empty(), !c.accepted) << c.name << ": the form reached an unverified server";
+  }
+  ClearExtraTrustAnchors();
 }
 
 }  // namespace

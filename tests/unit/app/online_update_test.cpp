@@ -112,9 +112,13 @@ class CFakeUpdateHost : public IUpdateHost {
     if (outcome.ok) AtomicWriteFile(localPath, downloadedBytes);
     return outcome;
   }
-  bool OpenFile(const std::wstring& path, const std::wstring& arguments) override {
+  UpdateStartResult StartUpdate(const std::wstring& path, const std::wstring& arguments) override {
     calls.push_back({"open", path + L"|" + arguments});
-    return openSucceeds;
+    fileThereAtStart = FileExists(path);
+    UpdateStartResult r;
+    r.outcome = start;
+    r.verdict.signature = refusedFor;
+    return r;
   }
   void OpenUrl(const std::wstring& url) override { calls.push_back({"url", url}); }
   void ExitClient() override { calls.push_back({"exit", L""}); }
@@ -127,7 +131,9 @@ class CFakeUpdateHost : public IUpdateHost {
   std::vector<HostCall> calls;
   UpdateDownloadOutcome outcome{true, false};
   std::string downloadedBytes = "abc";
-  bool openSucceeds = true;
+  UpdateStartResult::Outcome start = UpdateStartResult::Outcome::Started;
+  SignatureCheck refusedFor = SignatureCheck::Ok;
+  bool fileThereAtStart = false;
 };
 
 struct UpdateBed {
@@ -185,27 +191,33 @@ TEST_F(OnlineUpdate, CheckClientVersionOutcomes) {
 }
 
 TEST_F(OnlineUpdate, DownloadFailuresEachShowTheirTextAndOpenTheUpdatePage) {
+  constexpr auto kStarted = UpdateStartResult::Outcome::Started;
+  constexpr auto kNotStarted = UpdateStartResult::Outcome::NotStarted;
+  constexpr auto kRefused = UpdateStartResult::Outcome::Refused;
   struct Case {
     const char* name;
     const wchar_t* url;
     const wchar_t* md5;
     UpdateDownloadOutcome outcome;
-    bool openSucceeds;
+    UpdateStartResult::Outcome start;
     const char* key;  // the failure text, null for success
     BoxIcon icon;
   } cases[] = {
-      {"no address", L"", L"x", {true, false}, true, "CanNotFindDownloadURL_Tip", BoxIcon::Warning},
-      {"not a web address", L"file:///etc/passwd", L"x", {true, false}, true, "CanNotFindDownloadURL_Tip",
+      {"no address", L"", L"x", {true, false}, kStarted, "CanNotFindDownloadURL_Tip", BoxIcon::Warning},
+      {"not a web address", L"file:///etc/passwd", L"x", {true, false}, kStarted, "CanNotFindDownloadURL_Tip",
        BoxIcon::Warning},
-      {"user cancelled", L"http://h/x", L"x", {false, true}, true, "UpdateCancelledByUser_Tip", BoxIcon::Information},
-      {"closed otherwise", L"http://h/x", L"x", {false, false}, true, "DownloadUpdateFileFailed_Tip",
+      {"user cancelled", L"http://h/x", L"x", {false, true}, kStarted, "UpdateCancelledByUser_Tip",
+       BoxIcon::Information},
+      {"closed otherwise", L"http://h/x", L"x", {false, false}, kStarted, "DownloadUpdateFileFailed_Tip",
        BoxIcon::Warning},
-      {"upper-case digest", L"http://h/x", L"900150983CD24FB0D6963F7D28E17F72", {true, false}, true,
+      {"upper-case digest", L"http://h/x", L"900150983CD24FB0D6963F7D28E17F72", {true, false}, kStarted,
        "CanNotDownloadFileCorrectly_Tip", BoxIcon::Warning},
-      {"no digest", L"http://h/x", L"", {true, false}, true, "CanNotDownloadFileCorrectly_Tip", BoxIcon::Warning},
-      {"shell refuses", L"http://h/x", L"900150983cd24fb0d6963f7d28e17f72", {true, false}, false,
+      {"no digest", L"http://h/x", L"", {true, false}, kStarted, "CanNotDownloadFileCorrectly_Tip", BoxIcon::Warning},
+      {"not started", L"http://h/x", L"900150983cd24fb0d6963f7d28e17f72", {true, false}, kNotStarted,
        "CanNotExecuteUpdateFile_Tip", BoxIcon::Warning},
-      {"started", L"http://h/x", L"900150983cd24fb0d6963f7d28e17f72", {true, false}, true, nullptr, BoxIcon::None},
+      {"not ours: deleted", L"http://h/x", L"900150983cd24fb0d6963f7d28e17f72", {true, false}, kRefused,
+       "UpdateFileNotGenuine_Tip", BoxIcon::Warning},
+      {"started", L"http://h/x", L"900150983cd24fb0d6963f7d28e17f72", {true, false}, kStarted, nullptr, BoxIcon::None},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -215,7 +227,8 @@ TEST_F(OnlineUpdate, DownloadFailuresEachShowTheirTextAndOpenTheUpdatePage) {
     bed.Vpn(L"UpdateURL", L"http://site.example/update.html");
     CFakeUpdateHost host;
     host.outcome = c.outcome;
-    host.openSucceeds = c.openSucceeds;
+    host.start = c.start;
+    host.refusedFor = SignatureCheck::Unsigned;
     DownloadAndRunUpdate(host, bed.places, bed.reply, true);
     ASSERT_FALSE(host.calls.empty());
     if (!c.key) {
@@ -227,7 +240,12 @@ TEST_F(OnlineUpdate, DownloadFailuresEachShowTheirTextAndOpenTheUpdatePage) {
     const HostCall& box = host.calls[host.calls.size() - 2];
     EXPECT_EQ(box.what, "box");
     EXPECT_EQ(box.icon, c.icon);
-    EXPECT_EQ(box.text, GetText(c.key) + L"\n\n" + GetText("OnlineUpdateFailureTip"));
+    const std::wstring why = c.start == UpdateStartResult::Outcome::Refused ? L" (not signed)" : L"";
+    EXPECT_EQ(box.text, GetText(c.key) + why + L"\n\n" + GetText("OnlineUpdateFailureTip"));
+    if (c.start == UpdateStartResult::Outcome::Refused) {
+      EXPECT_TRUE(host.fileThereAtStart);
+      EXPECT_FALSE(FileExists(bed.places.installerDownloadPath)) << "a refused program stays on disk";
+    }
     EXPECT_EQ(host.calls.back().what, "url");
     EXPECT_EQ(host.calls.back().text, L"http://site.example/update.html");
   }
