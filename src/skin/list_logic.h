@@ -90,6 +90,7 @@ struct ListScrollBarsPlacement {
   ListRect vertical;
   ListRect horizontal;
   ListRect listRegion;  // in the list's own window coordinates
+  bool operator==(const ListScrollBarsPlacement&) const = default;
 };
 // `cx`, `cy`: the platform's vertical bar width and horizontal bar height.
 ListScrollBarsPlacement PlaceListScrollBars(const ListRect& listInParent, int cx, int cy, bool vertical,

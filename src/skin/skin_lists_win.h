@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,8 @@ class CListScrollBars {
   bool created_ = false;
   bool lastVertical_ = false;
   bool lastHorizontal_ = false;
+  // What the last layout put in place; nullopt before the first.
+  std::optional<ListScrollBarsPlacement> placed_;
 };
 
 class CSkinHeaderCtrl : public CWnd {

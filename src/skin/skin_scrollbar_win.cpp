@@ -182,6 +182,15 @@ void CListScrollBars::Layout(HWND list, bool force) {
   const ListScrollBarsPlacement place =
       PlaceListScrollBars({r.left, r.top, r.right, r.bottom}, ::GetSystemMetrics(SM_CXVSCROLL),
                           ::GetSystemMetrics(SM_CYHSCROLL), v, h);
+  // Every release of the header's capture forces a layout. Moving the bars
+  // and setting the list's region again repaints the whole list (a column
+  // click on a thousand rows spent most of its time there), so a layout that
+  // would put everything where it already is only synchronises the bars.
+  if (placed_ && *placed_ == place) {
+    Sync();
+    return;
+  }
+  placed_ = place;
   auto put = [](CSkinScrollbar& bar, bool shown, const ListRect& at) {
     if (shown) ::MoveWindow(bar.Handle(), at.left, at.top, at.Width(), at.Height(), TRUE);
     ::ShowWindow(bar.Handle(), shown ? SW_SHOWNA : SW_HIDE);
