@@ -24,6 +24,14 @@ bool IsBindModuleActive(IModuleLoader& loader) {
   return loader.FindLoaded(kBindModuleName) != nullptr;
 }
 
+bool IsBindModuleUsable(IModuleLoader& loader) {
+  void* module = loader.Load(kBindModuleName);
+  if (!module) return false;
+  for (const char* name : {kBindRegisterExport, kBindUnregisterExport, kBindStartExport, kBindStopExport})
+    if (!loader.Symbol(module, name)) return false;
+  return true;
+}
+
 void EnsureBindModuleRegistered(IModuleLoader& loader) {
   if (IsBindModuleActive(loader)) return;
   UnregisterBindModule(loader);

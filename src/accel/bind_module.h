@@ -34,6 +34,9 @@ std::int32_t UnregisterBindModule(IModuleLoader& loader);
 
 // Loaded into this process after one TCP socket was made and closed.
 bool IsBindModuleActive(IModuleLoader& loader);
+// The module file beside the executable loads and has every export the
+// client calls; false for a missing, damaged or foreign file.
+bool IsBindModuleUsable(IModuleLoader& loader);
 // Start-up: when the module is not active, unregister then register it.
 void EnsureBindModuleRegistered(IModuleLoader& loader);
 

@@ -11,12 +11,25 @@ namespace {
 class CWinModuleLoader : public IModuleLoader {
  public:
   void* Load(const std::wstring& name) override {
-    // The program folder first, so a module elsewhere on the search path
-    // never stands in for ours.
-    if (HMODULE h = LoadLibraryW((ModuleFolder() + name).c_str())) return h;
-    return LoadLibraryW(name.c_str());
+    // Only ours, beside the executable: we call its registration as
+    // administrator, so a module of that name anywhere on the search path
+    // would run with our rights in every program.
+    const std::wstring path = ModuleFolder() + name;
+    if (path.find_first_of(L"\\/") == std::wstring::npos) return nullptr;
+    return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   }
-  void* FindLoaded(const std::wstring& name) override { return GetModuleHandleW(name.c_str()); }
+  void* FindLoaded(const std::wstring& name) override {
+    // A module of the same name from another folder is not ours.
+    HMODULE module = GetModuleHandleW(name.c_str());
+    if (!module) return nullptr;
+    wchar_t loaded[MAX_PATH + 1] = {};
+    const DWORD n = GetModuleFileNameW(module, loaded, MAX_PATH + 1);
+    const std::wstring expected = ModuleFolder() + name;
+    if (n == 0 || n > MAX_PATH || CompareStringOrdinal(loaded, static_cast<int>(n), expected.c_str(),
+                                                      static_cast<int>(expected.size()), TRUE) != CSTR_EQUAL)
+      return nullptr;
+    return module;
+  }
   void* Symbol(void* module, const char* name) override {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
   }

@@ -4,19 +4,50 @@
 // After <windows.h>.
 #include <sddl.h>
 
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
 enum InstanceState { kConnecting = 0, kReading = 1, kWriting = 2 };
 
-// Lets programs at low integrity (sandboxed browsers among them) open the
-// pipe: a low mandatory label with no-write-up and no access control list.
-constexpr wchar_t kPipeSecurity[] = L"S:(ML;;NW;;;LW)D:NO_ACCESS_CONTROL";
-
 constexpr DWORD kRelistenMs = 50;
 
+// Read, write data and set the message read mode; not FILE_APPEND_DATA,
+// which on a pipe is the right to create an instance of it (and so to
+// answer some of our clients in our place).
+constexpr DWORD kClientAccess = FILE_GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES;
+static_assert((kClientAccess & FILE_CREATE_PIPE_INSTANCE) == 0);
+
+std::wstring CurrentUserSid() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  std::wstring text;
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> buffer(size ? size : 1);
+  wchar_t* sid = nullptr;
+  if (size && GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+      ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
+    text = sid;
+    LocalFree(sid);
+  }
+  CloseHandle(token);
+  return text;
+}
+
 }  // namespace
+
+std::wstring RouteRequestPipeSecurity() {
+  const std::wstring user = CurrentUserSid();
+  if (user.empty()) return {};
+  wchar_t access[16];
+  swprintf(access, 16, L"0x%lx", static_cast<unsigned long>(kClientAccess));
+  // Administrators keep full control: adding the next instance is an
+  // access check against this list too, and the client runs elevated.
+  return L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;" + std::wstring(access) + L";;;" + user + L")S:(ML;;NW;;;LW)";
+}
 
 struct CVpnRouteRequestPipeServer::PipeInstance {
   OVERLAPPED overlap;
@@ -39,19 +70,55 @@ CVpnRouteRequestPipeServer::CVpnRouteRequestPipeServer(IForwardTable& table, std
 CVpnRouteRequestPipeServer::~CVpnRouteRequestPipeServer() {
   Stop();
   CloseAll();
+  if (firstPipe_) CloseHandle(firstPipe_);
   if (stopEvent_) CloseHandle(stopEvent_);
+}
+
+void* CVpnRouteRequestPipeServer::CreatePipeInstance(bool first) {
+  const std::wstring text = RouteRequestPipeSecurity();
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  // Without its descriptor the pipe would get the default one: no pipe.
+  if (text.empty() ||
+      !ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+    return INVALID_HANDLE_VALUE;
+  }
+  // Not inheritable: a child of ours has no business with it.
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  const DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+  HANDLE pipe = CreateNamedPipeW(pipeName_.c_str(), openMode,
+                                 PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                                 kRouteRequestMaxInstances, kRouteRequestBufferSize, kRouteRequestBufferSize, 5000,
+                                 &attributes);
+  const DWORD error = GetLastError();
+  LocalFree(descriptor);
+  SetLastError(error);
+  return pipe;
 }
 
 bool CVpnRouteRequestPipeServer::PrepareStart() {
   if (!stopEvent_) return false;
-  // Another server's pipe answers (or is busy): never start beside it, its
-  // clients would reach either one.
+  // The first instance is made here, as the first of its name: when
+  // another program holds the name (another server, or one waiting for our
+  // clients) the start fails instead of serving beside it.
+  if (firstPipe_) CloseHandle(firstPipe_);
+  firstPipe_ = nullptr;
+  // A pipe of the name that answers, or is busy, is someone else's. The
+  // flag below closes the race after this look; the look is what systems
+  // that ignore the flag (Wine) still have.
   HANDLE other = CreateFileW(pipeName_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (other != INVALID_HANDLE_VALUE) {
-    CloseHandle(other);
+  if (other != INVALID_HANDLE_VALUE || GetLastError() == ERROR_PIPE_BUSY || GetLastError() == ERROR_ACCESS_DENIED) {
+    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+    lastStartError_ = ERROR_ALREADY_EXISTS;
     return false;
   }
-  if (GetLastError() == ERROR_PIPE_BUSY) return false;
+  HANDLE pipe = CreatePipeInstance(true);
+  if (pipe == INVALID_HANDLE_VALUE) {
+    lastStartError_ = GetLastError();
+    if (lastStartError_ == 0) lastStartError_ = ERROR_ACCESS_DENIED;
+    return false;
+  }
+  lastStartError_ = 0;
+  firstPipe_ = pipe;
   ResetEvent(stopEvent_);
   inUse_ = 1;
   return true;
@@ -100,19 +167,14 @@ int CVpnRouteRequestPipeServer::CreateListeningInstance() {
   instance->started = GetTickMs();
   instance->overlap.hEvent = event;
 
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPipeSecurity, SDDL_REVISION_1, &descriptor, nullptr)) {
-    descriptor = LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH);
-    if (descriptor) {
-      InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION);
-      SetSecurityDescriptorDacl(descriptor, TRUE, nullptr, FALSE);
-    }
+  if (firstPipe_) {
+    instance->pipe = firstPipe_;
+    firstPipe_ = nullptr;
+  } else {
+    // With none of our instances open the name is free again: take it as
+    // the first once more rather than join whoever took it meanwhile.
+    instance->pipe = CreatePipeInstance(inUse_ == 2);
   }
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, TRUE};
-  instance->pipe = CreateNamedPipeW(pipeName_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
-                                    kRouteRequestBufferSize, kRouteRequestBufferSize, 5000, &attributes);
-  if (descriptor) LocalFree(descriptor);
   if (instance->pipe != INVALID_HANDLE_VALUE) {
     BOOL connected = ConnectNamedPipe(instance->pipe, &instance->overlap);
     DWORD status = connected ? ERROR_PIPE_CONNECTED : GetLastError();

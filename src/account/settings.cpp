@@ -14,6 +14,7 @@ struct SettingsState {
   std::shared_ptr<IPasswordProtector> replacedProtector;
   std::shared_ptr<IPasswordProtector> platformProtector;
   std::optional<std::wstring> programDataFolder;
+  std::optional<std::wstring> updateDownloadFolder;
   std::optional<std::wstring> executablePath;
 };
 
@@ -141,10 +142,22 @@ std::wstring ProgramDataFolder() {
                                                              : WithSeparator(s.places.programDataFolder);
     // A folder that cannot be made still gives its path; the writers there
     // then fail and say so in their own way.
-    if (!folder.empty()) CreateFolderWithParents(folder);
+    if (!folder.empty()) SecureProgramDataFolder(folder);
     s.programDataFolder = std::move(folder);
   }
   return *s.programDataFolder;
+}
+
+std::wstring UpdateDownloadFolder() {
+  const std::wstring data = ProgramDataFolder();
+  SettingsState& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (!s.updateDownloadFolder) {
+    std::wstring folder = data.empty() ? std::wstring() : data + L"Update" + kPathSeparator;
+    if (!folder.empty()) SecureDownloadFolder(folder);
+    s.updateDownloadFolder = std::move(folder);
+  }
+  return *s.updateDownloadFolder;
 }
 
 void RedirectSettingsPlaces(const SettingsPlaces& places) {
@@ -154,6 +167,7 @@ void RedirectSettingsPlaces(const SettingsPlaces& places) {
   s.platformStore.reset();
   s.platformProtector.reset();
   s.programDataFolder.reset();
+  s.updateDownloadFolder.reset();
 }
 
 SettingsPlaces CurrentSettingsPlaces() {

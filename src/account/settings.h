@@ -64,6 +64,11 @@ std::optional<std::wstring> UnprotectPassword(const ByteString& protectedBytes);
 // Paths end with the platform's separator where they name a folder.
 std::wstring OverrideFilePath();
 std::wstring ProgramDataFolder();
+// Where the online update downloads to: a folder in the program data folder
+// that only administrators can write, made or repaired on first use in each
+// process (files of others found there are removed; our own leftovers are
+// the start-up's to delete).
+std::wstring UpdateDownloadFolder();
 std::wstring ModuleFolder();
 
 // Where the platform keeps things, so tests and side-by-side runs never touch

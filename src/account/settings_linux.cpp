@@ -1,5 +1,6 @@
 #include "account/settings_linux.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -22,7 +23,10 @@
 namespace {
 
 std::string HomeFolder() {
-  if (const char* home = std::getenv("HOME"); home && *home == '/') return home;
+  // Root's own home, never the one sudo may have kept from the user: what
+  // root reads from there must be root's.
+  if (::geteuid() != 0)
+    if (const char* home = std::getenv("HOME"); home && *home == '/') return home;
   std::vector<char> buf(16384);
   passwd pw{};
   passwd* found = nullptr;
@@ -35,7 +39,8 @@ std::string HomeFolder() {
 
 // $VAR when it is an absolute path (the XDG rule), else ~/fallback.
 std::string XdgFolder(const char* variable, const char* fallback) {
-  if (const char* value = std::getenv(variable); value && *value == '/') return value;
+  if (::geteuid() != 0)
+    if (const char* value = std::getenv(variable); value && *value == '/') return value;
   const std::string home = HomeFolder();
   return home.empty() ? std::string() : home + "/" + fallback;
 }
@@ -279,6 +284,8 @@ std::wstring PlatformExecutablePath() {
 }
 
 std::wstring PlatformProgramDataFolder() {
+  // Root's data is root's own: never a folder under a user's $HOME.
+  if (::geteuid() == 0) return L"/var/lib/quillnet/";
   const std::string user = XdgFolder("XDG_DATA_HOME", ".local/share");
   return ResolveProgramDataFolder(L"/var/lib/quillnet/", user.empty() ? std::wstring() : NarrowToWide(user + "/quillnet/"));
 }
@@ -287,4 +294,54 @@ bool CreateFolderWithParents(const std::wstring& folder) {
   std::string path = WideToNarrow(folder);
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return MakeFolders(path, 0755);
+}
+
+namespace {
+
+// Our folder must not be writable by anyone else; one we do not own is
+// left alone (and the writers there fail or succeed on its terms).
+bool TightenFolder(const std::string& path, mode_t keep) {
+  struct stat st{};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  if (st.st_uid != ::geteuid()) return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+  if ((st.st_mode & 07777 & ~keep) == 0) return true;
+  return ::chmod(path.c_str(), st.st_mode & keep) == 0;
+}
+
+std::string Trimmed(const std::wstring& folder) {
+  std::string path = WideToNarrow(folder);
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+bool SecureProgramDataFolder(const std::wstring& folder) {
+  const std::string path = Trimmed(folder);
+  // Ours alone: the reply documents, the route journal and the list are
+  // nobody else's to read or change (`quillnet run` hands the list to its
+  // program as an open descriptor).
+  return MakeFolders(path, 0700) && TightenFolder(path, 0700);
+}
+
+bool SecureDownloadFolder(const std::wstring& folder) {
+  const std::string path = Trimmed(folder);
+  if (!MakeFolders(path, 0700) || !TightenFolder(path, 0700)) return false;
+  struct stat st{};
+  if (::lstat(path.c_str(), &st) != 0 || st.st_uid != ::geteuid()) return false;
+  // What someone else owns here was not downloaded by us.
+  if (DIR* dir = ::opendir(path.c_str())) {
+    std::vector<std::string> doomed;
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      struct stat file{};
+      if (name == "." || name == "..") continue;
+      if (::fstatat(::dirfd(dir), name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0 || file.st_uid != ::geteuid() ||
+          !S_ISREG(file.st_mode))
+        doomed.push_back(name);
+    }
+    for (const std::string& name : doomed) ::unlinkat(::dirfd(dir), name.c_str(), 0);
+    ::closedir(dir);
+  }
+  return true;
 }

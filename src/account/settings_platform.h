@@ -17,6 +17,14 @@ std::wstring PlatformExecutablePath();
 std::wstring PlatformProgramDataFolder();
 // Creates the folder with every missing parent; true when it exists after.
 bool CreateFolderWithParents(const std::wstring& folder);
+// Creates the program data folder (and its parents) with its own
+// protection, or puts that back on a folder found weaker and removes what
+// others planted there. Windows:
+// SYSTEM and administrators full control, users read, nothing inherited.
+bool SecureProgramDataFolder(const std::wstring& folder);
+// A folder only administrators (root) can write to, made or repaired like
+// the program data folder; what others planted there is removed.
+bool SecureDownloadFolder(const std::wstring& folder);
 
 #ifdef _WIN32
 constexpr wchar_t kPathSeparator = L'\\';

@@ -1,5 +1,7 @@
 #include "platform/win32.h"
 // after windows.h
+#include <aclapi.h>
+#include <sddl.h>
 #include <shlobj.h>
 #include <wincrypt.h>
 
@@ -201,3 +203,141 @@ bool CreateFolderWithParents(const std::wstring& folder) {
   }
   return false;
 }
+
+namespace {
+
+// Owned by the administrators; SYSTEM and administrators full control,
+// users read (the bind module in every program reads the application list);
+// nothing inherited from the common folder, where every user may create.
+constexpr wchar_t kDataFolderSecurity[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)";
+// The update download: nobody but SYSTEM and administrators.
+constexpr wchar_t kDownloadFolderSecurity[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+std::wstring WithoutSeparator(std::wstring path) {
+  while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+  return path;
+}
+
+class CDescriptor {
+ public:
+  explicit CDescriptor(const wchar_t* text) {
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &sd_, nullptr)) sd_ = nullptr;
+  }
+  ~CDescriptor() {
+    if (sd_) LocalFree(sd_);
+  }
+  CDescriptor(const CDescriptor&) = delete;
+  CDescriptor& operator=(const CDescriptor&) = delete;
+  PSECURITY_DESCRIPTOR Get() const { return sd_; }
+  PSID Owner() const {
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    return sd_ && GetSecurityDescriptorOwner(sd_, &owner, &defaulted) ? owner : nullptr;
+  }
+  PACL Dacl() const {
+    PACL dacl = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    return sd_ && GetSecurityDescriptorDacl(sd_, &present, &dacl, &defaulted) && present ? dacl : nullptr;
+  }
+
+ private:
+  PSECURITY_DESCRIPTOR sd_ = nullptr;
+};
+
+bool IsPlainFolder(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Whether the owner of `path` is SYSTEM, the administrators or this
+// process's user: anything else in our folder was put there by someone else.
+bool OwnedByUs(const std::wstring& path) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                            nullptr, &sd) != ERROR_SUCCESS)
+    return false;
+  bool ours = owner && (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
+  HANDLE token = nullptr;
+  if (!ours && owner && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    unsigned char buffer[256];
+    DWORD size = 0;
+    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size))
+      ours = EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid) != FALSE;
+    CloseHandle(token);
+  }
+  LocalFree(sd);
+  return ours;
+}
+
+void RemoveTree(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    DeleteFileW(path.c_str());
+    return;
+  }
+  // A link is removed, never followed.
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+      do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") RemoveTree(path + L"\\" + name);
+      } while (FindNextFileW(find, &found));
+      FindClose(find);
+    }
+  }
+  RemoveDirectoryW(path.c_str());
+}
+
+// Removes what in `folder` is not ours, and every link.
+void SweepFolder(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  std::vector<std::wstring> doomed;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const std::wstring path = folder + L"\\" + name;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !OwnedByUs(path)) doomed.push_back(path);
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  for (const std::wstring& path : doomed) RemoveTree(path);
+}
+
+// Makes `folder` with the descriptor, or puts the descriptor on the folder
+// that is there. A link in its place (a junction to a system folder, say)
+// is removed first: the descriptor is never applied through it.
+bool SecureFolder(const std::wstring& folder, const wchar_t* text) {
+  const std::wstring path = WithoutSeparator(folder);
+  const std::size_t cut = path.find_last_of(L"\\/");
+  if (cut != std::wstring::npos && cut > 2 && !CreateFolderWithParents(path.substr(0, cut))) return false;
+  CDescriptor descriptor(text);
+  if (!descriptor.Get()) return false;
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && !IsPlainFolder(path)) RemoveTree(path);
+  SECURITY_ATTRIBUTES sa{sizeof sa, descriptor.Get(), FALSE};
+  if (CreateDirectoryW(path.c_str(), &sa)) return true;
+  if (GetLastError() != ERROR_ALREADY_EXISTS || !IsPlainFolder(path)) return false;
+  // Found: the list first (we may change it as its owner or as an
+  // administrator), then the owner, so that a planting owner loses the
+  // rights an owner keeps whatever the list says.
+  const DWORD listed = SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                             nullptr, descriptor.Dacl(), nullptr);
+  SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                        descriptor.Owner(), nullptr, nullptr, nullptr);
+  SweepFolder(path);
+  return listed == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+bool SecureProgramDataFolder(const std::wstring& folder) { return SecureFolder(folder, kDataFolderSecurity); }
+
+bool SecureDownloadFolder(const std::wstring& folder) { return SecureFolder(folder, kDownloadFolderSecurity); }

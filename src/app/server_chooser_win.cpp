@@ -9,7 +9,9 @@ std::optional<ChooserResult> RunServerChooser(HWND owner, const std::wstring& re
   VpnPolicyDialogInputs inputs;
   inputs.replyPath = replyPath;
   // Asked each time: the module may have been registered since start-up.
-  inputs.bindModuleActive = IsBindModuleActive(*CreateSystemModuleLoader());
+  const std::unique_ptr<IModuleLoader> loader = CreateSystemModuleLoader();
+  inputs.bindModuleActive = IsBindModuleActive(*loader);
+  inputs.bindModuleUsable = inputs.bindModuleActive || IsBindModuleUsable(*loader);
   inputs.overrideFilePath = OverrideFilePath();
   inputs.startFullUpdateAndExit = std::move(fullUpdateAndExit);
   const std::optional<ConnectCheck> check = RunVpnPolicyDialog(owner, inputs);

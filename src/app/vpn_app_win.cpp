@@ -27,9 +27,11 @@ CVpnApp::CVpnApp() {
   const UINT s = ::GetSystemDirectoryW(system, MAX_PATH);
   systemFolder_.assign(system, s);
   systemFolder_ += L"\\";
-  const std::wstring data = ProgramDataFolder();
-  installerDownloadPath_ = data + L"QuillnetInstaller.exe";
-  clientDownloadPath_ = data + L"Quillnet.exe";
+  // Downloads live where only administrators can write, not beside the
+  // documents every user can read.
+  const std::wstring download = UpdateDownloadFolder();
+  installerDownloadPath_ = download + L"QuillnetInstaller.exe";
+  clientDownloadPath_ = download + L"Quillnet.exe";
 }
 
 CVpnApp::~CVpnApp() { ExitInstance(); }

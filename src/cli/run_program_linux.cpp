@@ -1,17 +1,22 @@
 #include "cli/run_program.h"
 
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "accel/bind_rules.h"
 #include "account/ini_engine.h"
 #include "account/reply_document.h"
 #include "cli/cli_options.h"
 #include "platform/file_io.h"
+#include "platform/invoking_user.h"
 #include "platform/strings.h"
 
 extern char** environ;
@@ -35,6 +40,34 @@ bool StartsWithShebang(const std::string& path) {
   const bool script = std::fread(head, 1, 2, file) == 2 && head[0] == '#' && head[1] == '!';
   std::fclose(file);
   return script;
+}
+
+// Leaves root for good: the user's groups, group and user, all three ids of
+// each, and the user's own HOME. False (with why) leaves us as we were or
+// half-way; the caller must not go on to exec then.
+bool BecomeUser(const InvokingUser& user, std::string& why) {
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwuid_r(user.uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found || !found->pw_name) {
+    why = "user " + std::to_string(user.uid) + " is unknown";
+    return false;
+  }
+  if (initgroups(found->pw_name, user.gid) != 0 || setresgid(user.gid, user.gid, user.gid) != 0 ||
+      setresuid(user.uid, user.uid, user.uid) != 0) {
+    why = "cannot become " + std::string(found->pw_name);
+    return false;
+  }
+  if (setresuid(0, 0, 0) == 0 || geteuid() != user.uid || getegid() != user.gid) {
+    why = "root could be taken back";
+    return false;
+  }
+  if (setenv("HOME", found->pw_dir ? found->pw_dir : "/", 1) != 0 || setenv("USER", found->pw_name, 1) != 0 ||
+      setenv("LOGNAME", found->pw_name, 1) != 0) {
+    why = "cannot set the user's environment";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -86,13 +119,31 @@ int RunActivatedProgram(const std::vector<std::string>& program, const std::wstr
   if (StartsWithShebang(path))
     std::fprintf(stderr, "quillnet: note: %s is a script; the bind module sees its interpreter, not the script\n",
                  path.c_str());
+  // The program belongs to whoever ran sudo, not to root. The list it reads
+  // sits in root's own folder: it gets an open descriptor of it instead.
+  std::string listForProgram = WideToNarrow(listPath);
+  if (geteuid() == 0) {
+    const InvokingUser user = CurrentInvokingUser();
+    if (!user.fromSudo) {
+      std::fprintf(stderr, "quillnet: note: no sudo user to run %s as: it runs as root\n", path.c_str());
+    } else {
+      const int list = open(listForProgram.c_str(), O_RDONLY);  // inherited on purpose
+      if (list >= 0) listForProgram = "/proc/self/fd/" + std::to_string(list);
+      std::string why;
+      if (!BecomeUser(user, why)) {
+        std::fprintf(stderr, "quillnet: %s not started: %s\n", path.c_str(), why.c_str());
+        return kCliExitCannotRun;
+      }
+      std::fprintf(stderr, "quillnet: %s runs as user %u, who ran sudo\n", path.c_str(), static_cast<unsigned>(user.uid));
+    }
+  }
   std::fprintf(stderr, "quillnet: starting %s, activated\n", path.c_str());
   std::fflush(stderr);
 
   const char* preload = std::getenv("LD_PRELOAD");
   const std::string preloadValue = bindLibrary + (preload && *preload ? std::string(":") + preload : std::string());
   if (setenv("LD_PRELOAD", preloadValue.c_str(), 1) != 0 ||
-      setenv("QUILLNET_BIND_LIST", WideToNarrow(listPath).c_str(), 1) != 0) {
+      setenv("QUILLNET_BIND_LIST", listForProgram.c_str(), 1) != 0) {
     std::fputs("quillnet: cannot set the program's environment\n", stderr);
     return kCliExitCannotRun;
   }

@@ -87,6 +87,7 @@ class CDlgVpnPolicy : public CDialog, public IPolicyView {
     if (inputs_.startFullUpdateAndExit) inputs_.startFullUpdateAndExit();
   }
   bool BindModuleActive() override { return inputs_.bindModuleActive; }
+  bool BindModuleUsable() override { return inputs_.bindModuleUsable; }
   void StartSpeedTest() override { speedTest_->Start(ReadSpeedTestOverrides(inputs_.overrideFilePath)); }
   void StopSpeedTest() override {
     for (int worker : speedTest_->Stop()) ShowMessage(BlockedWorkerText(worker), PolicyIcon::Warning);

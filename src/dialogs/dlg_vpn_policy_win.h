@@ -15,6 +15,7 @@
 struct VpnPolicyDialogInputs {
   std::wstring replyPath;  // the login reply document
   bool bindModuleActive = false;
+  bool bindModuleUsable = true;  // the module beside us loads with its exports
   // The local override file (AllowPingByICMP, AllowPingByUDP).
   std::wstring overrideFilePath;
   // Yes to the upgrade question: the online update of the full set-up, then

@@ -3,8 +3,30 @@
 #include <atomic>
 
 #include "platform/win32.h"
+// After <windows.h>: the system's random generator (RtlGenRandom).
+#include <ntsecapi.h>
+
+#include <cstring>
 
 namespace {
+
+// 128 bits from the system's generator, in hex; a counter and the process
+// id when it fails, which CREATE_NEW still keeps safe.
+std::wstring UnguessableName() {
+  unsigned char bits[16] = {};
+  static std::atomic<unsigned> counter{0};
+  if (!::SystemFunction036(bits, sizeof bits)) {
+    const unsigned fallback[2] = {static_cast<unsigned>(::GetCurrentProcessId()), counter++};
+    std::memcpy(bits, fallback, sizeof fallback);
+  }
+  static const wchar_t kHex[] = L"0123456789abcdef";
+  std::wstring name;
+  for (unsigned char b : bits) {
+    name += kHex[b >> 4];
+    name += kHex[b & 15];
+  }
+  return name;
+}
 
 FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
   FileIdentity id;
@@ -70,10 +92,16 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
 }
 
 bool AtomicWriteFile(const std::wstring& path, const std::string& bytes) {
-  static std::atomic<unsigned> counter{0};
-  const std::wstring tmp =
-      path + L".~" + std::to_wstring(::GetCurrentProcessId()) + L"." + std::to_wstring(counter++) + L".tmp";
-  HANDLE h = ::CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A name nobody can guess, made new: a file planted under it beforehand
+  // (to be swapped after our write) makes the create fail instead of being
+  // written into.
+  std::wstring tmp;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 4 && h == INVALID_HANDLE_VALUE; ++attempt) {
+    tmp = path + L".~" + UnguessableName() + L".tmp";
+    h = ::CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) return false;
+  }
   if (h == INVALID_HANDLE_VALUE) return false;
   std::size_t done = 0;
   bool ok = true;

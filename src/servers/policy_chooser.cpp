@@ -236,7 +236,8 @@ void CServerChooser::Remeasure() {
 }
 
 ConnectCheck CheckConnect(const std::vector<RouteRow>& routes, int selectedRoute, bool bindModuleActive,
-                          const VpnServerInfo* selectedServer, int openTab, const TypeBoxes& boxes) {
+                          const VpnServerInfo* selectedServer, int openTab, const TypeBoxes& boxes,
+                          bool bindModuleUsable) {
   ConnectCheck check;
   if (selectedRoute < 0 || static_cast<std::size_t>(selectedRoute) >= routes.size()) {
     check.outcome = ConnectOutcome::NoRoute;
@@ -244,6 +245,11 @@ ConnectCheck CheckConnect(const std::vector<RouteRow>& routes, int selectedRoute
     return check;
   }
   check.route = routes[selectedRoute].choice;
+  if (check.route.definer == kRouteDefinerPerApp && !bindModuleActive && !bindModuleUsable) {
+    check.outcome = ConnectOutcome::BindModuleUnusable;
+    check.messageKey = "BindModuleCannotBeLoaded";
+    return check;
+  }
   if (check.route.definer == kRouteDefinerPerApp && !bindModuleActive) {
     check.outcome = ConnectOutcome::NeedFullVersion;
     check.messageKey = "AcceleratorModuleIsNotRegisteredGetFullVersion";

@@ -130,6 +130,9 @@ enum class ConnectOutcome {
   NoRoute,          // YouHavenotChosenVpnRoute; stay open
   NeedFullVersion,  // ask AcceleratorModuleIsNotRegisteredGetFullVersion (Yes/No); stay open
   NoServer,         // YouHavenotChosenVpnServer; stay open
+  // BindModuleCannotBeLoaded; stay open. Per application the module is the
+  // only way anything is routed: without it the tunnel would carry nothing.
+  BindModuleUnusable,
 };
 
 struct ConnectCheck {
@@ -149,5 +152,8 @@ struct ConnectCheck {
   VpnServerInfo server;
 };
 
+// `bindModuleUsable`: the module beside the executable is there and loads
+// with its exports (it may still be unregistered).
 ConnectCheck CheckConnect(const std::vector<RouteRow>& routes, int selectedRoute, bool bindModuleActive,
-                          const VpnServerInfo* selectedServer, int openTab, const TypeBoxes& boxes);
+                          const VpnServerInfo* selectedServer, int openTab, const TypeBoxes& boxes,
+                          bool bindModuleUsable = true);

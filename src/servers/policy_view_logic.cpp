@@ -143,12 +143,15 @@ void CPolicyDialogController::Remeasure() {
 
 void CPolicyDialogController::Connect() {
   const ConnectCheck check = CheckConnect(routes_, selectedRoute_, view_.BindModuleActive(), chooser_.SelectedServer(),
-                                          chooser_.OpenTab(), boxes_);
+                                          chooser_.OpenTab(), boxes_, view_.BindModuleUsable());
   WriteChooserMemory(check);
   switch (check.outcome) {
     case ConnectOutcome::NoRoute:
     case ConnectOutcome::NoServer:
       view_.ShowMessage(GetText(check.messageKey), PolicyIcon::Information);
+      return;
+    case ConnectOutcome::BindModuleUnusable:
+      view_.ShowMessage(GetText(check.messageKey), PolicyIcon::Warning);
       return;
     case ConnectOutcome::NeedFullVersion:
       if (view_.AskYesNo(GetText(check.messageKey))) view_.StartFullUpdateAndExit();

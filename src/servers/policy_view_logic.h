@@ -73,6 +73,8 @@ class IPolicyView {
   // The online update of the full set-up, then the main window's exit.
   virtual void StartFullUpdateAndExit() = 0;
   virtual bool BindModuleActive() = 0;
+  // The module file beside the executable loads with its exports.
+  virtual bool BindModuleUsable() { return true; }
   virtual void StartSpeedTest() = 0;
   virtual void StopSpeedTest() = 0;
   virtual void Close(bool ok) = 0;
@@ -97,6 +99,7 @@ class CPolicyDialogController {
   void TypeClicked(int type);
 
   void TabChanged(int tab);
+  // `row` -1: the user cleared the selection.
   void ServerSelected(int row);
   void ColumnClicked(int column);
   // A speed-test result message; false when it was not one.

@@ -83,6 +83,9 @@ void LoadTextTable() {
   Set("VpnBindIsBroken",
       L"Accelerator module is not installed correctly, you can not use acceleration "
       L"for special applications");
+  Set("BindModuleCannotBeLoaded",
+      L"The accelerator module QuillnetBind.dll beside Quillnet is missing or cannot be loaded, so no application "
+      L"could use the VPN in this mode. Please reinstall Quillnet, or choose another route.");
   Set("PleaseInputValidUsername", L"Please input your account(username)");
   Set("LinkIsNotAWebAddress", L"This link is not a web address, so it was not opened:");
   Set("PreparingLogin", L"Preparing login ...");

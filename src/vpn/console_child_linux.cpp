@@ -58,6 +58,18 @@ void CloseFd(int& fd) {
   ::_exit(127);
 }
 
+// Between fork and exec: only calls that are safe there.
+void MarkCloseOnExecFrom(int first, long openMax) {
+#ifdef SYS_close_range
+  if (::syscall(SYS_close_range, static_cast<unsigned>(first), ~0u, 4u /* CLOSE_RANGE_CLOEXEC */) == 0) return;
+#endif
+  const int last = openMax > 0 && openMax < (1 << 20) ? static_cast<int>(openMax) : (1 << 20);
+  for (int fd = first; fd < last; ++fd) {
+    const int flags = ::fcntl(fd, F_GETFD);
+    if (flags >= 0 && !(flags & FD_CLOEXEC)) ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+  }
+}
+
 }  // namespace
 
 bool CConsoleChild::Start(const std::wstring& commandLine) {
@@ -109,6 +121,7 @@ bool CConsoleChild::Start(const std::wstring& commandLine) {
     return false;
   }
 
+  const long openMax = ::sysconf(_SC_OPEN_MAX);
   const pid_t pid = ::fork();
   if (pid < 0) {
     ::close(errorPipe[0]);
@@ -123,6 +136,10 @@ bool CConsoleChild::Start(const std::wstring& commandLine) {
     ::setsid();
     if (::ioctl(slave, TIOCSCTTY, 0) != 0) ChildFail(errorPipe[1]);
     if (::dup2(slave, 0) < 0 || ::dup2(slave, 1) < 0 || ::dup2(slave, 2) < 0) ChildFail(errorPipe[1]);
+    // Only the terminal goes with the program: whatever descriptor of ours
+    // lacks close-on-exec (another thread's, a library's, one inherited
+    // from our own parent) is closed at the exec.
+    MarkCloseOnExecFrom(3, openMax);
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);

@@ -48,19 +48,33 @@ bool CConsoleChild::Start(const std::wstring& commandLine) {
   CloseHandleIf(outRead);
   CloseHandleIf(inWrite);
 
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-  si.wShowWindow = SW_HIDE;
-  si.hStdOutput = outWrite;
-  si.hStdError = errWrite;
-  si.hStdInput = inRead;
+  STARTUPINFOEXW si{};
+  si.StartupInfo.cb = sizeof si;
+  si.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+  si.StartupInfo.wShowWindow = SW_HIDE;
+  si.StartupInfo.hStdOutput = outWrite;
+  si.StartupInfo.hStdError = errWrite;
+  si.StartupInfo.hStdInput = inRead;
+  // The child inherits its three pipe ends and nothing else: without the
+  // list every inheritable handle of ours (another thread's pipes, sockets
+  // of libraries) would go with it.
+  HANDLE inherited[] = {outWrite, errWrite, inRead};
+  SIZE_T size = 0;
+  ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  std::vector<unsigned char> attributes(size);
+  auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+  if (size == 0 || !::InitializeProcThreadAttributeList(list, 1, 0, &size)) return fail();
+  const bool listed = ::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                                  sizeof inherited, nullptr, nullptr);
+  si.lpAttributeList = list;
   PROCESS_INFORMATION pi{};
   std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
   line.push_back(L'\0');
-  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE, nullptr, nullptr, &si,
-                        &pi))
-    return fail();
+  const bool started = listed && ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                                                  CREATE_NEW_CONSOLE | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                                                  &si.StartupInfo, &pi);
+  ::DeleteProcThreadAttributeList(list);
+  if (!started) return fail();
   ::CloseHandle(pi.hThread);
   CloseHandleIf(outWrite);
   CloseHandleIf(errWrite);

@@ -8,13 +8,20 @@
 //   interleave N     alternate N lines between standard output and error
 //   silent           ignore input, sleep until killed
 //   exit CODE        exit at once with CODE
+//   handles [HEX..]  say what it inherited: the open descriptors ("fds 0 1
+//                    2"), or on Windows whether each handle value given is
+//                    open here ("open" or "closed")
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dirent.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -72,5 +79,29 @@ int main(int argc, char** argv) {
     for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
   }
   if (mode == "exit" && argc > 2) return std::atoi(argv[2]);
+  if (mode == "handles") {
+#ifdef _WIN32
+    std::string said;
+    for (int i = 2; i < argc; ++i) {
+      DWORD flags = 0;
+      const auto value = static_cast<std::uintptr_t>(std::strtoull(argv[i], nullptr, 16));
+      said += std::string(said.empty() ? "" : " ") +
+              (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? "open" : "closed");
+    }
+    std::printf("%s\n", said.c_str());
+#else
+    DIR* dir = opendir("/proc/self/fd");
+    if (!dir) return 4;
+    std::string said = "fds";
+    while (const dirent* entry = readdir(dir)) {
+      if (entry->d_name[0] == '.' || std::atoi(entry->d_name) == dirfd(dir)) continue;
+      said += std::string(" ") + entry->d_name;
+    }
+    closedir(dir);
+    std::printf("%s\n", said.c_str());
+#endif
+    std::fflush(stdout);
+    return 0;
+  }
   return 2;
 }

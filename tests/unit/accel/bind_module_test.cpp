@@ -76,6 +76,23 @@ class BindModule : public ::testing::Test {
   CFakeLoader loader;
 };
 
+TEST_F(BindModule, UsableOnlyWhenItLoadsWithEveryExport) {
+  struct Case {
+    bool present;
+    const char* missing;  // export taken away
+    bool usable;
+  } cases[] = {
+      {true, nullptr, true},         {false, nullptr, false},         {true, "DllRegisterServer", false},
+      {true, "DllUnregisterServer", false}, {true, "VpnBindStart", false}, {true, "VpnBindStop", false},
+  };
+  for (const Case& c : cases) {
+    CFakeLoader fresh;
+    fresh.present = c.present;
+    if (c.missing) fresh.exports.erase(c.missing);
+    EXPECT_EQ(IsBindModuleUsable(fresh), c.usable) << (c.missing ? c.missing : c.present ? "all" : "no file");
+  }
+}
+
 TEST_F(BindModule, RegistrationResults) {
   struct Case {
     bool present;

@@ -1,6 +1,7 @@
 // The Linux store: a typed file and a sealed password under a per-user key.
 #ifndef _WIN32
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include "account/settings_platform.h"
 #include "fakes/fake_settings.h"
 #include "fakes/temp_dir.h"
+#include "platform/strings.h"
 
 namespace {
 
@@ -127,20 +129,34 @@ TEST_F(LinuxSettingsStore, KeyFileCases) {
   EXPECT_TRUE(fs::is_directory(Key()));
 }
 
-TEST(LinuxSettingsPlaces, DefaultUserFolderFollowsXdgConfigHome) {
-  const char* saved = std::getenv("XDG_CONFIG_HOME");
-  const std::string keep = saved ? saved : "";
-  ::setenv("XDG_CONFIG_HOME", "/qs-config-home", 1);
-  EXPECT_EQ(DefaultUserSettingsFolder(), L"/qs-config-home/quillnet/");
-  ::setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
-  const std::wstring fallback = DefaultUserSettingsFolder();
-  EXPECT_EQ(fallback.find(L"relative"), std::wstring::npos);
-  EXPECT_EQ(fallback.substr(fallback.size() - 18), L"/.config/quillnet/");
-  if (saved) {
-    ::setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
-  } else {
-    ::unsetenv("XDG_CONFIG_HOME");
+TEST(LinuxSettingsPlaces, DefaultUserFolderFollowsXdgConfigHomeExceptForRoot) {
+  const char* savedXdg = std::getenv("XDG_CONFIG_HOME");
+  const char* savedHome = std::getenv("HOME");
+  const std::string keepXdg = savedXdg ? savedXdg : "", keepHome = savedHome ? savedHome : "";
+  const passwd* own = ::getpwuid(::geteuid());
+  ASSERT_NE(own, nullptr);
+  const std::wstring ownHome = NarrowToWide(own->pw_dir);
+  const bool root = ::geteuid() == 0;
+  struct Case {
+    const char* xdg;
+    const char* home;
+    std::wstring expected;  // for a user; root always gets its own
+  } cases[] = {
+      {"/qs-config-home", "/qs-home", L"/qs-config-home/quillnet/"},
+      {"relative/ignored", "/qs-home", L"/qs-home/.config/quillnet/"},
+  };
+  for (const Case& c : cases) {
+    ::setenv("XDG_CONFIG_HOME", c.xdg, 1);
+    ::setenv("HOME", c.home, 1);
+    // Variables sudo kept from the user never steer where root reads.
+    EXPECT_EQ(DefaultUserSettingsFolder(), root ? ownHome + L"/.config/quillnet/" : c.expected) << c.xdg;
   }
+  auto restore = [](const char* name, const char* saved, const std::string& keep) {
+    if (saved) ::setenv(name, keep.c_str(), 1);
+    else ::unsetenv(name);
+  };
+  restore("XDG_CONFIG_HOME", savedXdg, keepXdg);
+  restore("HOME", savedHome, keepHome);
 }
 
 TEST(LinuxSettingsPlaces, ProgramDataIsMachineWideWhenItCanBe) {

@@ -298,6 +298,7 @@ TEST_F(PolicyChooser, ConnectChecksInOrder) {
     ConnectOutcome outcome;
     const char* message;
     bool writeRoute, writeServer;
+    bool usable = true;  // the module file loads with its exports
   } cases[] = {
       {"no route", -1, true, &server, ConnectOutcome::NoRoute, "YouHavenotChosenVpnRoute", false, false},
       {"route out of range", 3, true, &server, ConnectOutcome::NoRoute, "YouHavenotChosenVpnRoute", false, false},
@@ -307,10 +308,16 @@ TEST_F(PolicyChooser, ConnectChecksInOrder) {
        "AcceleratorModuleIsNotRegisteredGetFullVersion", false, false},
       {"no server", 2, false, nullptr, ConnectOutcome::NoServer, "YouHavenotChosenVpnServer", true, false},
       {"per app with bind module", 1, true, &server, ConnectOutcome::Connect, nullptr, true, true},
+      // Connecting would route nothing: said with the module's own words.
+      {"per app, the module missing or broken", 1, false, &server, ConnectOutcome::BindModuleUnusable,
+       "BindModuleCannotBeLoaded", false, false, false},
+      {"per app, active though the file is gone now", 1, true, &server, ConnectOutcome::Connect, nullptr, true, true,
+       false},
+      {"listed route, the module missing", 2, false, &server, ConnectOutcome::Connect, nullptr, true, true, false},
       {"listed route", 2, false, &server, ConnectOutcome::Connect, nullptr, true, true},
   };
   for (const Case& c : cases) {
-    const ConnectCheck check = CheckConnect(routes, c.route, c.bindActive, c.server, 1, boxes);
+    const ConnectCheck check = CheckConnect(routes, c.route, c.bindActive, c.server, 1, boxes, c.usable);
     EXPECT_EQ(check.outcome, c.outcome) << c.name;
     EXPECT_STREQ(check.messageKey, c.message) << c.name;
     EXPECT_EQ(check.writeRoute, c.writeRoute) << c.name;

@@ -9,6 +9,12 @@
 #include <functional>
 #include <future>
 #include <thread>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -230,6 +236,30 @@ TEST(ConsoleRedirector, SimpleRedirectorCollectsEverything) {
   ASSERT_TRUE(r.StartChild(ChildCommand(L"burst 5000")));
   ASSERT_TRUE(WaitUntil([&] { return !r.IsRunning(); }));
   EXPECT_EQ(r.GetOutput().size(), 5000u);
+}
+
+TEST(ConsoleRedirector, TheChildInheritsOnlyItsTerminal) {
+  // Inheritable, as a careless library (or the C runtime) makes them.
+  int fds[2];
+#ifdef _WIN32
+  ASSERT_EQ(_pipe(fds, 256, _O_BINARY), 0);
+  wchar_t args[64];
+  std::swprintf(args, 64, L"handles %llx %llx", static_cast<unsigned long long>(_get_osfhandle(fds[0])),
+                static_cast<unsigned long long>(_get_osfhandle(fds[1])));
+  const std::string expected = "closed closed";
+#else
+  ASSERT_EQ(pipe(fds), 0);
+  const wchar_t* args = L"handles";
+  const std::string expected = "fds 0 1 2";
+#endif
+  CCConsoleRedirectorSimple r;
+  ASSERT_TRUE(r.StartChild(ChildCommand(args)));
+  ASSERT_TRUE(WaitUntil([&] { return !r.IsRunning(); }, 30s));
+  std::string said = r.GetOutput();
+  while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) said.pop_back();
+  EXPECT_EQ(said, expected);
+  close(fds[0]);
+  close(fds[1]);
 }
 
 TEST(ConsoleRedirector, DestroyedWhileRunning) {
