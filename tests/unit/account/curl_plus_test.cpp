@@ -231,6 +231,38 @@ TEST(CurlPlus, OutputFileTakesTheUnscrambledBody) {
   EXPECT_EQ(dir.Read(L"download.bin"), body);
 }
 
+TEST(CurlPlus, ADownloadStopsAtTheFileCap) {
+  const std::string body(300000, '\x55');
+  struct Case {
+    const char* name;
+    std::uint64_t cap;
+    bool stopped;
+  };
+  const Case cases[] = {
+      {"under the cap", 400000, false},
+      {"over the cap", 100000, true},
+  };
+  for (const Case& c : cases) {
+    CTestHttpServer server([&](const TestHttpRequest&) { return TestHttpReply{200, body}; });
+    ASSERT_TRUE(server.Ok());
+    CTempDir dir;
+    std::FILE* file = std::fopen((dir.Path() / "download.bin").string().c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    CMessageQueue queue;
+    CurlPlusLimits limits;
+    limits.maxFileBytes = c.cap;
+    CCurlPlus t(server.BaseUrl(), limits);
+    t.SetOutputFile(file);
+    t.SetNotify(&queue, kMsg);
+    ASSERT_TRUE(t.Start());
+    WaitForTransferEnd(queue, t.EventId(), 10000);
+    std::fclose(file);
+    EXPECT_LE(dir.Read(L"download.bin").size(), c.stopped ? c.cap : body.size()) << c.name;
+    EXPECT_EQ(dir.Read(L"download.bin").size() == body.size(), !c.stopped) << c.name;
+    EXPECT_EQ(t.Result() != 0, c.stopped) << c.name << ": libcurl result " << t.Result();
+  }
+}
+
 TEST(CurlPlus, HandlesThatCannotOrMayNotStart) {
   CCurlPlus empty;
   EXPECT_FALSE(empty.Start());
