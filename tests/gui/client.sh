@@ -103,12 +103,51 @@ probe box 'Do you want to cancel online update?' 20 >/dev/null || fail "update: 
 probe box 'You have cancelled the update' 20 >/dev/null || fail "update: no cancellation message"
 wait_gone update
 
-# --- the portable update: downloaded, checked, started with /update ---------
-# The new copy is the client with bytes after its image, so the replaced file
-# can be told from the old one; the service announces it with its MD5.
+# --- an unsigned package with the right MD5: refused, deleted, nothing started
+# The new copy is the client one version newer with bytes after its image,
+# so the replaced file can be told from the old one; the service announces
+# it with its MD5. Unsigned first, then signed by the test publisher.
+unsigned=$work/Quillnet-unsigned.exe
 fresh=$work/Quillnet-new.exe
-{ cat "$exe"; printf 'quillnet-update-test'; } >"$fresh"
+osslsigncode remove-signature -in "$exe" -out "$unsigned" >/dev/null 2>&1 || cp "$exe" "$unsigned"
+python3 - "$unsigned" <<'PY' || fail "cannot make a newer copy of the client"
+import sys
+path = sys.argv[1]
+image = bytearray(open(path, "rb").read())
+at = image.find(b"\xbd\x04\xef\xfe")  # the fixed file information of the version resource
+assert at > 0
+low = int.from_bytes(image[at + 12:at + 16], "little") + 1
+image[at + 12:at + 16] = low.to_bytes(4, "little")
+open(path, "wb").write(bytes(image) + b"quillnet-update-test")
+PY
+osslsigncode sign -certs "$pki/codesign.pem" -key "$pki/codesign.key" -h sha256 -n Quillnet \
+  -in "$unsigned" -out "$fresh" >/dev/null || fail "cannot sign the newer copy"
 nocheck=$(sed -e 's/^UpdateURL=.*/UpdateURL=/' <<<"$demo")
+start_service unsigned "$(printf '%s\n[Downloads]\nDownloadGreen=%s\n' "$nocheck" "$unsigned")"
+start_client unsigned "$port" $'ForceOnlineUpdateTest=green\r\n'
+probe box 'Your Quillnet is outdated' 60 >/dev/null || fail "unsigned: the forced update was not offered"
+probe box 'The update data has been downloaded' 60 >/dev/null || fail "unsigned: the download did not complete"
+refusal=$(probe box 'not a genuine Quillnet release' 60) || fail "unsigned: an unsigned package was not refused"
+grep -q 'not signed' <<<"$refusal" || fail "unsigned: the refusal does not say why: $refusal"
+[ -z "$(find "$prefix/drive_c/ProgramData/Quillnet" -name Quillnet.exe 2>/dev/null)" ] ||
+  fail "unsigned: the refused package was not deleted"
+cmp -s "$exe" "$work/client-unsigned/Quillnet.exe" || fail "unsigned: the client file was changed"
+wait_gone unsigned
+
+# --- a signed package swapped while its confirmation shows: the file is
+# checked when it is started, after the box, so the swap is refused
+start_service swap "$(printf '%s\n[Downloads]\nDownloadGreen=%s\n' "$nocheck" "$fresh")"
+start_client swap "$port" $'ForceOnlineUpdateTest=green\r\n'
+probe box 'Your Quillnet is outdated' 60 >/dev/null || fail "swap: the forced update was not offered"
+probe seen 'The update data has been downloaded' 60 >/dev/null || fail "swap: the download did not complete"
+downloaded=$(find "$prefix/drive_c/ProgramData/Quillnet" -name Quillnet.exe 2>/dev/null | head -n 1)
+[ -n "$downloaded" ] && cp "$unsigned" "$downloaded" || fail "swap: no downloaded file to swap"
+probe box 'The update data has been downloaded' 10 >/dev/null || fail "swap: the confirmation went away"
+probe box 'not a genuine Quillnet release' 60 >/dev/null || fail "swap: a file swapped after the download was started"
+cmp -s "$exe" "$work/client-swap/Quillnet.exe" || fail "swap: the client file was changed"
+wait_gone swap
+
+# --- the portable update: downloaded, checked, started with /update ---------
 start_service green "$(printf '%s\n[Downloads]\nDownloadGreen=%s\n' "$nocheck" "$fresh")"
 green_port=$port
 start_client green "$green_port" $'ForceOnlineUpdateTest=green\r\n'
