@@ -36,11 +36,20 @@ bool CVpnServerListCtrl::Create(HWND parent, const RECT& rect, int id) {
 void CVpnServerListCtrl::SetRows(const std::vector<ServerRow>& rows, int selected, const std::wstring& notice) {
   filling_ = true;
   notice_ = notice;
+  const std::size_t before = rows_.size();
   rows_ = rows;
+  // Clearing item -1 visits every row of the platform's list, and so does a
+  // new count; a resort of a thousand rows spent most of its click there. A
+  // single-selection list has one selected and one focused row at most, and
+  // the same rows in a new order keep their count.
   LVITEMW none{};
   none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-  ::SendMessageW(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
-  ::SendMessageW(Handle(), LVM_SETITEMCOUNT, rows_.size(), 0);
+  for (const UINT which : {LVNI_SELECTED, LVNI_FOCUSED}) {
+    const LRESULT item = ::SendMessageW(Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), which);
+    if (item >= 0) ::SendMessageW(Handle(), LVM_SETITEMSTATE, item, reinterpret_cast<LPARAM>(&none));
+  }
+  if (rows_.size() != before || ItemCount() != static_cast<int>(rows_.size()))
+    ::SendMessageW(Handle(), LVM_SETITEMCOUNT, rows_.size(), 0);
   if (selected >= 0) {
     LVITEMW lv{};
     lv.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
