@@ -63,6 +63,14 @@ uninstall() {
 version=$("$wine" "$probe" version "$(win "$installer")" | tr -d '\r')
 check "installer version resource 2.3.0.2" grep -qx 'FileVersion=2.3.0.2' <<<"$version"
 
+# Told it runs on Windows XP, the installer stops before installing anything.
+app_key="HKCU\\Software\\Wine\\AppDefaults\\$(basename "$installer")"
+"$wine" reg add "$app_key" /v Version /t REG_SZ /d winxp /f >/dev/null 2>&1
+"$wine" "$installer" /S; rc=$?
+"$wine" reg delete "$app_key" /f >/dev/null 2>&1
+check "install on an older system than Windows 7 SP1 aborts (got $rc)" [ "$rc" = 2 ]
+check "nothing installed on an older system" [ ! -e "$drive/Program Files/Quillnet" ]
+
 "$wine" "$installer" /S; rc=$?
 check "silent install exits 0 (got $rc)" [ "$rc" = 0 ]
 dir="$drive/Program Files/Quillnet"
