@@ -126,9 +126,12 @@ nocheck=$(sed -e 's/^UpdateURL=.*/UpdateURL=/' <<<"$demo")
 start_service unsigned "$(printf '%s\n[Downloads]\nDownloadGreen=%s\n' "$nocheck" "$unsigned")"
 start_client unsigned "$port" $'ForceOnlineUpdateTest=green\r\n'
 probe box 'Your Quillnet is outdated' 60 >/dev/null || fail "unsigned: the forced update was not offered"
-probe box 'The update data has been downloaded' 60 >/dev/null || fail "unsigned: the download did not complete"
+# An OK posted while the box is still being made can be lost: wait for it first.
+probe seen 'The update data has been downloaded' 60 >/dev/null || fail "unsigned: the download did not complete"
+sleep 1
+probe box 'The update data has been downloaded' 10 >/dev/null || fail "unsigned: the confirmation went away"
 refusal=$(probe box 'not a genuine Quillnet release' 60) || fail "unsigned: an unsigned package was not refused"
-grep -q 'not signed' <<<"$refusal" || fail "unsigned: the refusal does not say why: $refusal"
+grep -q 'deleted. (' <<<"$refusal" || fail "unsigned: the refusal does not say why: $refusal"
 [ -z "$(find "$prefix/drive_c/ProgramData/Quillnet" -name Quillnet.exe 2>/dev/null)" ] ||
   fail "unsigned: the refused package was not deleted"
 cmp -s "$exe" "$work/client-unsigned/Quillnet.exe" || fail "unsigned: the client file was changed"
@@ -142,6 +145,7 @@ probe box 'Your Quillnet is outdated' 60 >/dev/null || fail "swap: the forced up
 probe seen 'The update data has been downloaded' 60 >/dev/null || fail "swap: the download did not complete"
 downloaded=$(find "$prefix/drive_c/ProgramData/Quillnet" -name Quillnet.exe 2>/dev/null | head -n 1)
 [ -n "$downloaded" ] && cp "$unsigned" "$downloaded" || fail "swap: no downloaded file to swap"
+sleep 1
 probe box 'The update data has been downloaded' 10 >/dev/null || fail "swap: the confirmation went away"
 probe box 'not a genuine Quillnet release' 60 >/dev/null || fail "swap: a file swapped after the download was started"
 cmp -s "$exe" "$work/client-swap/Quillnet.exe" || fail "swap: the client file was changed"
@@ -153,7 +157,9 @@ green_port=$port
 start_client green "$green_port" $'ForceOnlineUpdateTest=green\r\n'
 old_copy=$work/client-green/Quillnet.exe
 probe box 'Your Quillnet is outdated' 60 >/dev/null || fail "green: the forced update was not offered"
-probe box 'The update data has been downloaded' 60 >/dev/null || fail "green: the download did not complete"
+probe seen 'The update data has been downloaded' 60 >/dev/null || fail "green: the download did not complete"
+sleep 1
+probe box 'The update data has been downloaded' 10 >/dev/null || fail "green: the confirmation went away"
 replaced=
 for _ in $(seq 1 300); do
   cmp -s "$fresh" "$old_copy" && { replaced=1; break; }
