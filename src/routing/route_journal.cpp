@@ -79,6 +79,11 @@ void CRouteJournal::AfterAdd(const ForwardRow& row, bool added) {
   if (added) ++live_[KeyOf(row)];
 }
 
+bool CRouteJournal::Owns(const ForwardRow& row) {
+  std::lock_guard lock(mutex_);
+  return live_.count(KeyOf(row)) != 0;
+}
+
 void CRouteJournal::AfterDelete(const ForwardRow& row) {
   std::lock_guard lock(mutex_);
   auto it = live_.find(KeyOf(row));

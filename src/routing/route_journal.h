@@ -38,6 +38,7 @@ class CRouteJournal {
   void BeforeAdd(const ForwardRow& row);
   void AfterAdd(const ForwardRow& row, bool added);
   void AfterDelete(const ForwardRow& row);
+  bool Owns(const ForwardRow& row);
 
   // Run once at start-up, before anything is added.
   RouteJournalReplay Replay(IForwardTable& table);
@@ -69,6 +70,7 @@ class CJournaledForwardTable : public IForwardTable {
   std::uint32_t ListAdapterDns(std::vector<AdapterDnsServers>& adapters) override {
     return inner_.ListAdapterDns(adapters);
   }
+  bool OwnsRow(const ForwardRow& row) override { return journal_.Owns(row); }
 
  private:
   IForwardTable& inner_;

@@ -76,6 +76,9 @@ class IForwardTable {
   virtual bool ReadInterfaceMetrics(std::vector<InterfaceMetric>& metrics) = 0;
   // Status 0 on success; 1 when the system offers no such list at all.
   virtual std::uint32_t ListAdapterDns(std::vector<AdapterDnsServers>& adapters) = 0;
+  // Whether the client added the row and has not deleted it yet, where a
+  // journal keeps track; false where nothing does.
+  virtual bool OwnsRow(const ForwardRow&) { return false; }
 };
 
 // The system's table: IP helper on Windows, rtnetlink on Linux.

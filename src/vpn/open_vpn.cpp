@@ -1,5 +1,6 @@
 #include "vpn/open_vpn.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "platform/strings.h"
@@ -107,7 +108,8 @@ std::wstring BuildOpenVpnCommandLine(const OpenVpnCommand& c) {
   } else if (c.proxyType == 2) {
     line += L" --socks-proxy " + c.proxyServer + L" " + std::to_wstring(c.proxyPort);
   }
-  line += L" " + params.extraOptions;
+  // Separate arguments, as the check read them; a refused text gives none.
+  line += L" " + CheckOpenVpnExtraOptions(params.extraOptions).commandLine;
   return line;
 }
 
@@ -159,8 +161,34 @@ TrafficLetters CTrafficLetterCounter::Count(std::string_view text) {
   return done;
 }
 
-COpenVpn::COpenVpn(IForwardTable& forwardTable, std::unique_ptr<CVpnRouteRequestBaseServer> routeRequestServer)
-    : CGeneralVpn(forwardTable, std::move(routeRequestServer)), openVpnDirectory(OpenVpnDirectory()) {
+TrafficLetters CTrafficLetterCounter::Pending() const {
+  TrafficLetters pending;
+  if (held_ == 'w' || held_ == 'W') pending.sent = 1;
+  else if (held_ == 'r' || held_ == 'R') pending.received = 1;
+  return pending;
+}
+
+TrafficLetters CTrafficLetterCounter::ResumeMidLine() {
+  const TrafficLetters settled = Pending();
+  held_ = 0;
+  inRun_ = false;
+  lineStart_ = false;
+  return settled;
+}
+
+std::vector<ForwardRow> LeftoverTunnelRows(const std::vector<ForwardRow>& rows, std::uint32_t tunnelIfIndex,
+                                           IForwardTable& table) {
+  std::vector<ForwardRow> leftover;
+  if (tunnelIfIndex == 0) return leftover;
+  for (const ForwardRow& row : rows)
+    if (row.ifIndex == tunnelIfIndex && row.protocol == kRouteProtocolNetMgmt && !table.OwnsRow(row))
+      leftover.push_back(row);
+  return leftover;
+}
+
+COpenVpn::COpenVpn(IForwardTable& forwardTable, std::unique_ptr<CVpnRouteRequestBaseServer> routeRequestServer,
+                   IClock& clock)
+    : CGeneralVpn(forwardTable, std::move(routeRequestServer)), openVpnDirectory(OpenVpnDirectory()), clock_(clock) {
   SetType(3);
 }
 
@@ -173,7 +201,8 @@ COpenVpn::~COpenVpn() {
 std::int32_t COpenVpn::Start() {
   CGeneralVpn::Start();  // no default route is no reason to give up here
   pushHandled = false;
-  traffic = CTrafficLetterCounter();
+  AddTraffic(traffic.ResumeMidLine());
+  sigtermCarry.clear();
   ClearOutput();
   StoreState(GENERAL_VPN_STATE_PREPARE, GENERAL_VPN_ERROR_SUCCESS, 0);
   OpenVpnCommand command;
@@ -206,14 +235,42 @@ std::int32_t COpenVpn::Start() {
 
 std::int32_t COpenVpn::Stop() {
   RestoreRoutes();
+  // Found while openvpn still holds the address.
+  const std::uint32_t tunnel = IsRunning() ? TunnelInterface() : 0;
+  bool forced = false;
   {
     COpenVpnExitRequest exit(*this);
     // An openvpn that ignores the request is ended here rather than left to
     // the destructor: once Stop returns, the reader is gone.
-    if (!WaitReaderIdle(kOpenVpnExitWaitMs)) StopChild();
+    const Tick began = clock_.Now();
+    while (!WaitReaderIdle(kOpenVpnExitPollMs)) {
+      if (TickElapsed(clock_.Now(), began) < kOpenVpnExitWaitMs) continue;
+      StopChild();
+      forced = true;
+      break;
+    }
+    if (forced) RemoveLeftoverTunnelRows(tunnel);
     CGeneralVpn::Stop();
   }
   return 0;
+}
+
+std::uint32_t COpenVpn::TunnelInterface() {
+  const std::wstring local = GetLocalIp();
+  if (local.empty()) return 0;
+  std::vector<AdapterAddress> adapters;
+  if (ForwardTable().ListAdapters(adapters) != 0) return 0;
+  for (const AdapterAddress& adapter : adapters)
+    if (adapter.firstAddress == local) return adapter.ifIndex;
+  return 0;
+}
+
+void COpenVpn::RemoveLeftoverTunnelRows(std::uint32_t tunnelIfIndex) {
+  if (tunnelIfIndex == 0) return;
+  std::vector<ForwardRow> rows;
+  if (ForwardTable().ReadForwardTable(rows) != 0) return;
+  for (const ForwardRow& row : LeftoverTunnelRows(rows, tunnelIfIndex, ForwardTable()))
+    ForwardTable().DeleteForwardRow(row);
 }
 
 std::int32_t COpenVpn::GetStatistics(std::uint32_t& sent, std::uint32_t& received) {
@@ -304,14 +361,18 @@ void COpenVpn::ParseOpenVpnOutput() {
   if (pushHandled && GetLocalIp().empty()) return;
 
   if (ConsumeOutputThrough("Initialization Sequence Completed")) {
-    ClearOutput();
     if (!pushHandled) {
       // Completed without any push: no address either, the same failure
       // as a push without one, and it stays so.
+      ClearOutput();
       pushHandled = true;
       SetState(GENERAL_VPN_STATE_CONNECTED, GENERAL_VPN_ERROR_GET_LOCAL_IP, 0);
       return;
     }
+    // The rest of this read is counted like any later read; dropping it
+    // would make the counts depend on where openvpn's output was cut.
+    AddTraffic(traffic.ResumeMidLine());
+    sigtermCarry.clear();
     SetState(GENERAL_VPN_STATE_CONNECTED, 0, 0);
   }
   if (ConsumeOutputThrough("SIGTERM[soft,auth-failure]")) {
@@ -320,11 +381,20 @@ void COpenVpn::ParseOpenVpnOutput() {
   }
   if (GetState() == GENERAL_VPN_STATE_ALL_DONE) {
     const std::string taken = TakeOutput();
-    if (taken.find("SIGTERM[") != std::string::npos) SetState(GENERAL_VPN_STATE_DISCONNECTED, 0, 0);
-    const TrafficLetters counted = traffic.Count(taken);
-    sentCount += counted.sent;
-    receivedCount += counted.received;
+    static constexpr std::string_view kSigterm = "SIGTERM[";
+    const std::string seen = sigtermCarry + taken;
+    sigtermCarry = seen.substr(seen.size() - std::min(seen.size(), kSigterm.size() - 1));
+    if (seen.find(kSigterm) != std::string::npos) SetState(GENERAL_VPN_STATE_DISCONNECTED, 0, 0);
+    AddTraffic(traffic.Count(taken));
   }
+}
+
+void COpenVpn::AddTraffic(const TrafficLetters& settled) {
+  settledTraffic.sent += settled.sent;
+  settledTraffic.received += settled.received;
+  const TrafficLetters pending = traffic.Pending();
+  sentCount = settledTraffic.sent + pending.sent;
+  receivedCount = settledTraffic.received + pending.received;
 }
 
 void COpenVpn::HandlePush(std::string_view message) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/clock.h"
 #include "vpn/console_redirector.h"
 #include "vpn/general_vpn.h"
 
@@ -21,8 +22,14 @@ enum OpenVpnError : std::int32_t {
   OPEN_VPN_ERROR_REFUSED_SETTING = 12,
 };
 
-// How long Stop lets openvpn take to exit after asking it to.
-constexpr unsigned kOpenVpnExitWaitMs = 2000;
+// How long Stop lets openvpn take to exit after asking it to. On its way
+// out openvpn deletes the routes it added itself (the default-gateway pair
+// and every pushed route), one system call or route.exe run each; on a busy
+// system a push of some hundred routes takes seconds, and an openvpn cut off
+// halfway leaves the rest in the table. Ten seconds covers that while
+// Disconnect still ends in bounded time.
+constexpr unsigned kOpenVpnExitWaitMs = 10000;
+constexpr unsigned kOpenVpnExitPollMs = 100;
 
 #ifdef _WIN32
 constexpr wchar_t kSystemOpenVpnProgram[] = L"";
@@ -77,26 +84,41 @@ std::wstring RefusedOpenVpnSetting(const OpenVpnCommand& command);
 // read) between its log lines, and a run of them can run straight into the
 // next line's time stamp. Only such runs count: letters in log words do not.
 // Fed the output piece by piece, it counts the same wherever the pieces
-// are cut; the newest letter of a run counts once the next byte shows it
-// does not begin a word.
+// are cut. The newest letter of a run is only settled by the next byte (it
+// may begin a word, a Windows time stamp's "Wed"); until then it is Pending.
 struct TrafficLetters {
   std::uint32_t sent = 0;
   std::uint32_t received = 0;
 };
 class CTrafficLetterCounter {
  public:
+  // The letters of `text` that are settled now, the held one of an earlier
+  // piece included when `text` settles it.
   TrafficLetters Count(std::string_view text);
+  // The held letter, 0 or 1 in one of the fields.
+  TrafficLetters Pending() const;
+  // The next byte follows a completion message in the middle of its line;
+  // a held letter is settled as traffic.
+  TrafficLetters ResumeMidLine();
 
  private:
-  bool lineStart_ = true;  // the text after completion starts a line
+  bool lineStart_ = true;
   bool inRun_ = false;
   char held_ = 0;  // the run's newest letter, until the next byte tells
 };
 
+// What an openvpn that had to be ended left on its tunnel's interface: the
+// rows someone added there (network management) that our journal does not
+// own. The interface's own rows stay, and ours are the journal's to delete.
+std::vector<ForwardRow> LeftoverTunnelRows(const std::vector<ForwardRow>& rows, std::uint32_t tunnelIfIndex,
+                                           IForwardTable& table);
+
 class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
  public:
+  // `clock` times the wait for openvpn's exit; it outlives the object.
   explicit COpenVpn(IForwardTable& forwardTable = ProductForwardTable(),
-                    std::unique_ptr<CVpnRouteRequestBaseServer> routeRequestServer = nullptr);
+                    std::unique_ptr<CVpnRouteRequestBaseServer> routeRequestServer = nullptr,
+                    IClock& clock = SystemClock());
   ~COpenVpn() override;
 
   std::int32_t Start() override;
@@ -122,10 +144,21 @@ class COpenVpn : public CGeneralVpn, public CConsoleRedirector {
   void ParseOpenVpnOutput();
   void HandlePush(std::string_view message);
 
+  void AddTraffic(const TrafficLetters& settled);
+  // The interface holding the VPN's address; 0 when none does.
+  std::uint32_t TunnelInterface();
+  void RemoveLeftoverTunnelRows(std::uint32_t tunnelIfIndex);
+
+  IClock& clock_;
+
+  // Settled letters plus the pending one, for GetStatistics.
   std::atomic<std::uint32_t> sentCount{0};
   std::atomic<std::uint32_t> receivedCount{0};
   bool pushHandled = false;
-  CTrafficLetterCounter traffic;  // reader thread only
+  // Reader thread only.
+  CTrafficLetterCounter traffic;
+  TrafficLetters settledTraffic;
+  std::string sigtermCarry;  // the end of the last taken text, for a cut "SIGTERM["
   std::wstring refusedSetting;  // what Start refused, for the error text
 };
 

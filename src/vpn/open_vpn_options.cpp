@@ -14,19 +14,20 @@ enum class Param {
   Number,     // decimal, at most 9 digits
   Name,       // cipher and digest names and lists: letters, digits, - _ . : +
   Hex,        // key-usage values
-  X509Name,   // a certificate name: Name plus = , @ /
+  X509Name,   // a certificate name: Name plus = and @
   Word,       // one of the option's fixed words
 };
 
 struct ParamSpec {
   Param kind;
-  std::initializer_list<const wchar_t*> words = {};
+  std::vector<const wchar_t*> words = {};
 };
 
 struct OptionSpec {
   const wchar_t* name;
   int required;
   std::vector<ParamSpec> params;  // required ones first, then optional ones
+  bool windowsOnly = false;
 };
 
 bool MatchesParam(const ParamSpec& spec, std::wstring_view token) {
@@ -47,7 +48,7 @@ bool MatchesParam(const ParamSpec& spec, std::wstring_view token) {
       if (token[0] == L'-') return false;
       for (wchar_t c : token) {
         if (IsAsciiAlnum(c) || c == L'-' || c == L'_' || c == L'.' || c == L':' || c == L'+') continue;
-        if (spec.kind == Param::X509Name && (c == L'=' || c == L',' || c == L'@')) continue;
+        if (spec.kind == Param::X509Name && (c == L'=' || c == L'@')) continue;
         return false;
       }
       return true;
@@ -136,6 +137,16 @@ const std::vector<OptionSpec>& AllowedOptions() {
       {L"push-peer-info", 0, {}},
       {L"tls-exit", 0, {}},
       {L"single-session", 0, {}},
+      // How openvpn sets up the Windows adapter. These use the system's own
+      // tools at most (route.exe, netsh, ipconfig); nothing here names one.
+      {L"route-method", 1, {{Param::Word, {L"adaptive", L"api", L"exe"}}}, true},
+      {L"ip-win32", 1, {{Param::Word, {L"manual", L"netsh", L"ipapi", L"dynamic", L"adaptive"}}, kNumber, kNumber},
+       true},
+      {L"tap-sleep", 1, {kNumber}, true},
+      {L"dhcp-renew", 0, {}, true},
+      {L"dhcp-release", 0, {}, true},
+      {L"register-dns", 0, {}, true},
+      {L"block-outside-dns", 0, {}, true},
   };
   return options;
 }
@@ -146,13 +157,15 @@ const OptionSpec* FindOption(std::wstring_view name) {
   return nullptr;
 }
 
-std::vector<std::wstring_view> SplitAtBlanks(std::wstring_view text) {
+bool IsSeparator(wchar_t c) { return c == L' ' || c == L'\t' || c == L','; }
+
+std::vector<std::wstring_view> SplitOptions(std::wstring_view text) {
   std::vector<std::wstring_view> tokens;
   std::size_t i = 0;
   while (i < text.size()) {
-    while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
+    while (i < text.size() && IsSeparator(text[i])) ++i;
     const std::size_t start = i;
-    while (i < text.size() && text[i] != L' ' && text[i] != L'\t') ++i;
+    while (i < text.size() && !IsSeparator(text[i])) ++i;
     if (i > start) tokens.push_back(text.substr(start, i - start));
   }
   return tokens;
@@ -178,10 +191,12 @@ bool IsAcceptablePort(std::wstring_view port) {
   return value >= 1 && value <= 65535;
 }
 
-OpenVpnOptionsCheck CheckOpenVpnExtraOptions(std::wstring_view options) {
-  const std::vector<std::wstring_view> tokens = SplitAtBlanks(options);
-  auto refuse = [](std::wstring_view token) { return OpenVpnOptionsCheck{false, ShownToUser(token)}; };
+OpenVpnOptionsCheck CheckOpenVpnExtraOptions(std::wstring_view options, bool forWindows) {
+  const std::vector<std::wstring_view> tokens = SplitOptions(options);
+  auto refuse = [](std::wstring_view token) { return OpenVpnOptionsCheck{false, ShownToUser(token), {}}; };
+  OpenVpnOptionsCheck check;
   for (std::size_t i = 0; i < tokens.size();) {
+    const std::size_t first = i;
     const std::wstring_view token = tokens[i];
     // Anything that is not blank-separated plain ASCII could be read by the
     // program's command-line rules as something else than we checked.
@@ -200,8 +215,13 @@ OpenVpnOptionsCheck CheckOpenVpnExtraOptions(std::wstring_view options) {
     if (static_cast<int>(taken) < option->required) return refuse(token);
     // A further plain word would be a parameter the option does not have.
     if (i < tokens.size() && tokens[i].substr(0, 2) != L"--") return refuse(tokens[i]);
+    if (option->windowsOnly && !forWindows) continue;
+    for (std::size_t k = first; k < i; ++k) {
+      if (!check.commandLine.empty()) check.commandLine += L' ';
+      check.commandLine += tokens[k];
+    }
   }
-  return {};
+  return check;
 }
 
 std::wstring ShownToUser(std::wstring_view text) {

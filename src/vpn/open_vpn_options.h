@@ -16,12 +16,23 @@ bool IsAcceptableServerHost(std::wstring_view host);
 // Empty (openvpn's default port) or a decimal port 1 to 65535.
 bool IsAcceptablePort(std::wstring_view port);
 
+#ifdef _WIN32
+constexpr bool kOpenVpnOnWindows = true;
+#else
+constexpr bool kOpenVpnOnWindows = false;
+#endif
+
 struct OpenVpnOptionsCheck {
   bool accepted = true;
   std::wstring refused;  // the first refused token, shortened for a message
+  // The accepted options as separate arguments joined by single blanks; the
+  // Windows tunnel options are left out for an openvpn elsewhere, which
+  // would refuse to start on them. Empty when something was refused.
+  std::wstring commandLine;
 };
-// The extra options as openvpn will see them: tokens split at blanks.
-OpenVpnOptionsCheck CheckOpenVpnExtraOptions(std::wstring_view options);
+// The server record's extra options: blanks and commas separate them (a
+// service joins them with commas as it joins the record's other parts).
+OpenVpnOptionsCheck CheckOpenVpnExtraOptions(std::wstring_view options, bool forWindows = kOpenVpnOnWindows);
 
 // Untrusted text cut to something a message can show.
 std::wstring ShownToUser(std::wstring_view text);

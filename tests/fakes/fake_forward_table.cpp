@@ -120,3 +120,10 @@ void SetUpHomeNetwork(CFakeForwardTable& table) {
   table.PutRow(MakeRow(L"192.168.1.0", L"255.255.255.0", L"192.168.1.10", 2, 281));
   table.PutRow(MakeRow(L"10.8.0.0", L"255.255.255.0", L"10.8.0.6", 7, 261));
 }
+
+bool CFakeForwardTable::OwnsRow(const ForwardRow& row) {
+  std::lock_guard lock(mutex_);
+  for (const ForwardRow& o : owned)
+    if (SameKey(o, row)) return true;
+  return false;
+}

@@ -20,6 +20,7 @@ class CFakeForwardTable : public IForwardTable {
   std::uint32_t ListAdapters(std::vector<AdapterAddress>& adapters) override;
   bool ReadInterfaceMetrics(std::vector<InterfaceMetric>& metrics) override;
   std::uint32_t ListAdapterDns(std::vector<AdapterDnsServers>& adapters) override;
+  bool OwnsRow(const ForwardRow& row) override;
 
   // Set-up and inspection; each call takes the lock.
   void AddAdapter(std::uint32_t ifIndex, const std::wstring& firstAddress, std::optional<std::uint32_t> metric = {});
@@ -36,6 +37,7 @@ class CFakeForwardTable : public IForwardTable {
   bool metricsAvailable = true;
   std::uint32_t dnsStatus = 0;
   std::vector<AdapterDnsServers> dns;
+  std::vector<ForwardRow> owned;  // what a journal would say the client added
 
  private:
   static bool SameKey(const ForwardRow& a, const ForwardRow& b);

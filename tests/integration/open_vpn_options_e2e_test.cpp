@@ -95,6 +95,17 @@ TEST_F(OpenVpnOptionsEndToEnd, OptionsARealServiceSendsStillConnect) {
   EXPECT_EQ(client_.RouteDump(), before);
 }
 
+// A service's record with its extra options joined by commas, as services
+// write them.
+TEST_F(OpenVpnOptionsEndToEnd, OptionsJoinedByCommasConnect) {
+  ASSERT_TRUE(bed_->StartServer("udp"));
+  auto vpn = MakeVpn(L"udp,1194,--comp-lzo,--tun-mtu 1500");
+  ASSERT_EQ(vpn->Start(), 0) << vpn->GetReport();
+  ASSERT_TRUE(vpn->WaitFor(GENERAL_VPN_STATE_ALL_DONE)) << vpn->Transcript();
+  vpn->Stop();
+  EXPECT_FALSE(vpn->IsRunning());
+}
+
 // Traffic while openvpn keeps logging (it renegotiates every two seconds):
 // the per-packet letters share lines with the log. QUILLNET_RECORD_DIR keeps
 // the transcript (tests/data/openvpn/openvpn-udp-verb5-traffic.log came

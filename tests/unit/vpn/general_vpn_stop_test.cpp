@@ -86,38 +86,70 @@ TEST(GeneralVpnStop, StopWhileThePlanIsBeingApplied) {
 }
 
 #ifndef _WIN32
-// An openvpn that ignores the request to exit: Stop ends it after its wait
-// and returns with the reader gone, not leaving it to the destructor.
-TEST(OpenVpnStop, OpenVpnThatIgnoresTheExitRequest) {
+// A clock that moves `step` each time it is read: Stop's grace for openvpn
+// passes at the first look, or only after many real polls.
+class CSteppingClock : public IClock {
+ public:
+  explicit CSteppingClock(Tick step) : step_(step) {}
+  Tick Now() override { return now_.fetch_add(step_) + step_; }
+  void Sleep(std::uint32_t ms) override { now_ += ms; }
+
+ private:
+  const Tick step_;
+  std::atomic<Tick> now_{0};
+};
+
+// An openvpn that ignores the request to exit is ended once the grace has
+// passed, and Stop returns with the reader gone, not leaving it to the
+// destructor. What it had added on its tunnel's interface then goes too; an
+// openvpn that exited in time cleaned up itself and nothing is touched.
+TEST(OpenVpnStop, AnOpenVpnEndedByForceLeavesNothingOnItsTunnel) {
   LoadTextTable();
-  CTempDir dir;
-  const std::filesystem::path program = dir.Path() / "openvpn";
-  std::ofstream(program) << "#!/bin/sh\ntrap '' TERM\necho 'Control Channel MTU parms'\nwhile :; do sleep 1; done\n";
-  std::filesystem::permissions(program, std::filesystem::perms::owner_all);
-  CFakeForwardTable table;
-  SetUpHomeNetwork(table);
-  COpenVpn vpn(table, std::make_unique<CFakeRouteRequestServer>(table));
-  struct : CGeneralVpnCallbackInterface {
-    void OnVpnStateChanged(CGeneralVpn*) override { ++notes; }
-    std::atomic<int> notes{0};
-  } observer;
-  vpn.SetCallback(&observer);
-  vpn.openVpnDirectory = dir.Path().wstring() + L"/";
-  vpn.SetServerHost(L"203.0.113.7");
-  vpn.openVpnParams = L"udp,1194";
-  ASSERT_EQ(vpn.Start(), 0);
-  ASSERT_TRUE(vpn.IsRunning());
-  // The child says its line once it ignores SIGTERM.
-  const auto limit = std::chrono::steady_clock::now() + 10s;
-  while (observer.notes.load() == 0 && std::chrono::steady_clock::now() < limit) std::this_thread::sleep_for(2ms);
-  ASSERT_GT(observer.notes.load(), 0);
-  const auto started = std::chrono::steady_clock::now();
-  EXPECT_EQ(vpn.Stop(), 0);
-  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(kOpenVpnExitWaitMs - 100));
-  EXPECT_FALSE(vpn.IsRunning());
-  EXPECT_TRUE(vpn.WaitReaderIdle(0));
-  EXPECT_EQ(vpn.GetState(), GENERAL_VPN_STATE_DISCONNECTED);
-  vpn.SetCallback(nullptr);
+  struct Case {
+    const char* name;
+    bool ignoresTerm;
+    Tick clockStep;  // a generous bound for the one that exits in time
+  } cases[] = {{"exits when asked", false, 5}, {"ignores the request", true, kOpenVpnExitWaitMs}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CTempDir dir;
+    const std::filesystem::path program = dir.Path() / "openvpn";
+    std::ofstream(program) << "#!/bin/sh\n"
+                           << (c.ignoresTerm ? "trap '' TERM\n" : "")
+                           << "echo \"PUSH: Received control message: 'PUSH_REPLY,ifconfig 10.8.0.6 255.255.255.0'\"\n"
+                              "while :; do sleep 1; done\n";
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    CFakeForwardTable table;
+    table.AddAdapter(2, L"192.168.1.10", 25);
+    table.AddAdapter(7, L"10.8.0.6", 5);
+    table.PutRow(MakeRow(L"0.0.0.0", L"0.0.0.0", L"192.168.1.1", 2, 25));
+    ForwardRow subnet = MakeRow(L"10.8.0.0", L"255.255.255.0", L"10.8.0.6", 7, 261);
+    subnet.protocol = 2;  // the system's own row for the interface
+    table.PutRow(subnet);
+    const ForwardRow openVpns = MakeRow(L"172.16.0.0", L"255.240.0.0", L"10.8.0.5", 7, 1);
+    const ForwardRow journaled = MakeRow(L"192.0.2.0", L"255.255.255.0", L"10.8.0.5", 7, 1);
+    const ForwardRow elsewhere = MakeRow(L"198.51.100.0", L"255.255.255.0", L"192.168.1.1", 2, 1);
+    for (const ForwardRow& row : {openVpns, journaled, elsewhere}) table.PutRow(row);
+    table.owned = {journaled};
+
+    CSteppingClock clock(c.clockStep);
+    COpenVpn vpn(table, std::make_unique<CFakeRouteRequestServer>(table), clock);
+    vpn.openVpnDirectory = dir.Path().wstring() + L"/";
+    vpn.SetServerHost(L"203.0.113.7");
+    vpn.openVpnParams = L"udp,1194";
+    ASSERT_EQ(vpn.Start(), 0);
+    ASSERT_TRUE(vpn.IsRunning());
+    // The push comes once the script has set up its signal handling.
+    const auto limit = std::chrono::steady_clock::now() + 10s;
+    while (vpn.GetLocalIp().empty() && std::chrono::steady_clock::now() < limit) std::this_thread::sleep_for(2ms);
+    ASSERT_EQ(vpn.GetLocalIp(), L"10.8.0.6");
+    EXPECT_EQ(vpn.Stop(), 0);
+    EXPECT_FALSE(vpn.IsRunning());
+    EXPECT_TRUE(vpn.WaitReaderIdle(0));
+    EXPECT_EQ(vpn.GetState(), GENERAL_VPN_STATE_DISCONNECTED);
+    EXPECT_EQ(table.Has(openVpns), !c.ignoresTerm);
+    for (const ForwardRow& kept : {subnet, journaled, elsewhere}) EXPECT_TRUE(table.Has(kept));
+  }
 }
 #endif
 

@@ -78,7 +78,14 @@ TEST(OpenVpnExtraOptions, RefusedFamilies) {
       {"a quote", L"--verb \"3\"", L"\"3\""},
       {"a backslash", L"--cipher AES\\\" --up", L"AES\\\""},
       {"a single dash", L"-up x", L"-up"},
-      {"comma-joined", L"--comp-lzo,--up", L"--comp-lzo,--up"},
+      {"comma-joined", L"--comp-lzo,--up", L"--up"},
+      {"comma-joined parameter", L"--tun-mtu,1500,--up,/bin/sh", L"--up"},
+      {"Windows option, a path", L"--route-method /bin/sh", L"/bin/sh"},
+      {"Windows option, unknown word", L"--ip-win32 exe", L"exe"},
+      {"Windows option, a parameter too many", L"--ip-win32 dynamic 0 3600 9", L"9"},
+      {"Windows option, missing parameter", L"--tap-sleep", L"--tap-sleep"},
+      {"Windows option, a parameter it has not", L"--block-outside-dns yes", L"yes"},
+      {"Windows-like option that runs a program", L"--win-sys /tmp", L"--win-sys"},
       {"a control byte", L"--verb\x01 3", L"--verb?"},
       {"legit then forged", L"--cipher AES-256-CBC --auth SHA1 --up /x", L"--up"},
   };
@@ -91,6 +98,33 @@ TEST(OpenVpnExtraOptions, RefusedFamilies) {
   const OpenVpnOptionsCheck longOne = CheckOpenVpnExtraOptions(L"--" + std::wstring(5000, L'x'));
   EXPECT_FALSE(longOne.accepted);
   EXPECT_EQ(longOne.refused.size(), 67u);
+}
+
+// What openvpn gets: every option a separate argument, and the Windows
+// tunnel options only where openvpn knows them.
+TEST(OpenVpnExtraOptions, CommandLineForEachPlatform) {
+  struct Case {
+    const wchar_t* options;
+    const wchar_t* onWindows;
+    const wchar_t* elsewhere;
+  } cases[] = {
+      {L"--comp-lzo,--tun-mtu 1500", L"--comp-lzo --tun-mtu 1500", L"--comp-lzo --tun-mtu 1500"},
+      {L" ,--comp-lzo,, --tun-mtu\t1500 ,", L"--comp-lzo --tun-mtu 1500", L"--comp-lzo --tun-mtu 1500"},
+      {L"--route-method exe,--ip-win32 dynamic 0 3600,--tap-sleep 5,--dhcp-renew,--dhcp-release,"
+       L"--register-dns,--block-outside-dns,--comp-lzo",
+       L"--route-method exe --ip-win32 dynamic 0 3600 --tap-sleep 5 --dhcp-renew --dhcp-release --register-dns "
+       L"--block-outside-dns --comp-lzo",
+       L"--comp-lzo"},
+      {L"--ip-win32 netsh --verb 4 --route-method adaptive", L"--ip-win32 netsh --verb 4 --route-method adaptive",
+       L"--verb 4"},
+      {L"", L"", L""},
+      {L" , ", L"", L""},
+      {L"--comp-lzo --up /bin/sh", L"", L""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CheckOpenVpnExtraOptions(c.options, true).commandLine, c.onWindows) << c.options;
+    EXPECT_EQ(CheckOpenVpnExtraOptions(c.options, false).commandLine, c.elsewhere) << c.options;
+  }
 }
 
 TEST(OpenVpnExtraOptions, WhatRealServicesSendPasses) {
@@ -107,6 +141,9 @@ TEST(OpenVpnExtraOptions, WhatRealServicesSendPasses) {
            L"--persist-key --persist-tun --float --mute-replay-warnings --verb 4 --mute 20",
            L"--tls-version-min 1.2 or-highest --hand-window 30 --explicit-exit-notify 2",
            L"--compress lz4-v2 --allow-compression asym\t--auth-nocache",
+           L"--comp-lzo,--tun-mtu 1500",
+           L"--route-method exe --ip-win32 dynamic 0 3600 --tap-sleep 3 --dhcp-renew --dhcp-release",
+           L"--register-dns,--block-outside-dns,--ip-win32 adaptive",
        }) {
     const OpenVpnOptionsCheck check = CheckOpenVpnExtraOptions(options);
     EXPECT_TRUE(check.accepted) << options << " refused " << check.refused;

@@ -13,6 +13,7 @@
 
 #include "fakes/fake_forward_table.h"
 #include "text/text_table.h"
+#include "vpn/open_vpn_options.h"
 
 namespace {
 
@@ -62,6 +63,12 @@ TEST(OpenVpnCommandLine, PiecesInOrder) {
        {dir, L"vpn.example", L"tcp,443,--comp-lzo", RouteModeDefaultGateway, 1, L"10.0.0.9", 8080},
        program + L"  --proto  tcp-client --mssfix 1320 --remote vpn.example 443" + common +
            L" --redirect-gateway def1 --http-proxy 10.0.0.9 8080 stdin --comp-lzo"},
+      {"options joined by commas, Windows tunnel options",
+       {dir, L"h", L"udp,1194,--comp-lzo,--tun-mtu 1500,--route-method exe,--block-outside-dns", RouteModeListedRoutes, 0,
+        L"", 0},
+       program + L"  --proto  udp --mssfix 1320 --remote h 1194" + common +
+           (kOpenVpnOnWindows ? L" --comp-lzo --tun-mtu 1500 --route-method exe --block-outside-dns"
+                              : L" --comp-lzo --tun-mtu 1500")},
       {"SOCKS proxy, bad protocol",
        {dir, L"h", L"TCP,443", RouteModePerApplication, 2, L"10.0.0.9", 8080},
        program + L"  --proto  --mssfix 1320 --remote h 443" + common + L" --socks-proxy 10.0.0.9 8080 "},
@@ -210,14 +217,60 @@ TEST_F(OpenVpnParsing, TrafficLettersAfterCompletion) {
   vpn.Feed("PUSH: Received control message: 'PUSH_REPLY,ifconfig 10.8.0.6 255.255.255.0'\n");
   vpn.Feed("Initialization Sequence Completed\n");
   ASSERT_EQ(vpn.GetState(), GENERAL_VPN_STATE_ALL_DONE);
+  // The last letter is not settled yet but already shows.
   vpn.Feed("RwWr");
-  vpn.Feed("2026-12-09 10:30:19 us=1 Data Channel: cipher 'AES-256-GCM'\n");
   std::uint32_t sent = 0, received = 0;
   EXPECT_EQ(vpn.GetStatistics(sent, received), 0);
   EXPECT_EQ(sent, 2u);
   EXPECT_EQ(received, 2u);
-  vpn.Feed("SIGTERM[hard,] received, process exiting\n");
+  vpn.Feed("2026-12-09 10:30:19 us=1 SIGTERM[hard,] received, process exiting\n");
+  EXPECT_EQ(vpn.GetStatistics(sent, received), 0);
+  EXPECT_EQ(sent, 2u);
+  EXPECT_EQ(received, 2u);
   EXPECT_EQ(vpn.notes.back().first, GENERAL_VPN_STATE_DISCONNECTED);
+}
+
+// The recording's last lines, from just before completion to openvpn's
+// exit, arriving in two reads cut at every position: the same counts and one
+// disconnection, whether a cut falls in the completion line, in a run of
+// letters, in a log word or in "SIGTERM[".
+TEST_F(OpenVpnParsing, RecordedTailCountsTheSameWhereverItIsCut) {
+  std::ifstream in(std::string(QUILLNET_TEST_DATA) + "/openvpn/openvpn-udp-verb5-traffic.log", std::ios::binary);
+  const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  constexpr std::string_view kCompleted = "Initialization Sequence Completed";
+  const std::size_t completed = log.find(kCompleted);
+  ASSERT_NE(completed, std::string::npos);
+  const std::size_t tailStart = log.rfind('\n', log.rfind('\n', completed) - 1) + 1;
+  const std::string head = log.substr(0, tailStart);
+  const std::string tail = log.substr(tailStart);
+  ASSERT_NE(tail.find("SIGTERM[hard,]"), std::string::npos);
+
+  TrafficLetters expected;
+  std::istringstream lines(log.substr(completed + kCompleted.size()));
+  for (std::string line; std::getline(lines, line);) {
+    std::size_t n = 0;
+    while (n < line.size() && std::strchr("rRwW", line[n])) ++n;
+    if (n < line.size() && std::isalpha(static_cast<unsigned char>(line[n])) && n > 0) --n;
+    for (std::size_t i = 0; i < n; ++i) (line[i] == 'w' || line[i] == 'W' ? expected.sent : expected.received)++;
+  }
+  ASSERT_GT(expected.sent, 50u);
+
+  SetUpHomeNetwork(table_);
+  for (std::size_t cut = 0; cut <= tail.size(); ++cut) {
+    CScriptedOpenVpn vpn(table_);
+    vpn.SetRouteMode(RouteModeNone);
+    vpn.Feed(head);
+    vpn.Feed(std::string_view(tail).substr(0, cut));
+    vpn.Feed(std::string_view(tail).substr(cut));
+    std::uint32_t sent = 0, received = 0;
+    vpn.GetStatistics(sent, received);
+    EXPECT_EQ(sent, expected.sent) << "cut at " << cut << ": " << tail.substr(cut, 20);
+    EXPECT_EQ(received, expected.received) << "cut at " << cut << ": " << tail.substr(cut, 20);
+    const auto disconnections = std::count(vpn.notes.begin(), vpn.notes.end(),
+                                           std::pair<std::int32_t, std::int32_t>{GENERAL_VPN_STATE_DISCONNECTED, 0});
+    EXPECT_EQ(disconnections, 1) << "cut at " << cut << ": " << tail.substr(cut, 20);
+    if (HasFailure()) break;
+  }
 }
 
 // Letters inside log words used to count as traffic: "write", "Restart",
