@@ -23,9 +23,8 @@ void AddCommonHead(CCurlPlus& request, std::int32_t key) {
   request.AddField("xor", std::to_string(key));
 }
 
-void AddMasked(CCurlPlus& request, const char* maskedName, const char* padName, std::string_view secret,
-               const RandomSource& random, bool padFirst) {
-  const MaskedSecret m = MaskSecret(secret, random);
+void AddMasked(CCurlPlus& request, const char* maskedName, const char* padName, const MaskedSecret& m,
+               bool padFirst) {
   if (padFirst) {
     request.AddField(padName, Base64Encode(m.pad));
     request.AddField(maskedName, Base64Encode(m.masked));
@@ -97,16 +96,25 @@ std::int32_t ChooseScrambleKey(const RandomSource& random) {
   return static_cast<std::int32_t>(random() % 254u) + 1;
 }
 
-CCurlPlus BuildLoginRequest(std::wstring_view loginBaseUrl, std::wstring_view account, std::wstring_view password,
-                            const MachineIdentities& identities, std::int64_t time, const RandomSource& random,
-                            const CurlPlusLimits& limits) {
+LoginSecrets MaskLoginSecrets(std::wstring_view password, const MachineIdentities& identities,
+                              const RandomSource& random) {
+  LoginSecrets secrets;
+  secrets.password = MaskSecret(WideToNarrow(password), random);
+  secrets.bios = MaskSecret(identities.bios, random);
+  secrets.disk = MaskSecret(identities.disk, random);
+  secrets.network = MaskSecret(identities.network, random);
+  return secrets;
+}
+
+CCurlPlus BuildLoginRequest(std::wstring_view loginBaseUrl, std::wstring_view account, const LoginSecrets& secrets,
+                            std::int64_t time, const RandomSource& random, const CurlPlusLimits& limits) {
   CCurlPlus request(AddChannelTag(CommandUrl(loginBaseUrl)), limits);
   AddCommonHead(request, ChooseScrambleKey(random));
   request.AddField("u", WideToNarrow(account));
-  AddMasked(request, "p", "s", WideToNarrow(password), random, false);
-  AddMasked(request, "b", "a", identities.bios, random, true);
-  AddMasked(request, "d", "c", identities.disk, random, true);
-  AddMasked(request, "f", "e", identities.network, random, true);
+  AddMasked(request, "p", "s", secrets.password, false);
+  AddMasked(request, "b", "a", secrets.bios, true);
+  AddMasked(request, "d", "c", secrets.disk, true);
+  AddMasked(request, "f", "e", secrets.network, true);
   const auto low = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(time)));
   request.AddField("t", std::to_string(low));
   request.AddField("v", kClientVersionText);
@@ -115,13 +123,13 @@ CCurlPlus BuildLoginRequest(std::wstring_view loginBaseUrl, std::wstring_view ac
   return request;
 }
 
-CCurlPlus BuildRouteRequest(std::wstring_view loginBaseUrl, std::wstring_view account, std::wstring_view password,
+CCurlPlus BuildRouteRequest(std::wstring_view loginBaseUrl, std::wstring_view account, const MaskedSecret& password,
                             std::wstring_view section, std::wstring_view routeId, const RandomSource& random,
                             const CurlPlusLimits& limits) {
   CCurlPlus request(AddChannelTag(CommandUrl(loginBaseUrl)), limits);
   AddCommonHead(request, ChooseScrambleKey(random));
   request.AddField("u", WideToNarrow(account));
-  AddMasked(request, "p", "s", WideToNarrow(password), random, false);
+  AddMasked(request, "p", "s", password, false);
   request.AddField("v", kClientVersionText);
   request.AddField("l", kInterfaceLanguage);
   request.AddField("cmd", "getvpnroutes");

@@ -37,13 +37,25 @@ std::string Base64Encode(std::string_view bytes);
 // A reply scrambling key for one request: 1 to 254.
 std::int32_t ChooseScrambleKey(const RandomSource& random = NextRequestRandom);
 
+// The secrets of one login, masked once: every request of that login (both
+// login attempts, the route command) sends these same values, so a service
+// may tie the later requests to the login.
+struct LoginSecrets {
+  MaskedSecret password;  // the password in the narrow code page
+  MaskedSecret bios;
+  MaskedSecret disk;
+  MaskedSecret network;
+};
+LoginSecrets MaskLoginSecrets(std::wstring_view password, const MachineIdentities& identities,
+                              const RandomSource& random = NextRequestRandom);
+
 // `time` is seconds since 1970 (UTC); its low 32 bits are sent as a signed number.
-CCurlPlus BuildLoginRequest(std::wstring_view loginBaseUrl, std::wstring_view account, std::wstring_view password,
-                            const MachineIdentities& identities, std::int64_t time,
-                            const RandomSource& random = NextRequestRandom,
+CCurlPlus BuildLoginRequest(std::wstring_view loginBaseUrl, std::wstring_view account, const LoginSecrets& secrets,
+                            std::int64_t time, const RandomSource& random = NextRequestRandom,
                             const CurlPlusLimits& limits = CurlPlusLimits());
 
-CCurlPlus BuildRouteRequest(std::wstring_view loginBaseUrl, std::wstring_view account, std::wstring_view password,
+// `password` is the login's masked password, sent as it was in the login.
+CCurlPlus BuildRouteRequest(std::wstring_view loginBaseUrl, std::wstring_view account, const MaskedSecret& password,
                             std::wstring_view section, std::wstring_view routeId,
                             const RandomSource& random = NextRequestRandom,
                             const CurlPlusLimits& limits = CurlPlusLimits());

@@ -195,8 +195,9 @@ void CMainController::SaveCredentials(const LoginForm& form) {
   }
 }
 
-bool CMainController::LoginAttempt(const std::wstring& base, const LoginForm& form, const std::wstring& replyPath,
-                                   std::int64_t time, bool& cancelled, bool& fileFailed) {
+bool CMainController::LoginAttempt(const std::wstring& base, const LoginForm& form, const LoginSecrets& secrets,
+                                   const std::wstring& replyPath, std::int64_t time, bool& cancelled,
+                                   bool& fileFailed) {
   cancelled = false;
   fileFailed = false;
   // Created anew, so a reply of an earlier login can never be read as this one's.
@@ -205,7 +206,7 @@ bool CMainController::LoginAttempt(const std::wstring& base, const LoginForm& fo
     return false;
   }
   CDownloadRun run(target_);
-  run.AddRequest(BuildLoginRequest(base, form.account, form.password, identities_, time, NextRequestRandom, limits_));
+  run.AddRequest(BuildLoginRequest(base, form.account, secrets, time, NextRequestRandom, limits_));
   run.SetSink([&](const std::string& body) { return AtomicWriteFile(replyPath, body); });
   view_.RunDownload(run);
   cancelled = run.UserCancelled();
@@ -224,7 +225,11 @@ void CMainController::Login() {
   SetStatus(GetText("PreparingLogin"), false);
 
   const std::wstring replyPath = places_.programDataFolder + L"Quillnet.ini";
+  // A read-only reply left from before could not be replaced, and every
+  // login would fail until someone removed it by hand.
+  ResetFileAttributes(replyPath);
   CDeleteOnExit cleanup(replyPath);
+  const LoginSecrets secrets = MaskLoginSecrets(form.password, identities_);
   bool cancelled = false;
   bool fileFailed = false;
   // A plain-HTTP winner of the host race only showed that the service is
@@ -232,7 +237,7 @@ void CMainController::Login() {
   // later request of the run go to its HTTPS form, verified.
   const bool plainWinner = base.compare(0, 5, L"http:") == 0;
   if (plainWinner) probe_->SetLoginBaseUrl(ToHttpsBase(base));
-  bool ok = LoginAttempt(LoginBaseUrl(), form, replyPath, now_(), cancelled, fileFailed);
+  bool ok = LoginAttempt(LoginBaseUrl(), form, secrets, replyPath, now_(), cancelled, fileFailed);
   if (!ok) {
     if (cancelled) {
       SetStatus(GetText("LoginIsCancelled"), false);
@@ -244,7 +249,7 @@ void CMainController::Login() {
     }
     // The second attempt a plain winner has always had, now on the same
     // HTTPS base.
-    ok = LoginAttempt(LoginBaseUrl(), form, replyPath, now_() + 1, cancelled, fileFailed);
+    ok = LoginAttempt(LoginBaseUrl(), form, secrets, replyPath, now_() + 1, cancelled, fileFailed);
     if (!ok) {
       if (cancelled)
         SetStatus(GetText("LoginIsCancelled"), false);
@@ -253,10 +258,11 @@ void CMainController::Login() {
       return;
     }
   }
-  LoginAfterReply(form, replyPath);
+  LoginAfterReply(form, secrets, replyPath);
 }
 
-void CMainController::LoginAfterReply(const LoginForm& form, const std::wstring& replyPath) {
+void CMainController::LoginAfterReply(const LoginForm& form, const LoginSecrets& secrets,
+                                      const std::wstring& replyPath) {
   const int check = CheckClientVersion(view_, version_, places_.update, replyPath, webSiteUrl_);
   if (check == kVersionCheckUpdating) {
     updating_ = true;
@@ -305,7 +311,7 @@ void CMainController::LoginAfterReply(const LoginForm& form, const std::wstring&
     bytes.reserve(1024);
     CDownloadRun run(target_);
     run.SetCheckMarker(false);
-    run.AddRequest(BuildRouteRequest(LoginBaseUrl(), form.account, form.password, section, routeId,
+    run.AddRequest(BuildRouteRequest(LoginBaseUrl(), form.account, secrets.password, section, routeId,
                                      NextRequestRandom, limits_));
     run.SetSink([&](const std::string& body) {
       bytes = body;

@@ -125,9 +125,9 @@ class CMainController : public ILoginHostProbeOwner {
   void ContinueConnect();
   void Login();
   // Runs one login attempt into the reply file; the run's outcome.
-  bool LoginAttempt(const std::wstring& base, const LoginForm& form, const std::wstring& replyPath,
-                    std::int64_t time, bool& cancelled, bool& fileFailed);
-  void LoginAfterReply(const LoginForm& form, const std::wstring& replyPath);
+  bool LoginAttempt(const std::wstring& base, const LoginForm& form, const LoginSecrets& secrets,
+                    const std::wstring& replyPath, std::int64_t time, bool& cancelled, bool& fileFailed);
+  void LoginAfterReply(const LoginForm& form, const LoginSecrets& secrets, const std::wstring& replyPath);
   void ShowAnnouncements(bool fresh);
   void SaveCredentials(const LoginForm& form);
 

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <set>
 #include <vector>
 
 #include "account/machine_identity.h"
@@ -24,7 +25,6 @@
 
 namespace {
 
-constexpr int kHostRaceCapMs = 20000;
 constexpr int kSpeedTestCapMs = 10000;
 constexpr int kLeftoverWaitMs = 10000;
 constexpr auto kMonitorPeriod = std::chrono::milliseconds(kMonitorPeriodMs);
@@ -152,7 +152,8 @@ void CTerminalClient::RunBlocked(IOperation& operation, std::uint32_t) {
 
 UpdateDownloadOutcome CTerminalClient::RunUpdateDownload(const std::wstring& url, const std::wstring&) {
   ShowBox(L"this client is older than the service requires; a new one is at " + url, BoxIcon::Error);
-  return {false, true};
+  // Nothing was downloaded, and not because anybody cancelled.
+  return {false, false};
 }
 
 void CTerminalClient::OpenUrl(const std::wstring& url) { PrintLine(L"see: " + OneLine(url)); }
@@ -211,9 +212,19 @@ void CTerminalClient::ListOffers(const std::wstring& replyPath) {
     if (row.choice.definer == kRouteDefinerCustom) flag = L"custom:" + std::to_wstring(row.choice.internalIndex);
     PrintLine(L"route " + flag + L": " + OneLine(row.title));
   }
+  // Only what the window's chooser would show on one of its tabs.
+  VpnServerMap all = LoadServerList(replyPath);
+  std::set<std::wstring> shownCategories;
+  for (const CategoryTab& tab : BuildCategoryTabs(all)) shownCategories.insert(tab.key);
   VpnServerMap servers;
-  for (auto& [id, server] : LoadServerList(replyPath))
-    if (id >= 0) servers.emplace(id, server);
+  for (auto& [id, server] : all) {
+    if (id < 0) continue;
+    for (const std::wstring& category : server.categories) {
+      if (shownCategories.count(category) == 0) continue;
+      servers.emplace(id, server);
+      break;
+    }
+  }
   MeasureSpeeds(servers);
   if (stopRequested_) return;
   for (const auto& [id, s] : servers) {
@@ -512,11 +523,12 @@ bool CTerminalClient::OpenControllers(const std::wstring& dataFolder) {
 }
 
 bool CTerminalClient::WaitForLoginHost() {
-  const auto until = Clock::now() + std::chrono::milliseconds(kHostRaceCapMs);
+  // As long as the window's Connect waits for the race, and with its words.
+  const auto until = Clock::now() + std::chrono::milliseconds(kConnectWaitMs);
   while (main_->LoginBaseUrl().empty() && !stopRequested_ && Clock::now() < until) PumpOnce(200);
   if (stopRequested_) return false;
   if (main_->LoginBaseUrl().empty()) {
-    ShowBox(L"no account service answered", BoxIcon::Error);
+    ShowBox(GetText("CanNotFindFastestServer"), BoxIcon::Error);
     return false;
   }
   // The first-connect tip explains a window this client does not have.

@@ -32,3 +32,9 @@ bool AtomicWriteFile(const std::wstring& path, const std::string& bytes);
 bool ReadWholeFile(const std::wstring& path, std::string& bytes);
 bool FileExists(const std::wstring& path);
 bool RemoveFile(const std::wstring& path);
+
+// Gives a file left from before the plain attributes of one of ours (no
+// read-only, hidden or system flag on Windows; writable by its owner
+// elsewhere), since replacing a read-only file fails on Windows. A missing
+// file is fine; false only when an existing file could not be changed.
+bool ResetFileAttributes(const std::wstring& path);

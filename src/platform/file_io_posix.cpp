@@ -127,3 +127,11 @@ bool FileExists(const std::wstring& path) {
 }
 
 bool RemoveFile(const std::wstring& path) { return ::unlink(WideToNarrow(path).c_str()) == 0; }
+
+bool ResetFileAttributes(const std::wstring& path) {
+  const std::string p = WideToNarrow(path);
+  struct stat st{};
+  if (::lstat(p.c_str(), &st) != 0) return errno == ENOENT;
+  if (!S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR)) return true;
+  return ::chmod(p.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+}

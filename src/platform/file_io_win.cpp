@@ -130,3 +130,9 @@ bool AtomicWriteFile(const std::wstring& path, const std::string& bytes) {
 bool FileExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool RemoveFile(const std::wstring& path) { return ::DeleteFileW(path.c_str()) != 0; }
+
+bool ResetFileAttributes(const std::wstring& path) {
+  if (::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL)) return true;
+  const DWORD err = ::GetLastError();
+  return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
+}

@@ -104,6 +104,7 @@ bool LoadServiceConfig(const std::string& path, ServiceConfig& config, std::stri
         else if (key == "wrongmarker") config.wrongMarker = n != 0;
         else if (key == "httpstatus") config.httpStatus = n;
         else if (key == "echosecrets") config.echoSecrets = n != 0;
+        else if (key == "tieroutestologin") config.tieRoutesToLogin = n != 0;
       }
     } else if (name.rfind("account ", 0) == 0) {
       Account a;

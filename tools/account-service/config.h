@@ -33,6 +33,9 @@ struct ServiceConfig {
   bool wrongMarker = false;
   int httpStatus = 200;
   bool echoSecrets = false;
+  // Route commands are taken only with the p and s of the user's last
+  // accepted login, as a service that ties them to the login would.
+  bool tieRoutesToLogin = false;
 
   std::vector<Account> accounts;
   std::vector<ConfigSection> replySections;  // VPN, Announcements, Servers, Routes, CustomRoutes

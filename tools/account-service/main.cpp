@@ -101,6 +101,7 @@ void Install(httplib::Server& server, const ServiceConfig& config, const Downloa
   server.new_task_queue = [] { return new httplib::ThreadPool(32); };
   server.set_payload_max_length(1 << 20);
   server.set_keep_alive_max_count(1);
+  static CLoginTies ties;
   auto handler = [&config, &downloads, https](const httplib::Request& req, httplib::Response& res) {
     Fields fields;
     for (const auto& [k, v] : req.params) fields[k] = v;
@@ -111,7 +112,7 @@ void Install(httplib::Server& server, const ServiceConfig& config, const Downloa
     RequestOrigin origin;
     origin.clientAddress = req.remote_addr;
     origin.baseUrl = std::string(https ? "https://" : "http://") + req.get_header_value("Host") + "/";
-    const ServiceReply reply = Answer(config, fields, origin, downloads.byKey, std::time(nullptr));
+    const ServiceReply reply = Answer(config, fields, origin, downloads.byKey, std::time(nullptr), &ties);
     Log(reply.log);
     res.status = reply.status;
     res.set_content(ScrambleReply(reply.body, ReplyKey(fields)), "text/plain");

@@ -127,8 +127,20 @@ std::string ScrambleReply(std::string body, unsigned char key) {
   return body;
 }
 
+void CLoginTies::Remember(const std::string& user, const Fields& fields) {
+  std::lock_guard hold(lock_);
+  byUser_[user] = {Get(fields, "p"), Get(fields, "s")};
+}
+
+bool CLoginTies::Matches(const std::string& user, const Fields& fields) const {
+  std::lock_guard hold(lock_);
+  const auto it = byUser_.find(user);
+  return it != byUser_.end() && it->second == std::make_pair(Get(fields, "p"), Get(fields, "s"));
+}
+
 ServiceReply Answer(const ServiceConfig& config, const Fields& fields, const RequestOrigin& origin,
-                    const std::map<std::string, std::pair<std::string, std::string>>& files, std::int64_t now) {
+                    const std::map<std::string, std::pair<std::string, std::string>>& files, std::int64_t now,
+                    CLoginTies* ties) {
   ServiceReply reply;
   reply.status = config.httpStatus;
   const std::string cmd = Get(fields, "cmd");
@@ -173,6 +185,7 @@ ServiceReply Answer(const ServiceConfig& config, const Fields& fields, const Req
       reply.body += "Network=" + (secrets.network ? Hex(*secrets.network) : "-") + "\r\n";
       reply.body += "Time=" + Get(fields, "t") + "\r\n";
     }
+    if (ties && result == "OK") ties->Remember(user, fields);
     reply.log = "login user=" + user + " result=" + result;
     return reply;
   }
@@ -183,6 +196,11 @@ ServiceReply Answer(const ServiceConfig& config, const Fields& fields, const Req
     if (!account || !password || *password != account->password) {
       reply.status = 403;
       reply.log = "getvpnroutes user=" + user + " refused";
+      return reply;
+    }
+    if (config.tieRoutesToLogin && (!ties || !ties->Matches(user, fields))) {
+      reply.status = 403;
+      reply.log = "getvpnroutes user=" + user + " refused: not the login's p and s";
       return reply;
     }
     const auto it = config.routeLists.find(Get(fields, "section") + " " + Get(fields, "id"));

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -30,8 +31,20 @@ struct RequestOrigin {
   std::string baseUrl;  // scheme://host[:port]/ as the client addressed us
 };
 
+// The p and s fields of each user's last accepted login.
+class CLoginTies {
+ public:
+  void Remember(const std::string& user, const Fields& fields);
+  bool Matches(const std::string& user, const Fields& fields) const;
+
+ private:
+  mutable std::mutex lock_;
+  std::map<std::string, std::pair<std::string, std::string>> byUser_;
+};
+
 // Answers one client.php request from the configuration; `files` maps a
-// download key to its MD5 digest (lower-case hex) and served name.
+// download key to its MD5 digest (lower-case hex) and served name. `ties`
+// serves the TieRoutesToLogin knob.
 ServiceReply Answer(const ServiceConfig& config, const Fields& fields, const RequestOrigin& origin,
                     const std::map<std::string, std::pair<std::string, std::string>>& files,
-                    std::int64_t now);
+                    std::int64_t now, CLoginTies* ties = nullptr);

@@ -83,7 +83,7 @@ TEST(AccountServiceOverHttp, LoginAndRouteFetchOverHttpAndHttps) {
   for (const std::wstring& base : {service.HttpBase(), service.HttpsBase()}) {
     for (const Case& c : cases) {
       SCOPED_TRACE(WideToUtf8(base + L" " + c.account + L"/" + c.password));
-      const Fetched login = Fetch(BuildLoginRequest(base, c.account, c.password, c.ids, 1700000000));
+      const Fetched login = Fetch(BuildLoginRequest(base, c.account, MaskLoginSecrets(c.password, c.ids), 1700000000));
       ASSERT_EQ(login.status, 200);
       ASSERT_TRUE(HasReplyMarker(login.body.data(), login.body.size()));
       ASSERT_TRUE(AtomicWriteFile(doc, login.body));
@@ -97,16 +97,16 @@ TEST(AccountServiceOverHttp, LoginAndRouteFetchOverHttpAndHttps) {
       }
     }
     const std::wstring routeId = IniReadString(doc, L"Routes", L"RouteId0", L"r1");
-    const Fetched routes = Fetch(BuildRouteRequest(base, L"alice", L"wonder land", L"Routes", routeId));
+    const Fetched routes = Fetch(BuildRouteRequest(base, L"alice", MaskSecret("wonder land"), L"Routes", routeId));
     EXPECT_EQ(routes.status, 200);
     EXPECT_EQ(SplitRouteLines(routes.body),
               (std::vector<std::wstring>{L"192.0.2.0/24", L"198.51.100.0 mask 255.255.255.0"}));
-    const Fetched refused = Fetch(BuildRouteRequest(base, L"alice", L"wrong", L"Routes", L"r1"));
+    const Fetched refused = Fetch(BuildRouteRequest(base, L"alice", MaskSecret("wrong"), L"Routes", L"r1"));
     EXPECT_EQ(refused.status, 403);
     EXPECT_TRUE(SplitRouteLines(refused.body).empty());
   }
   // The alice login wrote its expiry; the expired account gets its own.
-  const Fetched bob = Fetch(BuildLoginRequest(service.HttpBase(), L"bob", L"builder", {}, 0));
+  const Fetched bob = Fetch(BuildLoginRequest(service.HttpBase(), L"bob", MaskLoginSecrets(L"builder", {}), 0));
   ASSERT_TRUE(AtomicWriteFile(doc, bob.body));
   EXPECT_EQ(IniReadInt64(doc, L"VPN", L"ExpirationDatetimeGMT"), 1593475200);
 }
@@ -140,7 +140,7 @@ TEST(AccountServiceOverHttp, MaskingRoundTripsThroughTheServicesUnmasking) {
     for (std::size_t k = 0; k < length; ++k)
       password += static_cast<wchar_t>(k % 5 == 4 ? 0x4e00 + gen() % 100 : 0x21 + gen() % 94);
     const MachineIdentities ids{randomBytes(gen() % 64), randomBytes(1 + gen() % 16), randomBytes(gen() % 3)};
-    const Fetched login = Fetch(BuildLoginRequest(service.HttpBase(), L"alice", password, ids, 0x7fffffffLL + i));
+    const Fetched login = Fetch(BuildLoginRequest(service.HttpBase(), L"alice", MaskLoginSecrets(password, ids), 0x7fffffffLL + i));
     ASSERT_EQ(login.status, 200);
     ASSERT_TRUE(AtomicWriteFile(doc, login.body));
     const bool ok = IniReadString(doc, L"Echo", L"Password", L"") == NarrowToWide(hex(WideToNarrow(password))) &&

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -106,6 +108,7 @@ class CFakeMainView : public IMainView, public IUpdateDownloadView {
   }
   std::optional<ChooserResult> RunChooser(const std::wstring& replyPath) override {
     ++choosers;
+    if (onChooser) onChooser(replyPath);
     const VpnServerMap servers = LoadServerList(replyPath);
     if (cancelChooser || servers.empty()) return std::nullopt;
     ChooserResult result = chooser;
@@ -172,6 +175,7 @@ class CFakeMainView : public IMainView, public IUpdateDownloadView {
   ChooserResult chooser{{kRouteDefinerAll, 0}, 0, {}};
   bool cancelChooser = false;
   bool cancelDownloads = false;
+  std::function<void(const std::wstring& replyPath)> onChooser;
   CurlPlusLimits limits;
 
   std::vector<std::wstring> status;
@@ -304,7 +308,8 @@ TEST_F(LoginController, SuccessReachesTheConnectStepWithServerAndTypeOrder) {
 }
 
 TEST_F(LoginController, ListedRoutesAreFetchedIntoMemoryWithTheirRouteMode) {
-  StartService();
+  // The route command must carry the login's own masked password.
+  StartService("TieRoutesToLogin=1");
   OpenAndWin();
   struct Case {
     VpnRouteChoice route;
@@ -418,6 +423,23 @@ TEST_F(LoginController, ReplyWithAWrongMarkerIsNotALoginReply) {
   EXPECT_EQ(view_.downloads, 2);
   EXPECT_EQ(view_.choosers, 0);
   EXPECT_TRUE(view_.HasBox(Text("NetworkOrServerErrorToLogin")));
+  EXPECT_TRUE(ReplyGone());
+}
+
+TEST_F(LoginController, ReadOnlyReplyLeftFromBeforeIsMadeWritableFirst) {
+  namespace fs = std::filesystem;
+  StartService();
+  OpenAndWin();
+  const fs::path reply = dir_.Path() / "data" / "Quillnet.ini";
+  ASSERT_TRUE(AtomicWriteFile(reply.wstring(), "[VPN]\nAuthResult=stale\n"));
+  fs::permissions(reply, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read,
+                  fs::perm_options::replace);
+  fs::perms seen = fs::perms::none;
+  view_.onChooser = [&](const std::wstring& path) { seen = fs::status(fs::path(path)).permissions(); };
+  controller_->OnConnect();
+  ASSERT_EQ(view_.plans.size(), 1u);
+  EXPECT_NE(seen & fs::perms::owner_write, fs::perms::none) << "the leftover's read-only mode reached this login's reply";
+  EXPECT_FALSE(view_.HasBox(Text("NetworkOrServerErrorToLogin")));
   EXPECT_TRUE(ReplyGone());
 }
 

@@ -32,11 +32,19 @@ ServerId0=4
 Title0=Dial-up only
 ServerHost0=10.99.0.1
 Protocols0=pptp,l2tp
+Categories0=usa
 ServerId1=7
 Title1=Bed
 ServerHost1=10.99.0.1
 Protocols1=openvpn,pptp
 OpenVpn1=udp,1194
+Categories1=usa
+ServerId2=9
+Title2=On no tab
+ServerHost2=10.99.0.1
+Protocols2=openvpn
+OpenVpn2=udp,1194
+Categories2=mars
 [Routes]
 Title0=Listed
 RouteId0=r1
@@ -215,6 +223,45 @@ TEST_F(TerminalClientRun, EndsAsTheServiceAndTheTunnelSay) {
   }
 }
 
+// What the client says when it cannot go on, without any tunnel: no service
+// in the race (after the window's wait, with its words), and a service that
+// wants a newer client (which nobody cancelled).
+TEST(TerminalClientWords, WhenItCannotGoOn) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a network namespace of its own";
+  CTestNamespace ns;
+  ASSERT_TRUE(ns.Ok());
+  ASSERT_EQ(ns.Ip("link set lo up"), 0);
+  CTempDir dir;
+  const std::string d = dir.Path().string();
+  std::ofstream(dir.Path() / "password") << "secret\n";
+  std::string outdatedConfig = kConfig;
+  const std::string current = "RequiredClientVersion=2.3.0.2";
+  outdatedConfig.replace(outdatedConfig.find(current), current.size(),
+                         "RequiredClientVersion=99.0.0.0\nDownloadGreen=http://127.0.0.1:9/quillnet");
+  CServiceProcess outdated("HttpsPort=443", outdatedConfig);
+  ASSERT_TRUE(outdated.Ready());
+  std::string outdatedBase;
+  for (wchar_t c : outdated.HttpBase()) outdatedBase += static_cast<char>(c);
+  struct Case {
+    const char* name;
+    std::string service;
+    const char* said;
+    const char* neverSaid;
+  } cases[] = {
+      {"no service answers", "http://127.0.0.1:9/", "Failed to detect your IP address", "no account service answered"},
+      {"outdated client", outdatedBase, "older than the service requires", "You have cancelled the update"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CQuillnetProcess client({"login", "--service", c.service, "--ca-file", TestPkiFile("ca.pem"), "--account",
+                             "alice", "--password-file", d + "/password", "--config", d + "/config", "--data", d + "/data", "--program-folder",
+                             d + "/program"});
+    EXPECT_NE(client.Wait(), 0) << client.Output();
+    EXPECT_NE(client.Output().find(c.said), std::string::npos) << client.Output();
+    EXPECT_EQ(client.Output().find(c.neverSaid), std::string::npos) << client.Output();
+  }
+}
+
 // Routes through a tunnel device go with the device, a moment after its
 // openvpn ended.
 std::string SettledDump(const CTestNamespace& ns, const std::string& expected) {
@@ -239,6 +286,8 @@ TEST_F(TerminalClientRun, LoginListsAndOneClientRunsPerDataFolder) {
                              "server 4: Dial-up only 10.99.0.1 icmp ", "(no OpenVPN: not available on Linux)"})
       EXPECT_NE(client.Output().find(line), std::string::npos) << line << "\n" << client.Output();
     EXPECT_EQ(client.Output().find("connected: "), std::string::npos) << client.Output();
+    EXPECT_EQ(client.Output().find("server 9: "), std::string::npos) << "the chooser shows it on no tab\n"
+                                                                    << client.Output();
     EXPECT_EQ(ns_->RouteDump(), before);
   }
 

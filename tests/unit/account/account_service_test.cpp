@@ -86,8 +86,9 @@ TEST(AccountService, MaskSecretRoundTripsEveryLengthAndByte) {
 TEST(AccountService, LoginRequestCarriesItsFieldsInOrder) {
   MachineIdentities ids{"BIOS-1", "DISK\xe9", "00-11-22-33-44-55"};
   std::mt19937 gen(7);
-  CCurlPlus r = BuildLoginRequest(L"http://127.0.0.1:8088/", L"alice", L"p\u00e4ss word", ids,
-                                  0x180000000LL + 5, [&gen] { return static_cast<std::uint32_t>(gen()); });
+  const RandomSource random = [&gen] { return static_cast<std::uint32_t>(gen()); };
+  CCurlPlus r = BuildLoginRequest(L"http://127.0.0.1:8088/", L"alice", MaskLoginSecrets(L"p\u00e4ss word", ids, random),
+                                  0x180000000LL + 5, random);
   EXPECT_EQ(r.Url(), L"http://127.0.0.1:8088/client.php?rf=main");
   const auto fields = FormFields(r.PostBody());
   std::vector<std::string> names;
@@ -113,7 +114,7 @@ TEST(AccountService, LoginRequestCarriesItsFieldsInOrder) {
 }
 
 TEST(AccountService, RouteRequestAndProbeRequest) {
-  CCurlPlus r = BuildRouteRequest(L"https://h/", L"bob", L"", L"CustomRoutes", L"r 7", Sequence({99}));
+  CCurlPlus r = BuildRouteRequest(L"https://h/", L"bob", MaskedSecret{}, L"CustomRoutes", L"r 7", Sequence({99}));
   EXPECT_EQ(r.Url(), L"https://h/client.php?rf=main");
   EXPECT_EQ(r.PostBody(), "xor=100&u=bob&p=&s=&v=2%2e3%2e0%2e2&l=en&cmd=getvpnroutes&section=CustomRoutes&id=r%207");
   EXPECT_EQ(r.ScrambleKey(), 100);
