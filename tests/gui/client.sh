@@ -120,6 +120,7 @@ low = int.from_bytes(image[at + 12:at + 16], "little") + 1
 image[at + 12:at + 16] = low.to_bytes(4, "little")
 open(path, "wb").write(bytes(image) + b"quillnet-update-test")
 PY
+rm -f "$fresh"
 osslsigncode sign -certs "$pki/codesign.pem" -key "$pki/codesign.key" -h sha256 -n Quillnet \
   -in "$unsigned" -out "$fresh" >/dev/null || fail "cannot sign the newer copy"
 nocheck=$(sed -e 's/^UpdateURL=.*/UpdateURL=/' <<<"$demo")
