@@ -244,7 +244,9 @@ std::uint64_t ReadFileVersion(std::string_view image) {
   return static_cast<std::uint64_t>(U32(image, fixed + 8)) << 32 | U32(image, fixed + 12);
 }
 
-SignedProgram VerifyPublisherSignature(std::string_view image, const PublisherPin& publisher) {
+namespace {
+
+SignedProgram Verify(std::string_view image, const PublisherPin& publisher) {
   SignedProgram out;
   PeLayout layout;
   if (!ReadPeLayout(image, layout)) {
@@ -288,6 +290,16 @@ SignedProgram VerifyPublisherSignature(std::string_view image, const PublisherPi
   }
   out.check = CheckPkcs7(table.substr(8, block.end() - 8), digest, publisher);
   if (out.check == SignatureCheck::Ok) out.fileVersion = ReadFileVersion(image);
+  return out;
+}
+
+}  // namespace
+
+SignedProgram VerifyPublisherSignature(std::string_view image, const PublisherPin& publisher) {
+  const SignedProgram out = Verify(image, publisher);
+  // A refused file leaves OpenSSL's reasons queued on this thread; they say
+  // nothing the result does not, and must not pile up or mislead a later call.
+  ERR_clear_error();
   return out;
 }
 
