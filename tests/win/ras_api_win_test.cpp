@@ -19,6 +19,17 @@
 
 namespace {
 
+// Our records against the system headers' own, for this architecture.
+static_assert(sizeof(ras::Entry) == sizeof(RASENTRYW));
+static_assert(offsetof(ras::Entry, vpnStrategy) == offsetof(RASENTRYW, dwVpnStrategy));
+static_assert(sizeof(ras::DialParams) == offsetof(RASDIALPARAMSW, dwIfIndex));
+static_assert(offsetof(ras::DialParams, callbackId) == offsetof(RASDIALPARAMSW, dwCallbackId));
+static_assert(sizeof(ras::Connection) == sizeof(RASCONNW));
+static_assert(offsetof(ras::Connection, entryName) == offsetof(RASCONNW, szEntryName));
+static_assert(sizeof(ras::Credentials) == sizeof(RASCREDENTIALSW));
+static_assert(sizeof(ras::PppIp) == sizeof(RASPPPIPW));
+static_assert(sizeof(ras::Statistics) == sizeof(RAS_STATS));
+
 using Notifier = DWORD(WINAPI*)(ULONG_PTR, DWORD, HANDLE, UINT, DWORD, DWORD, DWORD);
 
 // What the stand-in saw; one test at a time uses it.
