@@ -6,12 +6,15 @@
 # reference account service on loopback.
 # usage: bench/client_wine.sh [BUILD_DIR]   (configure win64 with -DQUILLNET_BENCH=ON,
 #        build Quillnet, gui_probe and minimal_window, and the linux preset's service)
+#   QUILLNET_ACCOUNT_SERVICE  another build's quillnet-account-service
+#   QUILLNET_IDLE_SECONDS     how long the idle CPU is measured (60)
 set -eu
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$here/build/win64}
 . "$here/scripts/env.sh"
 quillnet_gui_test_setup x86_64-w64-mingw32
-service=$here/build/linux/bin/quillnet-account-service
+service=${QUILLNET_ACCOUNT_SERVICE:-$here/build/linux/bin/quillnet-account-service}
+idle=${QUILLNET_IDLE_SECONDS:-60}
 work=$build/bench-client
 rm -rf "$work"
 mkdir -p "$work"
@@ -24,7 +27,14 @@ probe() { "$wine" "$build/bin/gui_probe.exe" "$@" </dev/null | tr -d '\r'; retur
 
 "$service" "$here/tools/account-service/demo.ini" >"$work/service.out" 2>"$work/service.log" &
 pids+=($!)
-until grep -q '^ready' "$work/service.out" 2>/dev/null; do sleep 0.1; done
+# until_seen PATTERN FILE SECONDS: waits for a line of FILE to match.
+until_seen() {
+  local i
+  for ((i = 0; i < $3 * 20; i++)); do grep -q "$1" "$2" 2>/dev/null && return 0; sleep 0.05; done
+  echo "\"$1\" did not show in $2 within $3 s" >&2
+  return 1
+}
+until_seen '^ready' "$work/service.out" 30
 port=$(sed -n 's/^http \([0-9]*\)$/\1/p' "$work/service.out")
 mkdir -p "$work/client"
 cp "$build/bin/Quillnet.exe" "$work/client/"
@@ -38,12 +48,12 @@ start_ms() {
   rm -f "$out"
   "$wine" "$build/bin/gui_probe.exe" stopwatch "$title" 60 </dev/null >"$out" 2>&1 &
   local watch=$!
-  until grep -q ready "$out" 2>/dev/null; do sleep 0.05; done
+  until_seen ready "$out" 30
   local t0
   t0=$(date +%s%N)
   "$wine" "$program" </dev/null >/dev/null 2>&1 &
   started=$!
-  wait "$watch"
+  wait "$watch" || { echo "$title: no visible window within 60 s" >&2; return 1; }
   ms=$(( ($(tr -d '\r' <"$out" | tail -n 1) - t0) / 1000000 ))
 }
 
@@ -65,21 +75,29 @@ echo "  medians: client $cm ms, baseline $bm ms, ratio $(python3 -c "print(f'{$c
 probe main 60 >/dev/null
 probe status 127.0.0.1 30 1013 >/dev/null
 probe login demo quillnet
-probe box 'After login' 5 >/dev/null 2>&1 || true
-probe box 'Welcome to the Quillnet demo.' 30 >/dev/null
-probe box 'chooser' 30 >/dev/null
-probe status 'Login is cancelled' 10 >/dev/null
+# The one-time tip shows only on a prefix's first Connect and a busy machine
+# takes its time over each step: answer whatever shows until the chooser is
+# up, then cancel it, which leaves the window logged in and at rest.
+chooser=
+for _ in $(seq 1 40); do
+  probe wait 'Choose a VPN Server' 1 >/dev/null 2>&1 && { chooser=1; break; }
+  probe box 'After login, Quillnet will be minimized' 1 >/dev/null 2>&1 ||
+    probe box 'Welcome to the Quillnet demo.' 1 >/dev/null 2>&1 || :
+done
+[ -n "$chooser" ] || { echo "the login did not open the server chooser" >&2; exit 1; }
+probe press 'Choose a VPN Server' 2 10
+probe status 'Login is cancelled' 30 >/dev/null
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 rss_anon() { awk '/^RssAnon:/ {print $2}' "/proc/$1/status"; }
 hz=$(getconf CLK_TCK)
 c0=$(ticks $cpid) b0=$(ticks $bpid)
-sleep 60
+sleep "$idle"
 c1=$(ticks $cpid) b1=$(ticks $bpid)
-python3 - "$c0" "$c1" "$b0" "$b1" "$hz" <<'PY'
+python3 - "$c0" "$c1" "$b0" "$b1" "$hz" "$idle" <<'PY'
 import sys
-c0, c1, b0, b1, hz = map(int, sys.argv[1:])
-c = (c1 - c0) / hz / 60 * 100
-b = (b1 - b0) / hz / 60 * 100
-print(f"idle CPU over 60 s: client {c:.2f}% of one core, baseline {b:.2f}% (goal: client under 0.5%)")
+c0, c1, b0, b1, hz, idle = map(int, sys.argv[1:])
+c = (c1 - c0) / hz / idle * 100
+b = (b1 - b0) / hz / idle * 100
+print(f"idle CPU over {idle} s: client {c:.2f}% of one core, baseline {b:.2f}% (goal: client under 0.5%)")
 PY
 echo "resident private memory (RssAnon) after login and chooser step: client $(rss_anon $cpid) KiB, baseline $(rss_anon $bpid) KiB"
