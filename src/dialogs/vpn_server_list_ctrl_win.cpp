@@ -125,7 +125,16 @@ bool CVpnServerListCtrl::OnNotifyReflect(const NMHDR& nm, LRESULT& result) {
   if (nm.code == LVN_ITEMCHANGED) {
     const auto& change = reinterpret_cast<const NMLISTVIEW&>(nm);
     const bool nowSelected = (change.uNewState & LVIS_SELECTED) && !(change.uOldState & LVIS_SELECTED);
-    if (!filling_ && nowSelected && change.iItem >= 0 && onSelected) onSelected(change.iItem);
+    if (!filling_ && onSelected) {
+      if (nowSelected && change.iItem >= 0) {
+        onSelected(change.iItem);
+      } else if (!(change.uNewState & LVIS_SELECTED) && ::SendMessageW(Handle(), LVM_GETSELECTEDCOUNT, 0, 0) == 0) {
+        // A click beside the rows or Ctrl+click clears the selection (for an
+        // owner-data list possibly as one change of item -1); Connect must
+        // not go on with the server the user let go.
+        onSelected(-1);
+      }
+    }
     result = 0;
     return true;
   }

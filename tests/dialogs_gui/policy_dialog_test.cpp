@@ -143,6 +143,39 @@ TEST(PolicyDialog, FillsMeasuresSortsSwitchesTabsAndConnects) {
   EXPECT_TRUE(run.boxes.empty());
 }
 
+// What a click beside the rows does: every row loses the selection.
+void ClearListSelection(HWND list) {
+  LVITEMW none{};
+  none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  ::SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
+}
+
+TEST(PolicyDialog, AClearedServerSelectionIsNotConnectedEvenAfterATabSwitch) {
+  EnsureDialogTestEnvironment();
+  Remember(1, 0, 0, -1, 0);
+  PolicyRun run;
+  LRESULT selectedAfterTabs = -1;
+  bool tabChanged = false;
+  const auto result = run.Run([&](HWND dialog) {
+    HWND list = ServerList(dialog);
+    SelectListRow(list, 0);
+    ClearListSelection(list);
+    ::SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+    // The open tab once more: the list is filled again with what the
+    // chooser holds as selected.
+    ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(kPolicyTabs, 0), 0);
+    selectedAfterTabs = ::SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0);
+    tabChanged = OpenNextTab(dialog);
+    ::SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+    ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+  });
+  EXPECT_TRUE(tabChanged);
+  EXPECT_EQ(selectedAfterTabs, 0) << "refilling the tab selected the server again";
+  EXPECT_FALSE(result.has_value()) << "Connect went on with the server the user let go";
+  ASSERT_EQ(run.boxes.size(), 2u);
+  EXPECT_EQ(run.boxes[0].first, GetText("YouHavenotChosenVpnServer"));
+}
+
 TEST(PolicyDialog, CancelWritesNothing) {
   EnsureDialogTestEnvironment();
   Remember(1001, 1, 2, 7, 3);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 
 #include "account/reply_document.h"
@@ -286,6 +287,36 @@ TEST_F(PolicyViewLogic, ConnectAndCancel) {
     for (std::size_t i = 0; i < 5; ++i)
       EXPECT_EQ(Written(kAll[i]), i < c.written) << c.name << " " << i;
     EXPECT_EQ(controller.Confirmed(), c.closed.has_value()) << c.name;
+  }
+}
+
+// The list's selection cleared by the user is what Connect sees, whatever
+// happens to the list in between.
+TEST_F(PolicyViewLogic, AClearedServerSelectionStaysClearedUntilConnect) {
+  struct Case {
+    const char* name;
+    std::vector<std::function<void(CPolicyDialogController&)>> between;
+  } cases[] = {
+      {"nothing", {}},
+      {"tab switch and back", {[](auto& c) { c.TabChanged(0); }, [](auto& c) { c.TabChanged(1); }}},
+      {"sorting", {[](auto& c) { c.ColumnClicked(0); }, [](auto& c) { c.ColumnClicked(0); }}},
+      {"remeasure", {[](auto& c) { c.Remeasure(); }}},
+  };
+  for (const Case& c : cases) {
+    settings_.Store().DeleteSection(L"Main");
+    Remember(kRouteDefinerAll, 0, 1, 3, kVpnTypeAuto);  // usa tab, Austin
+    CServerChooser chooser{Servers(), speedTest_};
+    CFakePolicyView view;
+    CPolicyDialogController controller(reply_, chooser, view);
+    controller.SetUp();
+    ASSERT_EQ(view.selectedServerRow, 0) << c.name;
+    controller.ServerSelected(-1);
+    for (const auto& step : c.between) step(controller);
+    if (!c.between.empty()) EXPECT_EQ(view.selectedServerRow, -1) << c.name << ": the list selected it again";
+    controller.Connect();
+    EXPECT_EQ(view.messages, std::vector<std::wstring>{GetText("YouHavenotChosenVpnServer")}) << c.name;
+    EXPECT_FALSE(view.closed.has_value()) << c.name;
+    EXPECT_EQ(ReadChooserMemory().lastVpnServerId, 3) << c.name << ": the server is not written either";
   }
 }
 
