@@ -22,7 +22,8 @@ constexpr const char* kAllKeys[] = {
     "VpnAppAlreadyRunUseTrayIconToActivate", "BlockedOperationIsRunning", "NoLoginHost",
     "LoadingVPNInformation", "CannotStartInternetConnection", "AcceleratedAppSetting",
     "AddAcceleratedAppFileDialogFilter", "VpnBindForceWSPBind", "VpnBindUseAsyncMode",
-    "VpnBindIsBroken", "PleaseInputValidUsername", "LinkIsNotAWebAddress", "PreparingLogin", "LoginIsCancelled",
+    "VpnBindIsBroken", "PleaseInputValidUsername", "LinkIsNotAWebAddress", "SystemTooOldForClient", "BindModuleCannotBeLoaded",
+    "OpenVpnProgramNotTrusted", "UpdateFileNotGenuine_Tip", "PreparingLogin", "LoginIsCancelled",
     "NetworkOrServerErrorToLogin", "LoginError", "VpnConnectionAlreadyExistsCloseFirst",
     "DHCPOnVPNDetected", "CannotModifyFollowingRoutesContinueYesOrNot", "CannotModifyRoutes",
     "LoginWithCannotModifyAllRoutes", "FirstClickConnect", "LoginOKClickToOpenMainWindow",
@@ -110,14 +111,14 @@ TEST_F(TextTableTest, ReturnedStringIsACopy) {
 TEST_F(TextTableTest, LoadingAgainKeepsTheSameTable) {
   const std::wstring before = GetText("VpnAppUsageHelp");
   LoadTextTable();
-  EXPECT_EQ(TextTableSize(), 158u);
+  EXPECT_EQ(TextTableSize(), 162u);
   EXPECT_EQ(GetText("VpnAppUsageHelp"), before);
 }
 
 TEST_F(TextTableTest, HoldsExactlyTheKnownKeys) {
   const std::set<std::string_view> distinct(std::begin(kAllKeys), std::end(kAllKeys));
-  ASSERT_EQ(distinct.size(), 158u) << "the key list itself has duplicates";
-  EXPECT_EQ(TextTableSize(), 158u);
+  ASSERT_EQ(distinct.size(), 162u) << "the key list itself has duplicates";
+  EXPECT_EQ(TextTableSize(), 162u);
   for (const char* key : kAllKeys) {
     const std::wstring text = GetText(key);
     EXPECT_NE(text.rfind(L"[!] ", 0), 0u) << "missing key " << key;
