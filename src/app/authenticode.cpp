@@ -128,6 +128,17 @@ SignatureCheck CheckPkcs7(std::string_view block, const unsigned char imageDiges
   if (!ReadIndirectData(indirect, signedDigest, signedBytes)) return SignatureCheck::DamagedSignature;
   if (std::memcmp(signedDigest.data(), imageDigest, 32) != 0) return SignatureCheck::DigestMismatch;
   if (sk_PKCS7_SIGNER_INFO_num(PKCS7_get_signer_info(p7.get())) != 1) return SignatureCheck::DamagedSignature;
+  // Only the SHA-2 digests we sign with: anything else is not ours, and
+  // OpenSSL's verify leaks on some digest names that are not digests.
+  const auto sha2 = [](const X509_ALGOR* a) {
+    const int nid = a && a->algorithm ? OBJ_obj2nid(a->algorithm) : NID_undef;
+    return nid == NID_sha256 || nid == NID_sha384 || nid == NID_sha512;
+  };
+  const STACK_OF(X509_ALGOR)* mdAlgs = p7->d.sign->md_algs;
+  for (int i = 0; i < sk_X509_ALGOR_num(mdAlgs); ++i)
+    if (!sha2(sk_X509_ALGOR_value(mdAlgs, i))) return SignatureCheck::DamagedSignature;
+  if (!sha2(sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(p7.get()), 0)->digest_alg))
+    return SignatureCheck::DamagedSignature;
 
   std::unique_ptr<BIO, decltype(&BIO_free)> in(
       BIO_new_mem_buf(signedBytes.data(), static_cast<int>(signedBytes.size())), &BIO_free);

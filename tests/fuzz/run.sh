@@ -23,5 +23,7 @@ binary=$build/${target}_fuzz
 corpus=$work/corpus-$target
 mkdir -p "$corpus"
 cp -n "$src/tests/fuzz/corpus/$target"/* "$corpus/" 2>/dev/null || true
+# libFuzzer reports a finding with 77 by default, which the test runner reads as "skipped".
 cd "$work" && exec "$binary" -max_total_time="$secs" -timeout=10 -rss_limit_mb=1024 -print_final_stats=1 \
+  -error_exitcode=1 -timeout_exitcode=1 \
   -artifact_prefix="$work/$target-" "$corpus"

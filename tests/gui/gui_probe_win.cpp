@@ -133,7 +133,17 @@ int Box(const std::wstring& text, int seconds, int command = IDOK) {
       if (texts.find(text) == std::wstring::npos) continue;
       wprintf(L"%ls\n", texts.c_str());
       fflush(stdout);
-      if (command) PostMessageW(w, WM_COMMAND, static_cast<WPARAM>(command), 0);
+      if (!command) return 0;
+      // A press posted while the box is still settling into its loop can be
+      // dropped under load: press again until the box has gone.
+      for (int tries = 0; tries < 10; ++tries) {
+        PostMessageW(w, WM_COMMAND, static_cast<WPARAM>(command), 0);
+        for (int wait = 0; wait < 20; ++wait) {
+          if (!IsWindow(w) || !IsWindowVisible(w)) return 0;
+          Sleep(100);
+        }
+      }
+      fwprintf(stderr, L"the box showing \"%ls\" stayed after ten presses\n", text.c_str());
       return 0;
     }
     Sleep(100);
