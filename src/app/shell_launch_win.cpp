@@ -78,7 +78,13 @@ void CWinUpdateSwitchPorts::EndProcessesNamed(const std::wstring& lowerCaseFileN
   ::CloseHandle(snapshot);
 }
 
-bool CWinUpdateSwitchPorts::Start(const std::wstring& path) { return ShellOpenFile(nullptr, path, L""); }
+bool CWinUpdateSwitchPorts::Start(const std::wstring& path) {
+  // The copy must still be ourselves when it starts: signed by the
+  // publisher, and at least this version.
+  CModuleVersion own;
+  if (!own.LoadVersion(nullptr) || own.FileVersion() == 0) return false;
+  return StartVerifiedProgram(path, L"", own.FileVersion() - 1).outcome == UpdateStartResult::Outcome::Started;
+}
 
 void CWinUpdateSwitchPorts::Sleep(std::uint32_t ms) { ::Sleep(ms); }
 

@@ -114,7 +114,9 @@ python3 - "$unsigned" <<'PY' || fail "cannot make a newer copy of the client"
 import sys
 path = sys.argv[1]
 image = bytearray(open(path, "rb").read())
-at = image.find(b"\xbd\x04\xef\xfe")  # the fixed file information of the version resource
+# The fixed file information that follows the version resource's key; the
+# signature alone also stands in the code that reads it.
+at = image.find(b"\xbd\x04\xef\xfe", image.find("VS_VERSION_INFO".encode("utf-16-le")))
 assert at > 0
 low = int.from_bytes(image[at + 12:at + 16], "little") + 1
 image[at + 12:at + 16] = low.to_bytes(4, "little")
@@ -174,7 +176,7 @@ probe box 'Your Quillnet is outdated' 60 >/dev/null || fail "green: the updated 
 /usr/bin/wineserver -k 2>/dev/null
 wait "$client" 2>/dev/null
 client=
-setsid "$wine" wineboot </dev/null >/dev/null 2>&1
+wine_up
 
 # A wrong digest: the download is refused and nothing is started.
 bad=$(sed -e 's/^UpdateURL=.*/UpdateURL=/' \

@@ -27,7 +27,13 @@ prefix=$work/wineprefix
 rm -rf "$prefix"
 cp -a "$WINEPREFIX" "$prefix" || { echo "cannot copy the Wine prefix"; exit 1; }
 export WINEPREFIX=$prefix
-setsid "$wine" wineboot </dev/null >/dev/null 2>&1
+# A persistent server of our own, started apart from any pipe: one that a
+# probe's Wine starts inherits the probe's output and `tr` then never ends.
+wine_up() {
+  /usr/bin/wineserver -p </dev/null >/dev/null 2>&1
+  setsid "$wine" wineboot </dev/null >/dev/null 2>&1
+}
+wine_up
 probe() { "$wine" "$probe" "$@" </dev/null 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
 # The client logs in over verified HTTPS only: every service answers HTTPS
@@ -80,7 +86,7 @@ wait_gone() {
     # The loader's end is not the Windows process's: end every program of
     # the private prefix, or the next client finds this one's mutex.
     /usr/bin/wineserver -k 2>/dev/null
-    setsid "$wine" wineboot </dev/null >/dev/null 2>&1
+    wine_up
   fi
   wait "$client" 2>/dev/null
   client=

@@ -18,7 +18,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
   >/dev/null 2>&1 || fail "cannot set the heap checks"
 "$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 /usr/bin/wineserver -k 2>/dev/null
-setsid "$wine" wineboot </dev/null >/dev/null 2>&1
+wine_up
 
 start_service silent "$(printf '[Service]\nBind=127.0.0.1\nHttpPort=0\nHttpsPort=-1\nNoAnswer=1\n')"
 silent_port=$port
@@ -52,7 +52,7 @@ leave_during_offer() {
   if kill -0 "$client" 2>/dev/null; then
     fail "$name: Quillnet.exe still running"
     /usr/bin/wineserver -k 2>/dev/null
-    setsid "$wine" wineboot </dev/null >/dev/null 2>&1
+    wine_up
   fi
   wait "$client" 2>/dev/null
   rc=$?
