@@ -27,14 +27,21 @@ prefix=$work/wineprefix
 rm -rf "$prefix"
 cp -a "$WINEPREFIX" "$prefix" || { echo "cannot copy the Wine prefix"; exit 1; }
 export WINEPREFIX=$prefix
-# A persistent server of our own, started apart from any pipe: one that a
-# probe's Wine starts inherits the probe's output and `tr` then never ends.
+# A persistent server of our own, started apart from any pipe.
 wine_up() {
   /usr/bin/wineserver -p </dev/null >/dev/null 2>&1
   setsid "$wine" wineboot </dev/null >/dev/null 2>&1
 }
 wine_up
-probe() { "$wine" "$probe" "$@" </dev/null 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+# Through a file, not a pipe: a Wine helper the probe starts (the server,
+# the desktop process) would hold a pipe open and `tr` would never end.
+probe() {
+  local rc
+  "$wine" "$probe" "$@" </dev/null >"$work/probe.out" 2>&1
+  rc=$?
+  tr -d '\r' <"$work/probe.out"
+  return $rc
+}
 
 # The client logs in over verified HTTPS only: every service answers HTTPS
 # with the test CA's certificate, and every client trusts that CA through
