@@ -95,8 +95,12 @@ wait_gone() {
     /usr/bin/wineserver -k 2>/dev/null
     wine_up
   fi
+  # The client's exit code, for a caller that wants it.
+  local rc
   wait "$client" 2>/dev/null
+  rc=$?
   client=
+  return $rc
 }
 
 demo=$(sed -e 's/^HttpPort=.*/HttpPort=0/' -e 's/^HttpsPort=.*/HttpsPort=-1/' "$here/tools/account-service/demo.ini")

@@ -47,16 +47,8 @@ leave_during_offer() {
   if probe wait 'Quillnet Online Update' 3 >/dev/null 2>&1; then
     fail "$name: the update download started after the user left"
   fi
-  local rc=
-  for _ in $(seq 1 150); do kill -0 "$client" 2>/dev/null || break; sleep 0.1; done
-  if kill -0 "$client" 2>/dev/null; then
-    fail "$name: Quillnet.exe still running"
-    /usr/bin/wineserver -k 2>/dev/null
-    wine_up
-  fi
-  wait "$client" 2>/dev/null
-  rc=$?
-  client=
+  local rc=0
+  wait_gone "$name" || rc=$?
   # A freed string read as one ends in "terminate called ..."; a freed
   # object called through in a page fault.
   if grep -a -q -E 'terminate called|Unhandled exception|page fault|Backtrace' "$work/client-$name.log"; then
