@@ -39,7 +39,7 @@ CConnectController::~CConnectController() {
 
 void CConnectController::StartConnect(const ConnectPlan& plan) {
   if (exitPending_ || exited_) return;
-  if (current_) ResetConnection();
+  if (current_ || phase_ == kPhaseReconnecting) ResetConnection();
   plan_ = plan;
   errorReports_.clear();
   ++attempt_;
@@ -148,7 +148,9 @@ void CConnectController::OnVpnEvent(std::uint64_t serial, std::intptr_t pointer)
   if (status.error != GENERAL_VPN_ERROR_SUCCESS) {
     if (phase_ == kPhaseConnecting) {
       ConnectNextType();
-    } else {
+    } else if (phase_ == kPhaseReconnecting) {
+      ReconnectAttemptEnded();
+    } else if (!TakeDrop()) {
       ResetConnection();
     }
     return;
@@ -165,7 +167,9 @@ void CConnectController::OnVpnEvent(std::uint64_t serial, std::intptr_t pointer)
     // alone the window would say "Connecting ..." for ever.
     if (phase_ == kPhaseConnecting)
       ConnectNextType();
-    else if (phase_ == kPhaseConnected)
+    else if (phase_ == kPhaseReconnecting)
+      ReconnectAttemptEnded();
+    else if (phase_ == kPhaseConnected && !TakeDrop())
       ResetConnection();
   }
 }
@@ -191,6 +195,8 @@ void CConnectController::OnCompletion() {
   const std::uint64_t serial = current_->serial;
   current_->completed = true;
   CGeneralVpn& vpn = *current_->vpn;
+  reconnect_.OnConnected(clock_.Now());
+  reconnectType_ = vpn.GetType();
   view_.SetTrayIcon(kTrayIconConnectedQuiet);
   view_.ShowBalloon(GetText("LoginOKClickToOpenMainWindow"));
   phase_ = kPhaseConnected;
@@ -232,11 +238,18 @@ void CConnectController::StatusFromConnection(CGeneralVpn& vpn) {
 
 void CConnectController::OnMonitorTick() {
   DeleteAgedParked(false);
+  if (phase_ == kPhaseReconnecting && stepPending_ && !current_ &&
+      static_cast<std::int32_t>(clock_.Now() - stepDue_) >= 0) {
+    StartReconnectAttempt();
+    return;
+  }
   if (!current_) return;
   CGeneralVpn& vpn = *current_->vpn;
   std::uint32_t sent = 0, received = 0;
   const std::int32_t result = vpn.GetStatistics(sent, received);
-  if (result != 0) {
+  if (result != 0 && phase_ == kPhaseReconnecting) {
+    ReconnectAttemptEnded();
+  } else if (result != 0 && !TakeDrop()) {
     const bool wasConnected = phase_ == kPhaseConnected;
     view_.ShowMainWindow(true);
     const VpnStatus status = vpn.GetStatus();
@@ -276,6 +289,8 @@ void CConnectController::DeleteAgedParked(bool waitForAll) {
 void CConnectController::ResetConnection() {
   phase_ = kPhaseResetting;
   ++attempt_;
+  reconnect_.Stop();
+  stepPending_ = false;
   if (plan_.routeDefiner == 2) {
     plan_.routeDefiner = 0;
     plan_.routeIndex = 0;
@@ -298,7 +313,7 @@ void CConnectController::OnDisconnect() {
 }
 
 void CConnectController::OnClose() {
-  if (current_) {
+  if (current_ || phase_ == kPhaseReconnecting) {
     const bool leave = view_.AskYesNo(GetText("VpnConnectedAreYouSureToExit"), BoxIcon::Question, true);
     if (!leave) return;
   }
@@ -324,4 +339,63 @@ void CConnectController::ExitClient() {
 void CConnectController::SetLoginBusy(bool busy) {
   loginBusy_ = busy;
   if (!busy && exitPending_) ExitClient();
+}
+
+bool CConnectController::TakeDrop() {
+  if (!reconnectEnabled_ || phase_ != kPhaseConnected || !current_ || exitPending_ || exited_) return false;
+  reconnectType_ = current_->vpn->GetType();
+  // The bind module learns the new tunnel's address when it is up again;
+  // the dialog stays, the user still wants per-application routing.
+  if (plan_.routeDefiner == 2) system_.VpnBindStop();
+  ParkConnection();
+  phase_ = kPhaseReconnecting;
+  reconnectOrder_ = OrderReconnectServers(plan_.server, plan_.alternates);
+  view_.SetTrayIcon(kTrayIconNotConnected);
+  view_.SetStatusLine(GetText("Reconnecting"));
+  view_.ShowBalloon(GetText("Reconnecting"));
+  FollowStep(reconnect_.OnDrop(reconnectOrder_.size(), clock_.Now()));
+  return true;
+}
+
+void CConnectController::FollowStep(const ReconnectStep& step) {
+  if (step.giveUp) {
+    ResetConnection();
+    view_.ShowMainWindow(true);
+    view_.SetStatusLine(GetText("DisconnectedUnexcepted"));
+    return;
+  }
+  step_ = step;
+  stepPending_ = true;
+  stepDue_ = clock_.Now() + step.pauseMs;
+  if (step.pauseMs == 0) StartReconnectAttempt();
+}
+
+void CConnectController::StartReconnectAttempt() {
+  stepPending_ = false;
+  const ReconnectStep step = step_;
+  plan_.server = reconnectOrder_.at(step.serverIndex);
+  if (step.loginFirst) {
+    const std::uint64_t attempt = attempt_;
+    const bool renewed = view_.RenewLogin(plan_);
+    // The login is modal: the user may have stopped meanwhile.
+    if (attempt != attempt_ || phase_ != kPhaseReconnecting) return;
+    if (!renewed) {
+      FollowStep(reconnect_.OnAttemptEnded(ReconnectOutcome::Failed));
+      return;
+    }
+  }
+  std::wstring text = GetText("Reconnecting");
+  if (step.attempt > 0) text += L" (" + std::to_wstring(step.attempt + 1) + L")";
+  view_.SetStatusLine(text);
+  if (StartType(reconnectType_) == Step::TryNext) ReconnectAttemptEnded();
+}
+
+void CConnectController::ReconnectAttemptEnded() {
+  bool refused = false;
+  if (current_) {
+    const VpnStatus status = current_->vpn->GetStatus();
+    refused = status.state == GENERAL_VPN_STATE_AUTHENTICATE && status.error != GENERAL_VPN_ERROR_SUCCESS;
+    ParkConnection();
+  }
+  FollowStep(reconnect_.OnAttemptEnded(refused ? ReconnectOutcome::Refused : ReconnectOutcome::Failed));
 }

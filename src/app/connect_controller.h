@@ -14,6 +14,7 @@
 
 #include "app/login_controller.h"
 #include "app/message_box.h"
+#include "app/reconnect.h"
 #include "platform/blocked_operation.h"
 #include "platform/clock.h"
 #include "platform/message_target.h"
@@ -44,6 +45,13 @@ class IConnectView {
   // Releases the host probes and link buttons and destroys the window.
   virtual void DestroyWindow() = 0;
   virtual void RunBlocked(IOperation& operation, std::uint32_t timerMs) = 0;
+  // Before a reconnect the server refused: the account service is asked
+  // again and may hand out new values for `plan`. False when the login
+  // failed; the attempt then counts as failed.
+  virtual bool RenewLogin(ConnectPlan& plan) {
+    (void)plan;
+    return true;
+  }
 
  protected:
   ~IConnectView() = default;
@@ -87,7 +95,14 @@ class IConnectSystem {
   ~IConnectSystem() = default;
 };
 
-enum ConnectPhase : int { kPhaseIdle = 0, kPhaseConnecting = 1, kPhaseConnected = 2, kPhaseResetting = 3 };
+enum ConnectPhase : int {
+  kPhaseIdle = 0,
+  kPhaseConnecting = 1,
+  kPhaseConnected = 2,
+  kPhaseResetting = 3,
+  // The tunnel dropped without the user asking; a new one is on its way.
+  kPhaseReconnecting = 4,
+};
 
 class CConnectController {
  public:
@@ -108,6 +123,8 @@ class CConnectController {
   // While a login waits in a modal run the window must stay; an exit asked
   // meanwhile happens when the login says it is done.
   void SetLoginBusy(bool busy);
+  // Off: a drop ends the connection as before.
+  void SetReconnect(bool enabled) { reconnectEnabled_ = enabled; }
 
   int Phase() const { return phase_; }
   CGeneralVpn* Connection() const { return current_ ? current_->vpn.get() : nullptr; }
@@ -115,6 +132,9 @@ class CConnectController {
   bool ExitPending() const { return exitPending_; }
   bool Exited() const { return exited_; }
   const std::vector<std::wstring>& ErrorReports() const { return errorReports_; }
+  // Reconnect attempts since the last drop; the server the current one uses.
+  int ReconnectAttempts() const { return reconnect_.Attempts(); }
+  const VpnServerInfo& Server() const { return plan_.server; }
 
  private:
   struct Relay;
@@ -139,6 +159,11 @@ class CConnectController {
   void ResetConnection();
   void DeleteAgedParked(bool waitForAll);
   bool IsCurrent(std::uint64_t serial) const { return current_ && current_->serial == serial; }
+  // Whether a drop of the tunnel in `phase` is taken to reconnecting.
+  bool TakeDrop();
+  void FollowStep(const ReconnectStep& step);
+  void StartReconnectAttempt();
+  void ReconnectAttemptEnded();
 
   IMessageTarget& target_;
   IConnectView& view_;
@@ -160,6 +185,15 @@ class CConnectController {
   bool exited_ = false;
   std::uint32_t lastSent_ = 0;
   std::uint32_t lastReceived_ = 0;
+
+  bool reconnectEnabled_ = false;
+  CReconnectPlan reconnect_;
+  std::vector<VpnServerInfo> reconnectOrder_;
+  std::int32_t reconnectType_ = 0;  // the type that was up
+  ReconnectStep step_;
+  bool stepPending_ = false;
+  Tick stepDue_ = 0;
+  bool lastRefused_ = false;
 };
 
 // The failed-routes question's list: at most 10 lines, then "..." when

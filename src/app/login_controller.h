@@ -49,6 +49,9 @@ struct ConnectPlan {
   // need them.
   std::wstring requiredOpenVpnVersion;
   std::string loginReply;
+  // The other servers a dropped tunnel may move to, with their measured
+  // speeds.
+  VpnServerMap alternates;
 };
 
 class IMainView : public IUpdateHost {
