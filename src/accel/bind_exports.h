@@ -18,6 +18,18 @@ inline constexpr char kBindUnregisterExport[] = "DllUnregisterServer";
 inline constexpr char kBindStartExport[] = "VpnBindStart";
 inline constexpr char kBindStopExport[] = "VpnBindStop";
 
+// Windows, for tests: the catalog the provider's start-up reads instead of
+// the system's, as a lookup by catalog id or (when `providerId` is given, a
+// GUID) by provider. It fills `protocolInfo` (a WSAPROTOCOL_INFOW) and the
+// entry's module path, and returns nonzero when found. Only code already
+// running inside a program can call it, and it changes nothing beyond that
+// program's own copy of the module: nothing is read from the environment,
+// the registry or a file.
+using BindCatalogLookup = int(QUILLNET_BIND_CALL*)(std::uint32_t catalogId, const void* providerId,
+                                                   void* protocolInfo, wchar_t* path, int pathChars);
+using BindUseCatalogFunction = void(QUILLNET_BIND_CALL*)(BindCatalogLookup lookup);
+inline constexpr char kBindUseCatalogExport[] = "QuillnetBindUseCatalog";
+
 // Windows: the session's named section where VpnBindStart publishes the tunnel.
 inline constexpr wchar_t kBindTunnelSectionName[] =
     L"Local\\QuillnetBindTunnel_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}";

@@ -4,6 +4,8 @@
 // with an address, asking the client for a host route first when this
 // program is activated and a tunnel is up. Anything failing in here leaves
 // the program's call to the lower provider as it was.
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -12,6 +14,8 @@
 #include "accel/bind_agent.h"
 #include "bind/bind_win.h"
 #include "platform/strings.h"
+// After <winsock2.h>.
+#include <mswsock.h>
 
 namespace {
 
@@ -47,7 +51,7 @@ class CSocket : public IBindSocket {
   SOCKET s_;
 };
 
-void BeforeSend(SOCKET s, const sockaddr* address, int length) {
+CBindAgent& Agent() {
   // Never freed: programs send from their exit paths too.
   static CBindAgent* agent = new CBindAgent(
       CreateRouteRequestChannel(WideToNarrow(Environment(L"QUILLNET_BIND_PIPE"))), ProgramImagePath(),
@@ -55,11 +59,15 @@ void BeforeSend(SOCKET s, const sockaddr* address, int length) {
         return ReadBoundedFile(path, known, identity, bytes, kMaxAppListBytes);
       },
       [] { return ReadTunnel(); });
+  return *agent;
+}
+
+void BeforeSend(SOCKET s, const sockaddr* address, int length) {
   const DWORD savedError = GetLastError();
   try {
     if (address && length > 0) {
       CSocket socket(s);
-      agent->BeforeSend(address, static_cast<std::size_t>(length), socket);
+      Agent().BeforeSend(address, static_cast<std::size_t>(length), socket);
     }
   } catch (...) {
   }
@@ -79,40 +87,112 @@ int WSPAPI HookSendTo(SOCKET s, LPWSABUF buffers, DWORD count, LPDWORD sent, DWO
   return gNext.lpWSPSendTo(s, buffers, count, sent, flags, to, tolen, overlapped, completion, thread, error);
 }
 
-// The entry below ours in the chain, and the lower provider's module.
-int StartLower(WORD version, LPWSPDATA data, LPWSAPROTOCOL_INFOW info, WSPUPCALLTABLE upcalls,
-               LPWSPPROC_TABLE table) {
-  WSAPROTOCOL_INFOW layer{};
-  if (!info || info->ProtocolChain.ChainLen < 2 || !FindInNativeCatalog(0, &kBindLayeredGuid, layer))
-    return WSAEPROVIDERFAILEDINIT;
-  int position = -1;
-  for (int i = 0; i + 1 < info->ProtocolChain.ChainLen && i + 1 < MAX_PROTOCOL_CHAIN; ++i)
-    if (info->ProtocolChain.ChainEntries[i] == layer.dwCatalogEntryId) position = i;
-  if (position < 0) return WSAEPROVIDERFAILEDINIT;
-  WSAPROTOCOL_INFOW next{};
-  if (!FindInNativeCatalog(info->ProtocolChain.ChainEntries[position + 1], nullptr, next))
-    return WSAEPROVIDERFAILEDINIT;
+// The lower provider's extension functions, as first handed out through us.
+std::atomic<LPFN_CONNECTEX> gNextConnectEx{nullptr};
+std::atomic<LPFN_WSASENDMSG> gNextSendMsg{nullptr};
+
+BOOL PASCAL HookConnectEx(SOCKET s, const sockaddr* name, int namelen, PVOID sendBuffer, DWORD sendLength,
+                          LPDWORD sent, LPOVERLAPPED overlapped) {
+  BeforeSend(s, name, namelen);
+  return gNextConnectEx.load()(s, name, namelen, sendBuffer, sendLength, sent, overlapped);
+}
+
+INT WSAAPI HookSendMsg(SOCKET s, LPWSAMSG message, DWORD flags, LPDWORD sent, LPWSAOVERLAPPED overlapped,
+                       LPWSAOVERLAPPED_COMPLETION_ROUTINE completion) {
+  if (message) BeforeSend(s, message->name, message->namelen);
+  return gNextSendMsg.load()(s, message, flags, sent, overlapped, completion);
+}
+
+// Ours in place of the lower pointer in `out`; a lower provider that hands
+// out another function than the first time is passed through untouched.
+template <typename F>
+void WrapExtension(std::atomic<F>& lower, F hook, void* out) {
+  F given = nullptr;
+  std::memcpy(&given, out, sizeof given);
+  if (!given || given == hook) return;
+  F expected = nullptr;
+  if (lower.compare_exchange_strong(expected, given) || expected == given) std::memcpy(out, &hook, sizeof hook);
+}
+
+int WSPAPI HookIoctl(SOCKET s, DWORD code, LPVOID in, DWORD inLength, LPVOID out, DWORD outLength, LPDWORD returned,
+                     LPWSAOVERLAPPED overlapped, LPWSAOVERLAPPED_COMPLETION_ROUTINE completion, LPWSATHREADID thread,
+                     LPINT error) {
+  // The system's WSASendMsg reaches a layered provider this way.
+  if (code == SIO_EXT_SENDMSG && in && inLength >= sizeof(WSASENDMSG)) {
+    const WSAMSG* message = static_cast<const WSASENDMSG*>(in)->lpMsg;
+    if (message) BeforeSend(s, message->name, message->namelen);
+  }
+  const int result =
+      gNext.lpWSPIoctl(s, code, in, inLength, out, outLength, returned, overlapped, completion, thread, error);
+  if (result != 0 || code != SIO_GET_EXTENSION_FUNCTION_POINTER || !in || inLength < sizeof(GUID) || !out ||
+      outLength < sizeof(void*))
+    return result;
+  static const GUID kConnectEx = WSAID_CONNECTEX;
+  static const GUID kSendMsg = WSAID_WSASENDMSG;
+  GUID id;
+  std::memcpy(&id, in, sizeof id);
+  if (IsEqualGUID(id, kConnectEx)) WrapExtension<LPFN_CONNECTEX>(gNextConnectEx, &HookConnectEx, out);
+  if (IsEqualGUID(id, kSendMsg)) WrapExtension<LPFN_WSASENDMSG>(gNextSendMsg, &HookSendMsg, out);
+  return result;
+}
+
+// Where the start-up reads the catalog: the system's, or the tests'.
+std::atomic<BindCatalogLookup> gTestCatalog{nullptr};
+
+bool LookUp(std::uint32_t catalogId, const ProviderGuid* providerId, WSAPROTOCOL_INFOW& info, std::wstring* path) {
+  wchar_t buffer[MAX_PATH];
+  if (const BindCatalogLookup lookup = gTestCatalog.load()) {
+    if (!lookup(catalogId, providerId ? providerId->data() : nullptr, &info, buffer, MAX_PATH)) return false;
+    buffer[MAX_PATH - 1] = 0;
+    if (path) *path = buffer;
+    return true;
+  }
+  if (!FindInNativeCatalog(catalogId, providerId, info)) return false;
+  if (!path) return true;
   wchar_t stored[MAX_PATH];
   int storedLength = MAX_PATH;
   int error = 0;
-  if (WSCGetProviderPath(&next.ProviderId, stored, &storedLength, &error) != 0) return WSAEPROVIDERFAILEDINIT;
-  wchar_t path[MAX_PATH];
-  if (!ExpandEnvironmentStringsW(stored, path, MAX_PATH)) return WSAEPROVIDERFAILEDINIT;
-  HMODULE lower = LoadLibraryW(path);  // kept: the lower provider lives as long as we do
+  if (WSCGetProviderPath(&info.ProviderId, stored, &storedLength, &error) != 0) return false;
+  const DWORD n = ExpandEnvironmentStringsW(stored, buffer, MAX_PATH);
+  if (!n || n > MAX_PATH) return false;
+  *path = buffer;
+  return true;
+}
+
+// Loads the provider of one catalog entry and starts it for the chain.
+int StartEntry(std::uint32_t catalogId, WORD version, LPWSPDATA data, LPWSAPROTOCOL_INFOW info,
+               WSPUPCALLTABLE upcalls, LPWSPPROC_TABLE table) {
+  WSAPROTOCOL_INFOW entry{};
+  std::wstring path;
+  if (!LookUp(catalogId, nullptr, entry, &path) || path.empty()) return WSAEPROVIDERFAILEDINIT;
+  HMODULE lower = LoadLibraryW(path.c_str());  // kept: the lower provider lives as long as we do
   if (!lower) return WSAEPROVIDERFAILEDINIT;
   auto startup = reinterpret_cast<LPWSPSTARTUP>(reinterpret_cast<void*>(GetProcAddress(lower, "WSPStartup")));
   if (!startup) return WSAEPROVIDERFAILEDINIT;
+  *table = WSPPROC_TABLE{};
   // A base provider gets its own record; a further layer the chain.
-  return startup(version, data, next.ProtocolChain.ChainLen == BASE_PROTOCOL ? &next : info, upcalls, table);
+  return startup(version, data, entry.ProtocolChain.ChainLen == BASE_PROTOCOL ? &entry : info, upcalls, table);
 }
 
-}  // namespace
+// The entry below ours in the chain. When that cannot be found or started,
+// the base provider at the chain's end: the program's sockets then work as
+// if the layers between were not installed, which is better than not at all.
+int StartLower(WORD version, LPWSPDATA data, LPWSAPROTOCOL_INFOW info, WSPUPCALLTABLE upcalls,
+               LPWSPPROC_TABLE table) {
+  if (!info || info->ProtocolChain.ChainLen < 2) return WSAEPROVIDERFAILEDINIT;
+  const int last = std::min<int>(info->ProtocolChain.ChainLen, MAX_PROTOCOL_CHAIN) - 1;
+  int position = -1;
+  WSAPROTOCOL_INFOW layer{};
+  if (LookUp(0, &kBindLayeredGuid, layer, nullptr))
+    for (int i = 0; i < last; ++i)
+      if (info->ProtocolChain.ChainEntries[i] == layer.dwCatalogEntryId) position = i;
+  if (position >= 0 && position + 1 < last &&
+      StartEntry(info->ProtocolChain.ChainEntries[position + 1], version, data, info, upcalls, table) == 0)
+    return 0;
+  return StartEntry(info->ProtocolChain.ChainEntries[last], version, data, info, upcalls, table);
+}
 
-extern "C" {
-
-int WSPAPI WSPStartup(WORD version, LPWSPDATA data, LPWSAPROTOCOL_INFOW info, WSPUPCALLTABLE upcalls,
-                      LPWSPPROC_TABLE table) {
-  if (!table) return WSAEINVAL;
+int Startup(WORD version, LPWSPDATA data, LPWSAPROTOCOL_INFOW info, WSPUPCALLTABLE upcalls, LPWSPPROC_TABLE table) {
   const int result = StartLower(version, data, info, upcalls, table);
   if (result != 0) return result;
   std::lock_guard<std::mutex> hold(gStartupLock);
@@ -122,13 +202,33 @@ int WSPAPI WSPStartup(WORD version, LPWSPDATA data, LPWSAPROTOCOL_INFOW info, WS
   }
   // One wrapped table: a lower provider with other functions than the first
   // is passed through untouched rather than wrapped with the wrong ones.
-  if (table->lpWSPConnect == gNext.lpWSPConnect && table->lpWSPSendTo == gNext.lpWSPSendTo &&
-      table->lpWSPGetSockName == gNext.lpWSPGetSockName && table->lpWSPBind == gNext.lpWSPBind) {
+  if (table->lpWSPConnect && table->lpWSPConnect == gNext.lpWSPConnect && table->lpWSPSendTo == gNext.lpWSPSendTo &&
+      table->lpWSPIoctl == gNext.lpWSPIoctl && table->lpWSPGetSockName == gNext.lpWSPGetSockName &&
+      table->lpWSPBind == gNext.lpWSPBind) {
     table->lpWSPConnect = &HookConnect;
-    table->lpWSPSendTo = &HookSendTo;
+    if (table->lpWSPSendTo) table->lpWSPSendTo = &HookSendTo;
+    if (table->lpWSPIoctl) table->lpWSPIoctl = &HookIoctl;
   }
   return 0;
 }
+
+}  // namespace
+
+extern "C" {
+
+int WSPAPI WSPStartup(WORD version, LPWSPDATA data, LPWSAPROTOCOL_INFOW info, WSPUPCALLTABLE upcalls,
+                      LPWSPPROC_TABLE table) {
+  if (!table) return WSAEINVAL;
+  // Nothing may leave a provider's entry as an exception: the program
+  // would end inside the system's socket call.
+  try {
+    return Startup(version, data, info, upcalls, table);
+  } catch (...) {
+    return WSAEPROVIDERFAILEDINIT;
+  }
+}
+
+void QUILLNET_BIND_CALL QuillnetBindUseCatalog(BindCatalogLookup lookup) { gTestCatalog = lookup; }
 
 HRESULT STDAPICALLTYPE DllRegisterServer() {
   WSADATA w;
