@@ -3,6 +3,7 @@
 // no password ever has to be a program argument.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ struct CliOptions {
   CliServerPick server = CliServerPick::First;
   std::int32_t serverId = -1;   // --server ID
   std::vector<std::string> program;  // run: the program and its arguments
+  // --leak-protection, --allow-lan, --reconnect on|off. Not given: the
+  // remembered choice; given: remembered from now on.
+  std::optional<bool> leakProtection, allowLocalNetwork, reconnect;
 };
 
 // False with `error` set when the arguments cannot be used; the dial-up

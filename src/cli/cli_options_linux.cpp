@@ -37,16 +37,25 @@ bool ParseRoute(const std::string& text, CliOptions& o) {
   return true;
 }
 
+bool ParseOnOff(const std::string& text, std::optional<bool>& value) {
+  if (text != "on" && text != "off") return false;
+  value = text == "on";
+  return true;
+}
+
 }  // namespace
 
 std::string CliUsage() {
   return "usage: quillnet connect --account NAME --password-file FILE|- (--service URL [--ca-file PEM] | --override FILE)\n"
          "                        [--route all|app|listed[:N]|custom[:N]] [--type auto|openvpn]\n"
          "                        [--server first|fastest|ID] [--config DIR] [--data DIR] [--program-folder DIR]\n"
+         "                        [--leak-protection on|off] [--allow-lan on|off] [--reconnect on|off]\n"
          "The password is read from FILE, or from standard input with '-' (first line, never echoed).\n"
          "Route, type and server left out are the last choice that connected. Ctrl-C, SIGTERM or\n"
          "'quillnet disconnect' disconnects and restores the routes; SIGUSR1 disconnects and keeps\n"
          "the client running, and a second SIGUSR1 logs in and connects again.\n"
+         "While connected, traffic outside the tunnel is blocked (the local network allowed) and a\n"
+         "dropped tunnel is reconnected; each is on until turned off, and a choice given is remembered.\n"
          "       quillnet login --account NAME --password-file FILE|- (--service URL [--ca-file PEM] | --override FILE)\n"
          "The login goes over HTTPS (verified; --ca-file adds a CA to the system's) even when URL is http.\n"
          "Logs in and lists the offered routes and servers with their measured speeds.\n"
@@ -169,6 +178,14 @@ bool ParseCliOptions(const std::vector<std::string>& arguments, CliOptions& o, s
         return false;
       }
       o.serverGiven = true;
+    } else if (name == "--leak-protection" || name == "--allow-lan" || name == "--reconnect") {
+      std::optional<bool>& choice = name == "--leak-protection" ? o.leakProtection
+                                    : name == "--allow-lan"      ? o.allowLocalNetwork
+                                                                 : o.reconnect;
+      if (!ParseOnOff(value, choice)) {
+        error = name + " is on or off";
+        return false;
+      }
     } else {
       error = "unknown option " + name;
       return false;

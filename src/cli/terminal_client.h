@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "account/protection_settings.h"
 #include "app/app_routing.h"
 #include "app/connect_controller.h"
 #include "app/connect_system.h"
@@ -94,6 +95,9 @@ class CTerminalClient : public IMainView, public IConnectView {
   void DestroyAccelerateDialog() override {}
   void DestroyWindow() override { windowGone_ = true; }
   void RunBlocked(IOperation& operation, std::uint32_t timerMs) override;
+  // The main controller's login once more, its chooser and connect step
+  // answered from `plan` instead of connecting.
+  bool RenewLogin(ConnectPlan& plan) override;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -117,6 +121,9 @@ class CTerminalClient : public IMainView, public IConnectView {
   bool ReplayJournal(std::wstring& dataFolder);
   void EndLeftover();
   std::wstring ProgramFolder() const;
+  // The remembered choices with the command line's on top; remembered anew
+  // when the command line gave one.
+  void ResolveProtection();
 
   CMessageQueue& queue_;
   CliOptions options_;
@@ -141,4 +148,10 @@ class CTerminalClient : public IMainView, public IConnectView {
   bool listed_ = false;
   int exitCode_ = kCliExitOk;
   std::uint32_t lastSent_ = 0, lastReceived_ = 0;
+  ProtectionSettings protection_;
+  VpnServerMap alternates_;          // the chooser's OpenVPN servers, measured when asked
+  ConnectPlan* renewing_ = nullptr;  // the plan a reconnect's login refreshes
+  bool renewed_ = false;
+  bool reconnecting_ = false;
+  Clock::time_point dropNoticed_;
 };

@@ -241,6 +241,18 @@ std::optional<ChooserResult> CTerminalClient::RunChooser(const std::wstring& rep
     ListOffers(replyPath);
     return std::nullopt;
   }
+  if (renewing_) {
+    // The same route and the server the reconnect is about to try, with
+    // what the new reply says of it.
+    ChooserResult same;
+    same.route = {renewing_->routeDefiner, renewing_->routeIndex};
+    same.vpnType = kVpnTypeOpenVpn;
+    same.server = renewing_->server;
+    const VpnServerMap fresh = LoadServerList(replyPath);
+    if (auto it = fresh.find(renewing_->server.id); it != fresh.end() && OffersVpnType(it->second, kVpnTypeOpenVpn))
+      same.server = it->second;
+    return same;
+  }
   // What is not on the command line is the last choice, as the window's
   // chooser preselects it.
   const ChooserMemory memory = ReadChooserMemory();
@@ -310,6 +322,7 @@ std::optional<ChooserResult> CTerminalClient::RunChooser(const std::wstring& rep
   }
   result.server = *chosen;
   PrintLine(L"chosen server: " + std::to_wstring(chosen->id));
+  alternates_ = servers;
 
   ConnectCheck remember;
   remember.writeRoute = remember.writeServer = true;
@@ -323,7 +336,18 @@ std::optional<ChooserResult> CTerminalClient::RunChooser(const std::wstring& rep
 }
 
 void CTerminalClient::StartConnect(const ConnectPlan& plan) {
+  if (renewing_) {
+    // A reconnect's login: its values, no new connection.
+    renewing_->account = plan.account;
+    renewing_->password = plan.password;
+    renewing_->requiredOpenVpnVersion = plan.requiredOpenVpnVersion;
+    renewing_->loginReply = plan.loginReply;
+    renewing_->server = plan.server;
+    renewed_ = true;
+    return;
+  }
   ConnectPlan openVpnOnly = plan;
+  openVpnOnly.alternates = alternates_;
   openVpnOnly.vpnTypes.clear();
   for (std::int32_t type : plan.vpnTypes) {
     if (type == kVpnTypeOpenVpn)
@@ -446,10 +470,50 @@ void CTerminalClient::PrintChildOutput(CGeneralVpn& vpn) {
     if (!lines[i].empty()) std::fputs(("openvpn: " + WideToNarrow(lines[i]) + "\n").c_str(), stderr);
 }
 
+bool CTerminalClient::RenewLogin(ConnectPlan& plan) {
+  if (!main_ || renewing_ || stopRequested_) return false;
+  PrintLine(L"reconnect: logging in again");
+  renewing_ = &plan;
+  renewed_ = false;
+  main_->SetConnectionPresent(false);
+  main_->OnConnect();
+  // The login ran to its end here: the terminal's transfers are modal.
+  main_->SetConnectionPresent(true);
+  renewing_ = nullptr;
+  return renewed_;
+}
+
+void CTerminalClient::ResolveProtection() {
+  protection_ = ReadProtectionSettings();
+  const bool given = options_.leakProtection || options_.allowLocalNetwork || options_.reconnect;
+  if (options_.leakProtection) protection_.leakProtection = *options_.leakProtection;
+  if (options_.allowLocalNetwork) protection_.allowLocalNetwork = *options_.allowLocalNetwork;
+  if (options_.reconnect) protection_.reconnect = *options_.reconnect;
+  if (given) WriteProtectionSettings(protection_);
+  auto onOff = [](bool on) { return std::wstring(on ? L"on" : L"off"); };
+  PrintLine(L"protection: leak protection " + onOff(protection_.leakProtection) + L", local network " +
+            (protection_.allowLocalNetwork ? L"allowed" : L"blocked") + L", reconnect " +
+            onOff(protection_.reconnect));
+  if (connect_) connect_->SetReconnect(protection_.reconnect);
+}
+
 void CTerminalClient::AfterEvent() {
   if (!connectStarted || windowGone_) return;
   const int phase = connect_->Phase();
   CGeneralVpn* vpn = connect_->Connection();
+  if (phase == kPhaseReconnecting && !reconnecting_) {
+    reconnecting_ = true;
+    dropNoticed_ = Clock::now();
+    PrintLine(L"connection lost: reconnecting");
+  }
+  if (phase == kPhaseConnected && reconnecting_) {
+    reconnecting_ = false;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - dropNoticed_).count();
+    PrintLine(L"reconnected: server " + std::to_wstring(connect_->Server().id) + L", local address " +
+              (vpn ? OneLine(vpn->GetLocalIp()) : std::wstring()) + L" (" + std::to_wstring(ms) +
+              L" ms after the drop)");
+  }
+  if (phase != kPhaseReconnecting && phase != kPhaseConnected) reconnecting_ = false;
   if (phase == kPhaseConnected && !wasConnected_) {
     wasConnected_ = true;
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - connectStarted_).count();
@@ -552,6 +616,7 @@ int CTerminalClient::Run() {
   std::wstring dataFolder;
   if (!ReplayJournal(dataFolder)) return kCliExitLoginFailed;
   if (!OpenControllers(dataFolder)) return stopRequested_ ? kCliExitOk : kCliExitLoginFailed;
+  ResolveProtection();
   main_->OnConnect();
   if (!connectStarted) return stopRequested_ ? kCliExitOk : kCliExitLoginFailed;
   AfterEvent();

@@ -212,7 +212,10 @@ TEST_F(TerminalClientRun, EndsAsTheServiceAndTheTunnelSay) {
   for (const RunCase& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string before = ns_->RouteDump();
-    CQuillnetProcess client(Arguments("listed:0", c.password));
+    std::vector<std::string> arguments = Arguments("listed:0", c.password);
+    // The drop as it was before reconnecting: the run ends with it.
+    arguments.insert(arguments.end(), {"--reconnect", "off"});
+    CQuillnetProcess client(arguments);
     if (c.killServerConnected) {
       ASSERT_TRUE(client.WaitForOutput("connected: ")) << client.Output();
       bed_->KillServer();
