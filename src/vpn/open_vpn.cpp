@@ -341,6 +341,16 @@ void COpenVpn::ParseOpenVpnOutput() {
   static const Milestone milestones[] = {
       {"Socket bind failed on local address", GENERAL_VPN_STATE_CONNECT, GENERAL_VPN_ERROR_CONNECT},
       {"There are no TAP-Win32 adapters on this system", GENERAL_VPN_STATE_CONNECT, OPEN_VPN_ERROR_NO_ADAPTER},
+      // The openvpn we ship words it so; where Windows has no network
+      // adapter class key at all (Wine) it stops at reading that key, and at
+      // the log level we run it prints only that fatal form of the message.
+      {"adapters on this system are currently in use or disabled", GENERAL_VPN_STATE_CONNECT, OPEN_VPN_ERROR_NO_ADAPTER},
+      {"There are no TAP-Windows, Wintun or ovpn-dco adapters on this system", GENERAL_VPN_STATE_CONNECT,
+       OPEN_VPN_ERROR_NO_ADAPTER},
+      {"Error opening registry key: SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}",
+       GENERAL_VPN_STATE_CONNECT, OPEN_VPN_ERROR_NO_ADAPTER},
+      {"Error opening registry key: SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}",
+       GENERAL_VPN_STATE_CONNECT, OPEN_VPN_ERROR_NO_ADAPTER},
       {"Control Channel MTU parms", GENERAL_VPN_STATE_PREPARE, 0},
       {"TLS: Initial packet from", GENERAL_VPN_STATE_CONNECT, 0},
       {"Peer Connection Initiated with", GENERAL_VPN_STATE_AUTHENTICATE, 0},

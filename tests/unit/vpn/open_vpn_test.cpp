@@ -196,6 +196,19 @@ TEST_F(OpenVpnParsing, ErrorsFromTheLog) {
        GENERAL_VPN_STATE_CONNECT, GENERAL_VPN_ERROR_CONNECT},
       {"There are no TAP-Win32 adapters on this system.  You should be able to create\n", GENERAL_VPN_STATE_CONNECT,
        OPEN_VPN_ERROR_NO_ADAPTER},
+      // What the openvpn we ship prints where no adapter exists, where all
+      // are taken, and where Windows has no network adapter class at all.
+      {"2026-12-10 19:47:46 There are no TAP-Windows, Wintun or ovpn-dco adapters on this system.  You should be able\n",
+       GENERAL_VPN_STATE_CONNECT, OPEN_VPN_ERROR_NO_ADAPTER},
+      {"All tap-windows6 adapters on this system are currently in use or disabled.\r\n", GENERAL_VPN_STATE_CONNECT,
+       OPEN_VPN_ERROR_NO_ADAPTER},
+      {"2026-12-10 19:47:20 Error opening registry key: "
+       "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}\r\n"
+       "2026-12-10 19:47:20 Exiting due to fatal error\r\n",
+       GENERAL_VPN_STATE_CONNECT, OPEN_VPN_ERROR_NO_ADAPTER},
+      {"Error opening registry key: SYSTEM\\CurrentControlSet\\Control\\Network\\"
+       "{4D36E972-E325-11CE-BFC1-08002BE10318}\n",
+       GENERAL_VPN_STATE_CONNECT, OPEN_VPN_ERROR_NO_ADAPTER},
   };
   for (const Case& c : cases) {
     CScriptedOpenVpn vpn(table_);
