@@ -284,6 +284,19 @@ bool CCurlPlus::CertificateRefused() const {
   return r == CURLE_PEER_FAILED_VERIFICATION || r == CURLE_SSL_CACERT_BADFILE || r == CURLE_SSL_ISSUER_ERROR;
 }
 
+TransferFailure CCurlPlus::Failure() const {
+  if (!impl_) return TransferFailure::Other;
+  if (Running()) return TransferFailure::None;
+  const std::int32_t r = Result();
+  if (r == CURLE_OK) return TransferFailure::None;
+  if (CertificateRefused()) return TransferFailure::Certificate;
+  if (Overflowed() || r == CURLE_FILESIZE_EXCEEDED) return TransferFailure::TooLarge;
+  // The same code ends a connection that never came; only a peer that has
+  // answered can have stalled.
+  if (r == CURLE_OPERATION_TIMEDOUT && ResponseCode() > 0) return TransferFailure::Stalled;
+  return TransferFailure::Other;
+}
+
 std::int32_t CCurlPlus::Result() const { return impl_ ? impl_->result_.load() : CURLE_FAILED_INIT; }
 
 std::string CCurlPlus::ErrorText() const {

@@ -32,6 +32,15 @@ struct CurlPlusLimits {
   long stallSeconds = 60;
 };
 
+// Why a transfer that ended gave no usable body, as far as the user is told.
+enum class TransferFailure {
+  None,         // still running, or ended with a reply
+  Certificate,  // the peer's certificate could not be verified
+  Stalled,      // the reply began, then stayed under the stall limit too long
+  TooLarge,     // the body outgrew its cap
+  Other,        // no connection, a broken one, a cancel
+};
+
 // libcurl's process-wide set-up; the main window holds one for its life.
 class CCurlGlobal {
  public:
@@ -77,6 +86,7 @@ class CCurlPlus {
   // True when the transfer failed because the peer's certificate could not
   // be verified (unknown issuer, another host's name, expired, ...).
   bool CertificateRefused() const;
+  TransferFailure Failure() const;
   // libcurl's result code of the transfer; 2 when there is no easy handle.
   std::int32_t Result() const;
   std::string ErrorText() const;

@@ -52,6 +52,7 @@ class CDlgOnlineUpdate : public CDialog, public IUpdateDownloadView {
  public:
   CDlgOnlineUpdate(std::wstring url, std::wstring localPath) : url_(std::move(url)), path_(std::move(localPath)) {}
   bool CancelledByUser() const { return run_ && run_->CancelledByUser(); }
+  TransferFailure Failure() const { return run_ ? run_->Failure() : TransferFailure::None; }
 
   // IUpdateDownloadView
   void ShowProgressBar(bool known) override;

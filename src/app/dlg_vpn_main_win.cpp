@@ -306,7 +306,7 @@ UpdateDownloadOutcome CDlgVpnMain::RunUpdateDownload(const std::wstring& url, co
   if (!loop.Entered()) return {false, true};
   CDlgOnlineUpdate dialog(url, localPath);
   const INT_PTR result = dialog.DoModal(Handle());
-  return {result == IDOK, dialog.CancelledByUser()};
+  return {result == IDOK, dialog.CancelledByUser(), dialog.Failure()};
 }
 
 UpdateStartResult CDlgVpnMain::StartUpdate(const std::wstring& path, const std::wstring& arguments) {

@@ -36,6 +36,7 @@ void CDownloadRun::OnTransferEvent(std::uintptr_t wParam, std::intptr_t lParam) 
     const bool acceptable = !checkMarker_ || (!body.empty() && HasReplyMarker(body.data(), body.size()));
     if (acceptable && (!sink_ || sink_(body))) winner_ = index;
   }
+  if (request.CertificateRefused()) certificateRefused_ = true;
   if (winner_ != -1) {
     ReleaseAll();
     state_ = State::Accepted;

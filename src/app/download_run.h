@@ -41,6 +41,8 @@ class CDownloadRun {
 
   State GetState() const { return state_; }
   bool UserCancelled() const { return userCancelled_; }
+  // Some transfer of the run was refused for its peer's certificate.
+  bool CertificateRefused() const { return certificateRefused_; }
   int Winner() const { return winner_; }
 
  private:
@@ -53,5 +55,6 @@ class CDownloadRun {
   int winner_ = -1;
   int ended_ = 0;
   bool userCancelled_ = false;
+  bool certificateRefused_ = false;
   State state_ = State::Running;
 };

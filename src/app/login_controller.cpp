@@ -197,7 +197,7 @@ void CMainController::SaveCredentials(const LoginForm& form) {
 
 bool CMainController::LoginAttempt(const std::wstring& base, const LoginForm& form, const LoginSecrets& secrets,
                                    const std::wstring& replyPath, std::int64_t time, bool& cancelled,
-                                   bool& fileFailed) {
+                                   bool& fileFailed, bool& certificateRefused) {
   cancelled = false;
   fileFailed = false;
   // Created anew, so a reply of an earlier login can never be read as this one's.
@@ -210,7 +210,16 @@ bool CMainController::LoginAttempt(const std::wstring& base, const LoginForm& fo
   run.SetSink([&](const std::string& body) { return AtomicWriteFile(replyPath, body); });
   view_.RunDownload(run);
   cancelled = run.UserCancelled();
+  certificateRefused = certificateRefused || run.CertificateRefused();
   return run.GetState() == CDownloadRun::State::Accepted;
+}
+
+void CMainController::LoginFailed(bool certificateRefused) {
+  // The box stays the usual one; the status line names a forged or
+  // misconfigured host, which is not a network fault to retry.
+  const std::wstring text = GetText("NetworkOrServerErrorToLogin");
+  view_.SetStatusLine(certificateRefused ? text + L" (" + GetText("ServerCertificateRefused") + L")" : text);
+  view_.ShowMessage(text, BoxIcon::None);
 }
 
 void CMainController::Login() {
@@ -232,29 +241,31 @@ void CMainController::Login() {
   const LoginSecrets secrets = MaskLoginSecrets(form.password, identities_);
   bool cancelled = false;
   bool fileFailed = false;
+  bool certificateRefused = false;
   // A plain-HTTP winner of the host race only showed that the service is
   // there: the password never travels in clear, so the login and every
   // later request of the run go to its HTTPS form, verified.
   const bool plainWinner = base.compare(0, 5, L"http:") == 0;
   if (plainWinner) probe_->SetLoginBaseUrl(ToHttpsBase(base));
-  bool ok = LoginAttempt(LoginBaseUrl(), form, secrets, replyPath, now_(), cancelled, fileFailed);
+  bool ok = LoginAttempt(LoginBaseUrl(), form, secrets, replyPath, now_(), cancelled, fileFailed, certificateRefused);
   if (!ok) {
     if (cancelled) {
       SetStatus(GetText("LoginIsCancelled"), false);
       return;
     }
     if (fileFailed || !plainWinner) {
-      SetStatus(GetText("NetworkOrServerErrorToLogin"), true);
+      LoginFailed(certificateRefused);
       return;
     }
     // The second attempt a plain winner has always had, now on the same
     // HTTPS base.
-    ok = LoginAttempt(LoginBaseUrl(), form, secrets, replyPath, now_() + 1, cancelled, fileFailed);
+    ok = LoginAttempt(LoginBaseUrl(), form, secrets, replyPath, now_() + 1, cancelled, fileFailed,
+                      certificateRefused);
     if (!ok) {
       if (cancelled)
         SetStatus(GetText("LoginIsCancelled"), false);
       else
-        SetStatus(GetText("NetworkOrServerErrorToLogin"), true);
+        LoginFailed(certificateRefused);
       return;
     }
   }

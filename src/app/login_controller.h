@@ -129,7 +129,9 @@ class CMainController : public ILoginHostProbeOwner {
   void Login();
   // Runs one login attempt into the reply file; the run's outcome.
   bool LoginAttempt(const std::wstring& base, const LoginForm& form, const LoginSecrets& secrets,
-                    const std::wstring& replyPath, std::int64_t time, bool& cancelled, bool& fileFailed);
+                    const std::wstring& replyPath, std::int64_t time, bool& cancelled, bool& fileFailed,
+                    bool& certificateRefused);
+  void LoginFailed(bool certificateRefused);
   void LoginAfterReply(const LoginForm& form, const LoginSecrets& secrets, const std::wstring& replyPath);
   void ShowAnnouncements(bool fresh);
   void SaveCredentials(const LoginForm& form);

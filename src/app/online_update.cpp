@@ -121,6 +121,17 @@ std::wstring PortableUpdateArguments(const std::wstring& modulePath) {
   return L" /update \"" + modulePath + L"\"";
 }
 
+const char* TransferFailureTextKey(TransferFailure failure) {
+  switch (failure) {
+    case TransferFailure::Certificate:
+      return "ServerCertificateRefused";
+    case TransferFailure::Stalled:
+      return "TransferStalled";
+    default:
+      return nullptr;
+  }
+}
+
 void ShowUpdateFailure(IUpdateHost& host, const std::wstring& text, BoxIcon icon, const std::wstring& updatePage) {
   host.ShowMessage(text + L"\n\n" + GetText("OnlineUpdateFailureTip"), icon);
   if (IsWebAddress(updatePage)) host.OpenUrl(updatePage);
@@ -162,6 +173,13 @@ void DownloadAndRunUpdate(IUpdateHost& host, const UpdatePlaces& places, const s
       ShowUpdateFailure(host, GetText("UpdateCancelledByUser_Tip"), BoxIcon::Information, updatePage);
     else
       ShowUpdateFailure(host, GetText("DownloadUpdateFileFailed_Tip"), BoxIcon::Warning, updatePage);
+    return;
+  }
+  // A transfer that broke off shows the digest failure, as a short file
+  // always has, with the cause where it has a name.
+  if (const char* cause = TransferFailureTextKey(outcome.failure)) {
+    ShowUpdateFailure(host, GetText("CanNotDownloadFileCorrectly_Tip") + L" (" + GetText(cause) + L")",
+                      BoxIcon::Warning, updatePage);
     return;
   }
   const std::string digest = Md5OfFile(localPath);
@@ -240,9 +258,13 @@ bool CUpdateDownloadRun::OnTransferEvent(std::uintptr_t wParam, std::intptr_t lP
   }
   if (wParam != kCurlEventEnded) return false;
   // The transfer thread has finished writing; only now may the file close.
+  failure_ = request_.Failure();
+  if (failure_ == TransferFailure::None && request_.ResponseCode() != 200) failure_ = TransferFailure::Other;
   request_ = CCurlPlus();
   if (file_) std::fclose(file_);
   file_ = nullptr;
+  // A part of a program is of no use to anyone: it never stays behind.
+  if (failure_ != TransferFailure::None) RemoveFile(path_);
   ended_ = true;
   return true;
 }

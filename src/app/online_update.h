@@ -34,7 +34,13 @@ std::wstring PortableUpdateArguments(const std::wstring& modulePath);
 struct UpdateDownloadOutcome {
   bool ok = false;  // the transfer ended and the file is closed
   bool cancelledByUser = false;
+  // Set when the transfer ended without the whole body: its file is gone.
+  TransferFailure failure = TransferFailure::None;
 };
+
+// The text key that names a failed transfer's cause to the user; nullptr for
+// causes that have no text of their own.
+const char* TransferFailureTextKey(TransferFailure failure);
 
 // What the update flow needs of the window that runs it.
 class IUpdateHost {
@@ -111,6 +117,7 @@ class CUpdateDownloadRun {
 
   bool Ended() const { return ended_; }
   bool CancelledByUser() const { return cancelledByUser_; }
+  TransferFailure Failure() const { return failure_; }
 
   // The speed step, kept apart so it can be checked with made-up numbers.
   struct SpeedClock {
@@ -132,4 +139,5 @@ class CUpdateDownloadRun {
   SpeedClock clock_;
   bool ended_ = false;
   bool cancelledByUser_ = false;
+  TransferFailure failure_ = TransferFailure::None;
 };

@@ -263,6 +263,8 @@ void LoadTextTable() {
   Set("CanNotDownloadFileCorrectly_Tip", L"Can not download the update file");
   Set("CanNotExecuteUpdateFile_Tip", L"Can not execute the update file.");
   Set("UpdateFileNotGenuine_Tip", L"The downloaded update file is not a genuine Quillnet release; it was deleted.");
+  Set("ServerCertificateRefused", L"the server's certificate could not be verified");
+  Set("TransferStalled", L"the transfer stalled");
   Set("UpdateCancelledByUser_Tip",
       L"You have cancelled the update. You must use the latest version to login.");
   Set("DownloadUpdateFileFailed_Tip", L"Failed to download the update file.");

@@ -125,7 +125,7 @@ class CFakeMainView : public IMainView, public IUpdateDownloadView {
     if (!run.Open(GetTickMs())) return {false, false};
     Pump([&] { return run.Ended(); },
          [&](const PostedMessage& m) { run.OnTransferEvent(m.wParam, m.lParam, GetTickMs()); });
-    return {run.Ended(), run.CancelledByUser()};
+    return {run.Ended(), run.CancelledByUser(), run.Failure()};
   }
   UpdateStartResult StartUpdate(const std::wstring& path, const std::wstring& arguments) override {
     opened.push_back(path + L"|" + arguments);
@@ -449,10 +449,11 @@ TEST_F(LoginController, APlainWinnersLoginAndRoutesGoOnlyToItsVerifiedHttpsForm)
     const char* tlsKnobs;  // the HTTPS side on the default port; nullptr: nothing listens there
     bool forged;
     bool loggedIn;
+    const char* statusCause = nullptr;  // the text key the status line adds in brackets
   };
   const Case cases[] = {
       {"the operator's certificate", "", false, true},
-      {"a forged certificate", "", true, false},
+      {"a forged certificate", "", true, false, "ServerCertificateRefused"},
       {"nothing on the HTTPS port", nullptr, false, false},
   };
   for (const Case& c : cases) {
@@ -481,7 +482,9 @@ TEST_F(LoginController, APlainWinnersLoginAndRoutesGoOnlyToItsVerifiedHttpsForm)
       EXPECT_NE(tls->Log().find("login user=alice"), std::string::npos);
       EXPECT_NE(tls->Log().find("getvpnroutes user=alice"), std::string::npos);
     } else {
-      EXPECT_EQ(view_.status.back(), Text("NetworkOrServerErrorToLogin"));
+      const std::wstring cause = c.statusCause ? L" (" + Text(c.statusCause) + L")" : L"";
+      EXPECT_EQ(view_.status.back(), Text("NetworkOrServerErrorToLogin") + cause);
+      // The box is the one every failed login shows.
       EXPECT_TRUE(view_.HasBox(Text("NetworkOrServerErrorToLogin")));
     }
     const std::string plain = service_->Log();

@@ -7,6 +7,7 @@
 #include "account/account_service.h"
 #include "app/online_update.h"
 #include "fakes/temp_dir.h"
+#include "platform/file_io.h"
 #include "fakes/test_http_server.h"
 #include "text/text_table.h"
 
@@ -195,6 +196,55 @@ TEST(UpdateDownloadRun, ProgressOfAnAnnouncedSizeAndWriteFailure) {
   EXPECT_FALSE(run.Open(0));
   ASSERT_EQ(view.boxes.size(), 1u);
   EXPECT_EQ(view.boxes[0], L"Can not write file: " + dir.File(L"no-such-folder/file.bin"));
+}
+
+TEST(UpdateDownloadRun, ABrokenOffTransferNamesItsCauseAndLeavesNoFile) {
+  LoadTextTable();
+  CTempDir dir;
+  const std::string body(5000, 'x');
+  TestHttpReply trickle{200, body};
+  trickle.chunkSize = 1;
+  trickle.chunkDelayMs = 400;
+  CTestHttpServer whole(Reply(200, body));
+  CTestHttpServer slow([=](const TestHttpRequest&) { return trickle; });
+  CTestHttpServer missing(Reply(404, "no such file"));
+  CTestHttpServer selfSigned(Reply(200, body), true);
+  for (auto* s : {&whole, &slow, &missing, &selfSigned}) ASSERT_TRUE(s->Ok());
+  // The stall limit, brought down from a minute so the case takes seconds:
+  // under 100 bytes a second for 2 s.
+  CurlPlusLimits stallSoon = Short();
+  stallSoon.stallBytesPerSecond = 100;
+  stallSoon.stallSeconds = 2;
+  CurlPlusLimits smallCap = Short();
+  smallCap.maxFileBytes = 1000;
+  struct Case {
+    const char* name;
+    CTestHttpServer* server;
+    CurlPlusLimits limits;
+    TransferFailure failure;
+  } cases[] = {
+      {"the whole body", &whole, Short(), TransferFailure::None},
+      {"a trickle", &slow, stallSoon, TransferFailure::Stalled},
+      {"an error status", &missing, Short(), TransferFailure::Other},
+      {"a certificate nobody vouches for", &selfSigned, Short(), TransferFailure::Certificate},
+      {"more than the cap", &whole, smallCap, TransferFailure::TooLarge},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CMessageQueue queue;
+    CRecordingDownloadView view;
+    const std::wstring path = dir.File(L"update.bin");
+    CUpdateDownloadRun run(&queue, view, c.server->BaseUrl() + L"file", path, c.limits);
+    ASSERT_TRUE(run.Open(1000));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!run.Ended() && std::chrono::steady_clock::now() < until)
+      if (auto m = queue.Wait(20)) run.OnTransferEvent(m->wParam, m->lParam, 1000);
+    ASSERT_TRUE(run.Ended()) << "the transfer never ended";
+    EXPECT_EQ(run.Failure(), c.failure);
+    EXPECT_EQ(FileExists(path), c.failure == TransferFailure::None) << "a partial download stayed on disk";
+    if (c.failure == TransferFailure::None) EXPECT_EQ(dir.Read(L"update.bin"), body);
+    RemoveFile(path);
+  }
 }
 
 }  // namespace

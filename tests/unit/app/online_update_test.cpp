@@ -202,6 +202,7 @@ TEST_F(OnlineUpdate, DownloadFailuresEachShowTheirTextAndOpenTheUpdatePage) {
     UpdateStartResult::Outcome start;
     const char* key;  // the failure text, null for success
     BoxIcon icon;
+    const char* cause = nullptr;  // the text key in brackets after it
   } cases[] = {
       {"no address", L"", L"x", {true, false}, kStarted, "CanNotFindDownloadURL_Tip", BoxIcon::Warning},
       {"not a web address", L"file:///etc/passwd", L"x", {true, false}, kStarted, "CanNotFindDownloadURL_Tip",
@@ -218,6 +219,14 @@ TEST_F(OnlineUpdate, DownloadFailuresEachShowTheirTextAndOpenTheUpdatePage) {
       {"not ours: deleted", L"http://h/x", L"900150983cd24fb0d6963f7d28e17f72", {true, false}, kRefused,
        "UpdateFileNotGenuine_Tip", BoxIcon::Warning},
       {"started", L"http://h/x", L"900150983cd24fb0d6963f7d28e17f72", {true, false}, kStarted, nullptr, BoxIcon::None},
+      // A transfer that broke off says why, even when the file left would match.
+      {"stalled", L"http://h/x", L"900150983cd24fb0d6963f7d28e17f72", {true, false, TransferFailure::Stalled},
+       kStarted, "CanNotDownloadFileCorrectly_Tip", BoxIcon::Warning, "TransferStalled"},
+      {"certificate refused", L"https://h/x", L"900150983cd24fb0d6963f7d28e17f72",
+       {true, false, TransferFailure::Certificate}, kStarted, "CanNotDownloadFileCorrectly_Tip", BoxIcon::Warning,
+       "ServerCertificateRefused"},
+      {"broken off, no named cause", L"http://h/x", L"", {true, false, TransferFailure::Other}, kStarted,
+       "CanNotDownloadFileCorrectly_Tip", BoxIcon::Warning},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -240,7 +249,8 @@ TEST_F(OnlineUpdate, DownloadFailuresEachShowTheirTextAndOpenTheUpdatePage) {
     const HostCall& box = host.calls[host.calls.size() - 2];
     EXPECT_EQ(box.what, "box");
     EXPECT_EQ(box.icon, c.icon);
-    const std::wstring why = c.start == UpdateStartResult::Outcome::Refused ? L" (not signed)" : L"";
+    std::wstring why = c.start == UpdateStartResult::Outcome::Refused ? L" (not signed)" : L"";
+    if (c.cause) why = L" (" + GetText(c.cause) + L")";
     EXPECT_EQ(box.text, GetText(c.key) + why + L"\n\n" + GetText("OnlineUpdateFailureTip"));
     if (c.start == UpdateStartResult::Outcome::Refused) {
       EXPECT_TRUE(host.fileThereAtStart);

@@ -23,7 +23,7 @@ constexpr const char* kAllKeys[] = {
     "LoadingVPNInformation", "CannotStartInternetConnection", "AcceleratedAppSetting",
     "AddAcceleratedAppFileDialogFilter", "VpnBindForceWSPBind", "VpnBindUseAsyncMode",
     "VpnBindIsBroken", "PleaseInputValidUsername", "LinkIsNotAWebAddress", "SystemTooOldForClient", "BindModuleCannotBeLoaded",
-    "OpenVpnProgramNotTrusted", "UpdateFileNotGenuine_Tip", "PreparingLogin", "LoginIsCancelled",
+    "OpenVpnProgramNotTrusted", "UpdateFileNotGenuine_Tip", "ServerCertificateRefused", "TransferStalled", "PreparingLogin", "LoginIsCancelled",
     "NetworkOrServerErrorToLogin", "LoginError", "VpnConnectionAlreadyExistsCloseFirst",
     "DHCPOnVPNDetected", "CannotModifyFollowingRoutesContinueYesOrNot", "CannotModifyRoutes",
     "LoginWithCannotModifyAllRoutes", "FirstClickConnect", "LoginOKClickToOpenMainWindow",
@@ -112,14 +112,14 @@ TEST_F(TextTableTest, ReturnedStringIsACopy) {
 TEST_F(TextTableTest, LoadingAgainKeepsTheSameTable) {
   const std::wstring before = GetText("VpnAppUsageHelp");
   LoadTextTable();
-  EXPECT_EQ(TextTableSize(), 166u);
+  EXPECT_EQ(TextTableSize(), 168u);
   EXPECT_EQ(GetText("VpnAppUsageHelp"), before);
 }
 
 TEST_F(TextTableTest, HoldsExactlyTheKnownKeys) {
   const std::set<std::string_view> distinct(std::begin(kAllKeys), std::end(kAllKeys));
-  ASSERT_EQ(distinct.size(), 166u) << "the key list itself has duplicates";
-  EXPECT_EQ(TextTableSize(), 166u);
+  ASSERT_EQ(distinct.size(), 168u) << "the key list itself has duplicates";
+  EXPECT_EQ(TextTableSize(), 168u);
   for (const char* key : kAllKeys) {
     const std::wstring text = GetText(key);
     EXPECT_NE(text.rfind(L"[!] ", 0), 0u) << "missing key " << key;
