@@ -15,6 +15,7 @@
 #include "app/app_routing.h"
 #include "app/connect_controller.h"
 #include "app/connect_system.h"
+#include "cli/leak_guard.h"
 #include "app/login_controller.h"
 #include "cli/cli_options.h"
 #include "platform/message_target.h"
@@ -120,6 +121,10 @@ class CTerminalClient : public IMainView, public IConnectView {
   // any openvpn a killed run left.
   bool ReplayJournal(std::wstring& dataFolder);
   void EndLeftover();
+  // Leak protection for `phase`; the server is the connect controller's
+  // unless given.
+  void GuardTraffic(FirewallPhase phase, const VpnServerInfo* server);
+  void GuardPhase();
   std::wstring ProgramFolder() const;
   // The remembered choices with the command line's on top; remembered anew
   // when the command line gave one.
@@ -134,6 +139,7 @@ class CTerminalClient : public IMainView, public IConnectView {
   std::unique_ptr<IModuleVersion> version_;
   std::unique_ptr<CMainController> main_;
   std::unique_ptr<CConnectController> connect_;
+  std::unique_ptr<CLeakGuard> guard_;
   std::map<std::uint32_t, Clock::time_point> timers_;
   Clock::time_point nextMonitor_;
   Clock::time_point connectStarted_;

@@ -1,6 +1,7 @@
 #include "cli/terminal_client.h"
 
 #include "cli/leftover_openvpn.h"
+#include "routing/firewall_linux.h"
 
 #include <csignal>
 #include <cstdio>
@@ -359,6 +360,8 @@ void CTerminalClient::StartConnect(const ConnectPlan& plan) {
     ShowBox(L"the chosen server offers no VPN type this system can run", BoxIcon::Error);
     return;
   }
+  // The block goes in before openvpn starts: nothing slips out meanwhile.
+  GuardTraffic(FirewallPhase::Connecting, &plan.server);
   connectStarted = true;
   connectStarted_ = Clock::now();
   nextMonitor_ = connectStarted_ + kMonitorPeriod;
@@ -387,6 +390,7 @@ void CTerminalClient::ToggleConnection() {
     lastSent_ = lastReceived_ = 0;
     idleOnRequest_ = true;
     connect_->OnDisconnect();
+    GuardTraffic(FirewallPhase::UserDisconnected, nullptr);
     PrintLine(L"idle: disconnected, the routes restored; SIGUSR1 connects again");
     return;
   }
@@ -497,8 +501,40 @@ void CTerminalClient::ResolveProtection() {
   if (connect_) connect_->SetReconnect(protection_.reconnect);
 }
 
+void CTerminalClient::GuardTraffic(FirewallPhase phase, const VpnServerInfo* server) {
+  if (!guard_) return;
+  LeakGuardFacts facts =
+      LeakGuardFactsOf(phase, server ? *server : connect_->Server(), connect_ ? connect_->Connection() : nullptr);
+  facts.leakProtection = protection_.leakProtection;
+  facts.allowLocalNetwork = protection_.allowLocalNetwork;
+  const std::wstring line = guard_->Update(facts);
+  if (line.empty()) return;
+  if (guard_->Failed()) {
+    ShowBox(line, BoxIcon::Warning);
+  } else {
+    PrintLine(line);
+  }
+}
+
+void CTerminalClient::GuardPhase() {
+  const int phase = connect_->Phase();
+  if (phase == kPhaseConnected) {
+    GuardTraffic(FirewallPhase::Connected, nullptr);
+  } else if (phase == kPhaseReconnecting || (phase == kPhaseConnecting && wasConnected_)) {
+    GuardTraffic(FirewallPhase::Reconnecting, nullptr);
+  } else if (phase == kPhaseConnecting) {
+    GuardTraffic(FirewallPhase::Connecting, nullptr);
+  } else if (phase == kPhaseIdle) {
+    // A tunnel that was up and went without the user asking stays blocked
+    // (fail closed); one that never came up had nothing to protect.
+    const bool dropped = wasConnected_ && !stopRequested_ && !idleOnRequest_;
+    GuardTraffic(dropped ? FirewallPhase::Dropped : FirewallPhase::UserDisconnected, nullptr);
+  }
+}
+
 void CTerminalClient::AfterEvent() {
   if (!connectStarted || windowGone_) return;
+  GuardPhase();
   const int phase = connect_->Phase();
   CGeneralVpn* vpn = connect_->Connection();
   if (phase == kPhaseReconnecting && !reconnecting_) {
@@ -543,6 +579,8 @@ bool CTerminalClient::ReplayJournal(std::wstring& dataFolder) {
               std::to_wstring(replay.missing) + L" already gone, " + std::to_wstring(replay.failed) +
               L" could not be deleted, " + std::to_wstring(replay.uncertain) + L" uncertain kept");
   EndLeftover();
+  guard_ = std::make_unique<CLeakGuard>(CreateSystemFirewall());
+  if (const std::wstring line = guard_->ClearLeftover(); !line.empty()) PrintLine(line);
   return true;
 }
 
@@ -626,6 +664,11 @@ int CTerminalClient::Run() {
   }
   // The last connection is deleted only after openvpn had its time to end.
   connect_.reset();
+  if (guard_ && guard_->Phase() == FirewallPhase::Dropped) {
+    PrintLine(L"leak protection: traffic stays blocked until the next connect or 'quillnet restore-routes'");
+  } else if (guard_) {
+    if (const std::wstring line = guard_->Lift(); !line.empty()) PrintLine(line);
+  }
   PrintLine(L"disconnected");
   return exitCode_;
 }

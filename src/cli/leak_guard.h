@@ -1,0 +1,67 @@
+// Leak protection in the terminal client: the facts of the moment (the
+// connection, the machine's interfaces, the user's settings) turned into the
+// firewall policy's input, and the rules put in force whenever they change.
+#pragma once
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "routing/firewall.h"
+
+class CGeneralVpn;
+struct VpnServerInfo;
+
+// One address of one interface, as the system lists them.
+struct InterfaceAddress {
+  std::string name;
+  IpAddress address;
+  int prefixLength = 0;
+  bool loopback = false;
+};
+
+// What the guard knows of the connection, copied out of it.
+struct LeakGuardFacts {
+  FirewallPhase phase = FirewallPhase::Off;
+  bool leakProtection = true;
+  bool allowLocalNetwork = true;
+  std::wstring serverHost;     // the server record's host (dotted IPv4)
+  std::wstring openVpnParams;  // the server record's "protocol,port,extra" text
+  std::int32_t routeMode = kFirewallRouteModeDefaultGateway;
+  std::vector<std::wstring> routes;  // the route plan's entries
+  std::wstring localIp;              // the tunnel's address; empty before it is up
+  std::vector<std::wstring> dns;     // the tunnel's resolvers
+  std::vector<InterfaceAddress> interfaces;
+  std::vector<FirewallEndpoint> serviceHosts;
+};
+
+// The policy's input: the tunnel is the interface holding localIp, every
+// other non-loopback interface is physical and its networks are the local
+// network. Texts that are no address are left out.
+FirewallPolicyInput MakeLeakGuardInput(const LeakGuardFacts& facts);
+
+// Every address of every interface that is up.
+std::vector<InterfaceAddress> ListInterfaceAddresses();
+
+class CLeakGuard {
+ public:
+  explicit CLeakGuard(std::unique_ptr<IFirewall> firewall) : firewall_(std::move(firewall)) {}
+  // What a run killed outright left in force; a line to print, or empty.
+  std::wstring ClearLeftover();
+  // Puts the rules for `facts` in force when they differ from the last; a
+  // line to print about the change, or empty.
+  std::wstring Update(const LeakGuardFacts& facts);
+  // Takes our rules away; a line to print when there were some.
+  std::wstring Lift();
+  FirewallPhase Phase() const { return phase_; }
+  bool Failed() const { return failed_; }
+
+ private:
+  std::unique_ptr<IFirewall> firewall_;
+  std::optional<FirewallRuleSet> inForce_;
+  FirewallPhase phase_ = FirewallPhase::Off;
+  bool failed_ = false;
+};
+
+// Facts from the live connection (null before it exists).
+LeakGuardFacts LeakGuardFactsOf(FirewallPhase phase, const VpnServerInfo& server, CGeneralVpn* vpn);
