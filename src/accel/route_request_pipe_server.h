@@ -2,8 +2,8 @@
 // wait over the stop event and up to 62 pipe instances, each instance a
 // small state machine (connecting, reading, writing). Windows only.
 //
-// The pipe lets in SYSTEM and the client's own user (at any integrity, so
-// sandboxed programs of that user reach it), no one from another machine,
+// The pipe lets in SYSTEM and the client's logon session (at any integrity,
+// so sandboxed programs of that session reach it), no one from another machine,
 // and never another server first: the first instance is created as the
 // first, so a name someone else holds fails the start.
 #pragma once
@@ -50,7 +50,8 @@ class CVpnRouteRequestPipeServer : public CVpnRouteRequestBaseServer {
   unsigned long lastStartError_ = 0;
 };
 
-// The pipe's descriptor as text: SYSTEM full control, the current user
-// read and write without the right to add instances, a low mandatory label
-// with no-write-up. Empty when the user cannot be read.
+// The pipe's descriptor as text: SYSTEM and Administrators full control,
+// the client's logon session (its user when the token names none) read and
+// write without the right to add instances, a low mandatory label with
+// no-write-up. Empty when the token cannot be read.
 std::wstring RouteRequestPipeSecurity();

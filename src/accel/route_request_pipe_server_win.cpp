@@ -1,5 +1,7 @@
 #include "accel/route_request_pipe_server.h"
 
+#include "accel/route_request_pipe_security.h"
+
 #include "platform/win32.h"
 // After <windows.h>.
 #include <sddl.h>
@@ -20,33 +22,40 @@ constexpr DWORD kRelistenMs = 50;
 constexpr DWORD kClientAccess = FILE_GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES;
 static_assert((kClientAccess & FILE_CREATE_PIPE_INSTANCE) == 0);
 
-std::wstring CurrentUserSid() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
-  std::wstring text;
+std::wstring SidText(PSID sid) {
+  wchar_t* text = nullptr;
+  if (!sid || !ConvertSidToStringSidW(sid, &text)) return {};
+  std::wstring out = text;
+  LocalFree(text);
+  return out;
+}
+
+std::vector<unsigned char> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
   DWORD size = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  std::vector<unsigned char> buffer(size ? size : 1);
-  wchar_t* sid = nullptr;
-  if (size && GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
-      ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
-    text = sid;
-    LocalFree(sid);
-  }
-  CloseHandle(token);
-  return text;
+  GetTokenInformation(token, kind, nullptr, 0, &size);
+  std::vector<unsigned char> buffer(size);
+  if (!size || !GetTokenInformation(token, kind, buffer.data(), size, &size)) buffer.clear();
+  return buffer;
 }
 
 }  // namespace
 
 std::wstring RouteRequestPipeSecurity() {
-  const std::wstring user = CurrentUserSid();
-  if (user.empty()) return {};
-  wchar_t access[16];
-  swprintf(access, 16, L"0x%lx", static_cast<unsigned long>(kClientAccess));
-  // Administrators keep full control: adding the next instance is an
-  // access check against this list too, and the client runs elevated.
-  return L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;" + std::wstring(access) + L";;;" + user + L")S:(ML;;NW;;;LW)";
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  std::wstring user;
+  std::vector<TokenGroupEntry> groups;
+  const std::vector<unsigned char> userInfo = TokenInformation(token, TokenUser);
+  if (!userInfo.empty()) user = SidText(reinterpret_cast<const TOKEN_USER*>(userInfo.data())->User.Sid);
+  const std::vector<unsigned char> groupInfo = TokenInformation(token, TokenGroups);
+  if (!groupInfo.empty()) {
+    const auto* list = reinterpret_cast<const TOKEN_GROUPS*>(groupInfo.data());
+    for (DWORD i = 0; i < list->GroupCount; ++i)
+      groups.push_back({SidText(list->Groups[i].Sid), static_cast<std::uint32_t>(list->Groups[i].Attributes)});
+  }
+  CloseHandle(token);
+  static_assert(kTokenGroupLogonId == SE_GROUP_LOGON_ID);
+  return RouteRequestPipeSecurityFor(ChooseRouteRequestClientSid(user, groups), kClientAccess);
 }
 
 struct CVpnRouteRequestPipeServer::PipeInstance {

@@ -9,6 +9,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "account/folder_security.h"
 #include "account/password_seal.h"
 #include "account/settings_platform.h"
 
@@ -206,11 +207,8 @@ bool CreateFolderWithParents(const std::wstring& folder) {
 
 namespace {
 
-// Owned by the administrators; SYSTEM and administrators full control,
-// users read (the bind module in every program reads the application list);
-// nothing inherited from the common folder, where every user may create.
+// Nothing inherited from the common folder, where every user may create.
 constexpr wchar_t kDataFolderSecurity[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)";
-// The update download: nobody but SYSTEM and administrators.
 constexpr wchar_t kDownloadFolderSecurity[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
 std::wstring WithoutSeparator(std::wstring path) {
@@ -327,6 +325,16 @@ bool SecureFolder(const std::wstring& folder, const wchar_t* text) {
   // Found: the list first (we may change it as its owner or as an
   // administrator), then the owner, so that a planting owner loses the
   // rights an owner keeps whatever the list says.
+  PSECURITY_DESCRIPTOR current = nullptr;
+  const bool holds = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
+                                           OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                           nullptr, nullptr, &current) == ERROR_SUCCESS &&
+                     FolderSecurityHolds(current, text);
+  if (current) LocalFree(current);
+  if (holds) {
+    SweepFolder(path);
+    return true;
+  }
   const DWORD listed = SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
                                              DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
                                              nullptr, descriptor.Dacl(), nullptr);
@@ -336,7 +344,63 @@ bool SecureFolder(const std::wstring& folder, const wchar_t* text) {
   return listed == ERROR_SUCCESS;
 }
 
+// The entry of `sid` in `acl` that allows, or nullptr.
+const ACCESS_ALLOWED_ACE* AllowedEntryFor(PACL acl, PSID sid) {
+  for (DWORD i = 0; acl && i < acl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(acl, i, &ace)) continue;
+    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+    if (allowed->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && EqualSid(const_cast<DWORD*>(&allowed->SidStart), sid))
+      return allowed;
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+const wchar_t* DataFolderSecurityText() { return kDataFolderSecurity; }
+
+const wchar_t* DownloadFolderSecurityText() { return kDownloadFolderSecurity; }
+
+bool FolderSecurityHolds(const void* descriptor, const wchar_t* intendedText) {
+  const CDescriptor intended(intendedText);
+  auto* actual = const_cast<void*>(descriptor);
+  if (!actual || !intended.Get() || !IsValidSecurityDescriptor(actual)) return false;
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  if (!GetSecurityDescriptorOwner(actual, &owner, &defaulted) || !owner || !EqualSid(owner, intended.Owner()))
+    return false;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (!GetSecurityDescriptorControl(actual, &control, &revision) || !(control & SE_DACL_PROTECTED)) return false;
+  PACL dacl = nullptr;
+  BOOL present = FALSE;
+  // No list at all lets everybody in.
+  if (!GetSecurityDescriptorDacl(actual, &present, &dacl, &defaulted) || !present || !dacl) return false;
+  const PACL wanted = intended.Dacl();
+  constexpr BYTE kInheritance = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+  for (DWORD i = 0; wanted && i < wanted->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(wanted, i, &ace)) return false;
+    const auto* want = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+    const ACCESS_ALLOWED_ACE* have = AllowedEntryFor(dacl, const_cast<DWORD*>(&want->SidStart));
+    if (!have || (have->Mask & want->Mask) != want->Mask ||
+        (have->Header.AceFlags & kInheritance) != (want->Header.AceFlags & kInheritance))
+      return false;
+  }
+  // Denying is never too much; allowing anyone more than the list gives is.
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(dacl, i, &ace)) return false;
+    const auto* header = static_cast<const ACE_HEADER*>(ace);
+    if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;
+    const auto* have = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+    const ACCESS_ALLOWED_ACE* want = AllowedEntryFor(wanted, const_cast<DWORD*>(&have->SidStart));
+    if (!want || (have->Mask & ~want->Mask) != 0) return false;
+  }
+  return true;
+}
 
 bool SecureProgramDataFolder(const std::wstring& folder) { return SecureFolder(folder, kDataFolderSecurity); }
 

@@ -30,16 +30,26 @@ HANDLE OpenAsClient(const std::wstring& name) {
   return INVALID_HANDLE_VALUE;
 }
 
-std::vector<unsigned char> CurrentUser() {
+// Whom the pipe should admit: the logon session's SID from the token's
+// groups, the user's own where the token names no session.
+std::vector<unsigned char> SessionSid() {
   HANDLE token = nullptr;
   std::vector<unsigned char> sid;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return sid;
-  unsigned char buffer[256];
+  auto copy = [&](PSID from) {
+    sid.assign(static_cast<unsigned char*>(from), static_cast<unsigned char*>(from) + ::GetLengthSid(from));
+  };
   DWORD size = 0;
-  if (::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) {
-    PSID user = reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid;
-    sid.assign(static_cast<unsigned char*>(user), static_cast<unsigned char*>(user) + ::GetLengthSid(user));
+  ::GetTokenInformation(token, TokenGroups, nullptr, 0, &size);
+  std::vector<unsigned char> groups(size);
+  if (size && ::GetTokenInformation(token, TokenGroups, groups.data(), size, &size)) {
+    const auto* list = reinterpret_cast<const TOKEN_GROUPS*>(groups.data());
+    for (DWORD i = 0; i < list->GroupCount && sid.empty(); ++i)
+      if ((list->Groups[i].Attributes & SE_GROUP_LOGON_ID) == SE_GROUP_LOGON_ID) copy(list->Groups[i].Sid);
   }
+  unsigned char buffer[256];
+  if (sid.empty() && ::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size))
+    copy(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
   ::CloseHandle(token);
   return sid;
 }
@@ -88,7 +98,7 @@ TEST(PipeServerTakeover, ANameTakenByAnotherProgramFailsTheStart) {
   ::CloseHandle(squatter);
 }
 
-TEST(PipeServerSecurity, ThePipeLetsInOnlySystemAdministratorsAndTheUser) {
+TEST(PipeServerSecurity, ThePipeLetsInOnlySystemAdministratorsAndTheSession) {
   const std::wstring name = PipeName(L"Security");
   CFakeForwardTable table;
   SetUpHomeNetwork(table);
@@ -112,7 +122,7 @@ TEST(PipeServerSecurity, ThePipeLetsInOnlySystemAdministratorsAndTheUser) {
   ASSERT_TRUE(::GetSecurityDescriptorControl(descriptor, &control, &revision));
   EXPECT_TRUE(control & SE_DACL_PROTECTED);
 
-  const std::vector<unsigned char> user = CurrentUser(), system = WellKnown(WinLocalSystemSid),
+  const std::vector<unsigned char> user = SessionSid(), system = WellKnown(WinLocalSystemSid),
                                    admins = WellKnown(WinBuiltinAdministratorsSid);
   ASSERT_FALSE(user.empty());
   bool sawUser = false, sawSystem = false;
