@@ -20,6 +20,7 @@
 //   gui_probe enabled ID SECONDS [0]  wait until the main window's control ID is enabled (0: disabled)
 //   gui_probe menu PNG SECONDS     wait for an open menu, save what the screen shows of it, close it
 //   gui_probe press TITLE ID SECONDS  wait for a dialog of that title and send it command ID
+//                                  (a TITLE ending in * matches every title it begins)
 //   gui_probe shot TITLE|main PNG  save what the screen shows of that window
 #include "platform/win32.h"
 
@@ -33,6 +34,13 @@ namespace {
 
 constexpr wchar_t kMainWindowProperty[] = L"QuillnetMainWindow";
 constexpr int kAccountEdit = 1001, kPasswordEdit = 1002, kConnect = 1003, kStatusLine = 1010;
+
+// Installers add to their captions (a page name, a trailing blank):
+// "Name*" matches them all.
+bool TitleMatches(const std::wstring& text, const std::wstring& title) {
+  if (!title.empty() && title.back() == L'*') return text.compare(0, title.size() - 1, title, 0, title.size() - 1) == 0;
+  return text == title;
+}
 
 HWND FindVisible(const wchar_t* title) {
   HWND w = FindWindowW(nullptr, title);
@@ -166,7 +174,7 @@ int Enabled(int id, int seconds, bool wanted) {
 int Press(const std::wstring& title, int id, int seconds) {
   for (int i = 0; i < seconds * 10; ++i) {
     for (HWND w : TopLevelDialogs()) {
-      if (TextOf(w) != title || GetPropW(w, kMainWindowProperty)) continue;
+      if (!TitleMatches(TextOf(w), title) || GetPropW(w, kMainWindowProperty)) continue;
       PostMessageW(w, WM_COMMAND, static_cast<WPARAM>(id), 0);
       return 0;
     }
@@ -246,7 +254,7 @@ int Menu(const std::wstring& path, int seconds) {
 HWND DialogTitled(const std::wstring& title, int seconds) {
   for (int i = 0; i < seconds * 10; ++i) {
     for (HWND w : TopLevelDialogs())
-      if (TextOf(w) == title && !GetPropW(w, kMainWindowProperty)) return w;
+      if (TitleMatches(TextOf(w), title) && !GetPropW(w, kMainWindowProperty)) return w;
     Sleep(100);
   }
   return nullptr;
