@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sys/stat.h>
+
 #include "cli/cli_options.h"
 #include "cli/leftover_openvpn.h"
 #include "cli/run_program.h"
@@ -223,6 +225,42 @@ TEST_F(TerminalClientRun, EndsAsTheServiceAndTheTunnelSay) {
     EXPECT_EQ(client.Wait(std::chrono::seconds(90)), c.exitCode) << client.Output();
     EXPECT_NE(client.Output().find(c.output), std::string::npos) << client.Output();
     EXPECT_EQ(ns_->RouteDump(), before);
+  }
+}
+
+// An openvpn beside the client that someone besides root could have
+// changed is never run as root: the connect fails saying why, and neither
+// the program nor the routing table is touched.
+TEST_F(TerminalClientRun, AnOpenVpnOthersCouldChangeIsNotRun) {
+  struct Case {
+    const char* name;
+    fs::perms mode;
+    uid_t owner;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"group-writable", fs::perms(0775), 0, "may be changed by other users"},
+      {"writable by everybody", fs::perms(0757), 0, "may be changed by other users"},
+      {"owned by another user", fs::perms(0755), 4242, "is not owned by root"},
+  };
+  const fs::path program = dir_.Path() / "program" / "openvpn" / "openvpn";
+  const fs::path ran = dir_.Path() / "openvpn-ran";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Whatever this program is asked, it leaves a mark that it ran.
+    std::ofstream(program) << "#!/bin/sh\ntouch '" << ran.string() << "'\nexec sleep 30\n";
+    fs::permissions(program, c.mode);
+    ASSERT_EQ(::chown(program.c_str(), c.owner, 0), 0);
+    const std::string before = ns_->RouteDump();
+    CQuillnetProcess client(Arguments("all"));
+    EXPECT_EQ(client.Wait(std::chrono::seconds(90)), kCliExitConnectFailed) << client.Output();
+    EXPECT_NE(client.Output().find("OpenVPN was not started"), std::string::npos) << client.Output();
+    EXPECT_NE(client.Output().find(c.reason), std::string::npos) << client.Output();
+    EXPECT_FALSE(fs::exists(ran)) << "the refused program ran";
+    EXPECT_EQ(ns_->RouteDump(), before);
+    struct stat info {};
+    ASSERT_EQ(::stat(program.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, static_cast<unsigned>(c.mode)) << "the client changed the program's mode";
   }
 }
 
