@@ -26,6 +26,8 @@ class COpenVpnBed {
   bool StartServer(const std::string& proto);
   // Kills the server (the namespaces and the link stay).
   void KillServer();
+  // The server's namespace, for tests that add hosts beside it.
+  const std::string& Namespace() const { return ns_; }
 
  private:
   std::string ns_;
