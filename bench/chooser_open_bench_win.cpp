@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "dialogs/dlg_vpn_policy_win.h"
 #include "dialogs_gui/dialog_drive_win.h"
 #include "dialogs_gui/dialog_fixtures_win.h"
+#include "servers/speed_probe.h"
 #include "skin/registered_skin.h"
 #include "skin/skin_attributes.h"
 #include "text/text_table.h"
@@ -39,37 +41,54 @@ struct Timing {
 // with what they handled.
 struct Handling {
   double ms = 0;
+  double start = 0;  // seconds
   UINT message = 0;
   std::wstring windowClass;
 };
 std::vector<Handling>* gHandlings = nullptr;
 int gDepth = 0;
+// Every handling of a posted speed result, however short.
+int gResults = 0;
+double gResultSeconds = 0;
 
-LRESULT CALLBACK TimedProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
-  if (message == WM_NCDESTROY) ::RemoveWindowSubclass(w, &TimedProc, 1);
+// The stopwatch sits in front of each window's procedure, kept in a map of
+// this process: the platform's subclass helper looks its data up in a
+// window property, a round trip to the window system on every message,
+// which would add to the very times measured here.
+std::map<HWND, WNDPROC>* gPrevious = nullptr;
+
+LRESULT CALLBACK TimedProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
+  const WNDPROC previous = gPrevious->at(w);
   const bool outermost = gHandlings && gDepth == 0;
   const double start = outermost ? Now() : 0;
   ++gDepth;
-  const LRESULT result = ::DefSubclassProc(w, message, wParam, lParam);
+  const LRESULT result = ::CallWindowProcW(previous, w, message, wParam, lParam);
   --gDepth;
   if (outermost) {
     const double ms = (Now() - start) * 1000;
+    if (message == kMsgIcmpResult || message == kMsgUdpResult || message == WM_APP + 78) {
+      ++gResults;
+      gResultSeconds += ms / 1000;
+    }
     if (ms >= 2) {
       wchar_t name[64] = {};
       ::GetClassNameW(w, name, 64);
-      gHandlings->push_back({ms, message, name});
+      gHandlings->push_back({ms, start, message, name});
     }
   }
   return result;
 }
 
 BOOL CALLBACK TimeChild(HWND w, LPARAM) {
-  ::SetWindowSubclass(w, &TimedProc, 1, 0);
+  if (!gPrevious) gPrevious = new std::map<HWND, WNDPROC>;  // lives as long as the windows may
+  if (gPrevious->count(w) != 0) return TRUE;
+  (*gPrevious)[w] = reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(w, GWLP_WNDPROC));
+  ::SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TimedProc));
   return TRUE;
 }
 
 void TimeWindows(HWND dialog) {
-  ::SetWindowSubclass(dialog, &TimedProc, 1, 0);
+  TimeChild(dialog, 0);
   ::EnumChildWindows(dialog, &TimeChild, 0);
 }
 
@@ -79,6 +98,7 @@ void PrintLongest(const char* what, std::vector<Handling> handlings) {
   for (std::size_t i = 0; i < handlings.size() && i < 6; ++i)
     std::printf(" %.1f ms (0x%04x to %ls)", handlings[i].ms, handlings[i].message, handlings[i].windowClass.c_str());
   std::printf("\n");
+
 }
 
 Timing OpenOnce(const CScratchFolder& folder, int servers) {
@@ -120,12 +140,16 @@ struct Stall {
   double longest = 0, p99 = 0;
   int samples = 0, results = 0;
 };
-std::vector<double>* gWaits = nullptr;
+struct Wait {
+  double posted = 0, waited = 0;  // seconds
+  bool operator<(const Wait& other) const { return waited < other.waited; }
+};
+std::vector<Wait>* gWaits = nullptr;
 
 LRESULT CALLBACK ProbeProc(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_APP + 5 && gWaits) {
     const double posted = static_cast<double>(static_cast<ULONGLONG>(wParam)) / 1e6;
-    gWaits->push_back(Now() - posted);
+    gWaits->push_back({posted, Now() - posted});
     return 0;
   }
   return ::DefWindowProcW(w, message, wParam, lParam);
@@ -142,7 +166,7 @@ Stall StreamOnce(const CScratchFolder& folder, int servers, int seconds) {
   inputs.replyPath = reply;
   inputs.overrideFilePath = folder.File(L"no-override.ini");  // both probes
   inputs.udpPort = responder.Port();
-  std::vector<double> waits;
+  std::vector<Wait> waits;
   std::vector<Handling> handlings;
   gWaits = &waits;
   std::thread poster;
@@ -171,13 +195,28 @@ Stall StreamOnce(const CScratchFolder& folder, int servers, int seconds) {
   if (probe) ::DestroyWindow(probe);
   gWaits = nullptr;
   PrintLongest("while results stream in", handlings);
+  std::printf("result messages handled: %d, %.0f ms in all\n", gResults, gResultSeconds * 1000);
   Stall stall;
   stall.samples = static_cast<int>(waits.size());
   stall.results = responder.Answered();
   if (waits.empty()) return stall;
   std::sort(waits.begin(), waits.end());
-  stall.longest = waits.back() * 1000;
-  stall.p99 = waits[waits.size() * 99 / 100] * 1000;
+  stall.longest = waits.back().waited * 1000;
+  stall.p99 = waits[waits.size() * 99 / 100].waited * 1000;
+  // What the thread handled while the longest-waiting message waited.
+  const Wait& worst = waits.back();
+  std::printf("during the longest wait (%.1f ms):", worst.waited * 1000);
+  for (const Handling& h : handlings)
+    if (h.start + h.ms / 1000 > worst.posted && h.start < worst.posted + worst.waited)
+      std::printf(" %.1f ms at +%.1f (0x%04x to %ls)", h.ms, (h.start - worst.posted) * 1000, h.message,
+                  h.windowClass.c_str());
+  std::printf("\n");
+  std::vector<Wait> byTime = waits;
+  std::sort(byTime.begin(), byTime.end(), [](const Wait& a, const Wait& b) { return a.posted < b.posted; });
+  std::printf("waits of 50 ms or more, by posting time:");
+  for (const Wait& w : byTime)
+    if (w.waited >= 0.05) std::printf(" +%.0f:%.0f", (w.posted - byTime.front().posted) * 1000, w.waited * 1000);
+  std::printf("\n");
   return stall;
 }
 

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "dialogs/vpn_server_list_ctrl_win.h"
+#include "platform/message_batch.h"
 #include "platform/window_message_target_win.h"
 #include "servers/policy_view_logic.h"
 #include "servers/speed_test.h"
@@ -15,6 +16,10 @@ namespace {
 
 constexpr int kWidth = 720;
 constexpr int kHeight = 420;
+// Speed results reach the dialog in batches: loopback and near servers
+// answer faster than the window can take one message per result.
+constexpr UINT kSpeedResultsMessage = WM_APP + 78;
+constexpr std::size_t kSpeedResultsPerBatch = 64;
 
 // A type radio box that tells the dialog when the mouse is over it.
 class CPolicyTypeBox : public CSkinRadioBox {
@@ -127,6 +132,7 @@ class CDlgVpnPolicy : public CDialog, public IPolicyView {
   CSkinButton remeasure_;
   CSkinStatic perAppNote_, tip_;
   std::unique_ptr<CWindowMessageTarget> target_;
+  std::unique_ptr<CMessageBatcher> results_;
   std::unique_ptr<CSpeedTest> speedTest_;
   std::unique_ptr<CServerChooser> chooser_;
   std::unique_ptr<CPolicyDialogController> controller_;
@@ -179,7 +185,8 @@ bool CDlgVpnPolicy::OnInitDialog() {
   target_ = std::make_unique<CWindowMessageTarget>(Handle());
   SpeedTestOptions options;
   options.udpPort = inputs_.udpPort;
-  speedTest_ = std::make_unique<CSpeedTest>(*target_, options);
+  results_ = std::make_unique<CMessageBatcher>(*target_, kSpeedResultsMessage, kSpeedResultsPerBatch);
+  speedTest_ = std::make_unique<CSpeedTest>(*results_, options);
   chooser_ = std::make_unique<CServerChooser>(LoadServerList(inputs_.replyPath), *speedTest_);
   controller_ = std::make_unique<CPolicyDialogController>(inputs_.replyPath, *chooser_, *this);
   controller_->SetUp();
@@ -207,8 +214,9 @@ void CDlgVpnPolicy::OnCommand(int id, int code, HWND control) {
   CDialog::OnCommand(id, code, control);
 }
 
-bool CDlgVpnPolicy::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-  if (controller_ && controller_->SpeedResult(message, wParam, lParam)) {
+bool CDlgVpnPolicy::HandleMessage(UINT message, WPARAM, LPARAM lParam, LRESULT& result) {
+  if (message == kSpeedResultsMessage && results_ && controller_) {
+    for (const PostedMessage& m : results_->TakeBatch()) controller_->SpeedResult(m.message, m.wParam, m.lParam);
     result = 0;
     return true;
   }

@@ -70,6 +70,12 @@ std::int32_t CVpnServerListCtrl::RowId(int row) const {
 void CVpnServerListCtrl::SetSpeedCell(int row, const std::wstring& text) {
   if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) return;
   rows_[row].cells[2] = text;
+  // Most results are for rows out of view, and each invalidation costs a
+  // round trip to the window system: only the rows on the screen are
+  // redrawn, the others show their text when scrolled to.
+  const LRESULT top = ::SendMessageW(Handle(), LVM_GETTOPINDEX, 0, 0);
+  const LRESULT perPage = ::SendMessageW(Handle(), LVM_GETCOUNTPERPAGE, 0, 0);
+  if (row < top || row > top + perPage) return;
   ::SendMessageW(Handle(), LVM_REDRAWITEMS, row, row);
 }
 

@@ -19,6 +19,7 @@ struct SpeedTestShared {
   std::atomic<int> speedTestRunning{0};
   std::mutex lock;  // the queues
   SpeedQueues queues;
+  std::condition_variable wake;  // with `lock`: an idle worker's sleep
 
   std::mutex postLock;
   IMessageTarget* target = nullptr;
@@ -81,7 +82,13 @@ void RunWorker(std::shared_ptr<SpeedTestShared> shared, int worker, unsigned gen
       bool readable = false;
       bool exceptional = false;
       if (pending.empty()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        {
+          // Stop wakes this at once; a server queued meanwhile waits at
+          // most the tenth of a second.
+          std::unique_lock<std::mutex> hold(shared->lock);
+          shared->wake.wait_for(hold, std::chrono::milliseconds(100),
+                                [&] { return !shared->Current(generation); });
+        }
         // Late answers to finished probes are read and dropped here.
         prober->Wait(0, readable, exceptional);
         if (readable && !exceptional) {
@@ -96,7 +103,7 @@ void RunWorker(std::shared_ptr<SpeedTestShared> shared, int worker, unsigned gen
         probe.state = kSpeedTesting;
         prober->SendProbe(probe.server.host);
       }
-      prober->Wait(ProbeWaitMs(pending, prober->Now()), readable, exceptional);
+      prober->Wait(std::min(ProbeWaitMs(pending, prober->Now()), kWorkerPollMs), readable, exceptional);
       while (readable && !exceptional) {
         PingReply reply;
         prober->Receive(reply);
@@ -210,6 +217,12 @@ void CSpeedTest::Start(const SpeedTestOverrides& overrides) {
 std::vector<int> CSpeedTest::Stop() {
   std::vector<int> blocked;
   if (shared_->speedTestRunning.exchange(0) == 0) return blocked;
+  {
+    // Under the lock: an idle worker is either before its check or inside
+    // its wait, never in between missing the notification.
+    std::lock_guard<std::mutex> hold(shared_->lock);
+  }
+  shared_->wake.notify_all();
   for (int worker = 0; worker < 2; ++worker) {
     if (!workers_[worker].joinable()) continue;
     bool ended;

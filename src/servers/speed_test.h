@@ -21,6 +21,9 @@ constexpr int kSpeedWorkerIcmp = 0;
 constexpr int kSpeedWorkerUdp = 1;
 constexpr std::size_t kMaxProbesInFlight = 5;
 constexpr std::uint32_t kProbeTimeoutMs = 1000;
+// The longest a worker waits for answers before it looks whether the test
+// was stopped: the dialog's Cancel waits for the workers to end.
+constexpr int kWorkerPollMs = 25;
 
 // AllowPingByICMP and AllowPingByUDP from the local override file.
 struct SpeedTestOverrides {

@@ -1,8 +1,20 @@
 #include "ui/wnd_win.h"
 
+#include <mutex>
+#include <unordered_map>
+
 namespace {
 
-constexpr wchar_t kObjectProperty[] = L"QuillnetWindowObject";
+// Handle to object, kept in the process: every message a bound window gets
+// looks its object up, and a window property costs a round trip to the
+// window system each time (under Wine a server request, a fraction of a
+// millisecond on a busy machine), which a list of a thousand rows paid for
+// every cell it drew.
+std::mutex gObjectsLock;
+std::unordered_map<HWND, CWnd*>& Objects() {
+  static auto* objects = new std::unordered_map<HWND, CWnd*>;
+  return *objects;
+}
 
 }  // namespace
 
@@ -14,16 +26,26 @@ CWnd::~CWnd() {
 }
 
 CWnd* CWnd::FromHandle(HWND window) {
-  return window ? static_cast<CWnd*>(::GetPropW(window, kObjectProperty)) : nullptr;
+  if (!window) return nullptr;
+  std::lock_guard<std::mutex> hold(gObjectsLock);
+  const auto found = Objects().find(window);
+  return found == Objects().end() ? nullptr : found->second;
 }
 
 void CWnd::Bind(HWND window) {
   window_ = window;
-  ::SetPropW(window, kObjectProperty, this);
+  std::lock_guard<std::mutex> hold(gObjectsLock);
+  Objects()[window] = this;
 }
 
 void CWnd::Unbind() {
-  if (window_ && ::IsWindow(window_) && FromHandle(window_) == this) ::RemovePropW(window_, kObjectProperty);
+  // Also for a window already destroyed: its handle can be given to a new
+  // window, which must not find this object.
+  if (window_) {
+    std::lock_guard<std::mutex> hold(gObjectsLock);
+    const auto found = Objects().find(window_);
+    if (found != Objects().end() && found->second == this) Objects().erase(found);
+  }
   window_ = nullptr;
 }
 

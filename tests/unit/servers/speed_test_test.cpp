@@ -211,6 +211,7 @@ struct FakeNet {
   std::wstring answerFrom;                  // non-empty: every answer comes from here
   bool answerNotEcho = false;
   int sends = 0;
+  std::atomic<int> longestWaitMs{0};
 };
 
 class CFakeProber : public CSocketPingBase {
@@ -231,6 +232,9 @@ class CFakeProber : public CSocketPingBase {
   }
   void Wait(int timeoutMs, bool& readable, bool& exceptional) override {
     exceptional = false;
+    int longest = net_->longestWaitMs.load();
+    while (timeoutMs > longest && !net_->longestWaitMs.compare_exchange_weak(longest, timeoutMs)) {
+    }
     const Tick now = time_.load();
     const auto next = Earliest();
     if (next != due_.end() && static_cast<std::int32_t>(next->first - now) <= timeoutMs) {
@@ -332,6 +336,35 @@ TEST_F(SpeedWorkers, FiveInFlightExactTimesAndTimeouts) {
     ASSERT_EQ(out.result[kind].size(), 12u) << kind;
     for (int id = 1; id <= 12; ++id)
       EXPECT_EQ(out.result[kind].at(id), id % 4 == 0 ? kSpeedTimeout : id * 37) << kind << " id " << id;
+  }
+}
+
+// Cancel waits for the workers: however long the probes in flight still
+// have, a worker looks at the stop within one poll slice, and the slices
+// change no result.
+TEST_F(SpeedWorkers, NoWaitOutlastsThePollSlice) {
+  struct Case {
+    const char* name;
+    int delayMs;  // every server's answer; -1 none
+  };
+  const Case cases[] = {{"answers", 300}, {"silence", -1}, {"just within the second", 999}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    net_ = std::make_shared<FakeNet>();
+    if (c.delayMs >= 0)
+      for (int id = 1; id <= 7; ++id) net_->delayByHost[L"10.9.0." + std::to_wstring(id)] = c.delayMs;
+    CMessageQueue queue;
+    CSpeedTest test(queue, Options());
+    QueueUntested(Servers(7), *test.LockQueues());
+    test.Start({});
+    const Outcome out = Collect(queue, 7, true, true, 10s);
+    EXPECT_TRUE(test.Stop().empty());
+    for (int kind = 0; kind < 2; ++kind) {
+      ASSERT_EQ(out.result[kind].size(), 7u) << kind;
+      for (const auto& [id, value] : out.result[kind]) EXPECT_EQ(value, c.delayMs >= 0 ? c.delayMs : kSpeedTimeout);
+    }
+    EXPECT_GT(net_->longestWaitMs.load(), 0);
+    EXPECT_LE(net_->longestWaitMs.load(), kWorkerPollMs);
   }
 }
 
@@ -515,7 +548,8 @@ TEST(SpeedWorkerNoSocket, ProbesTimeOutWithoutSpinning) {
   ASSERT_EQ(out.result[1].size(), 3u);
   for (const auto& [id, value] : out.result[1]) EXPECT_EQ(value, kSpeedTimeout) << id;
   EXPECT_GE(took, 990ms);
-  EXPECT_LT(waits->load(), 20);  // asleep between probes, not spinning
+  // Asleep between probes in poll slices, not spinning.
+  EXPECT_LT(waits->load(), 2 * 1000 / kWorkerPollMs);
 }
 
 // Start after a Stop that gave up on a stuck worker: when the old worker
