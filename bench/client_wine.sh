@@ -25,7 +25,13 @@ pids=()
 trap 'for p in "${pids[@]}"; do kill $p 2>/dev/null; done; /usr/bin/wineserver -k 2>/dev/null' EXIT
 probe() { "$wine" "$build/bin/gui_probe.exe" "$@" </dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
-"$service" "$here/tools/account-service/demo.ini" >"$work/service.out" 2>"$work/service.log" &
+# The client logs in over verified HTTPS only: the service answers with the
+# test CA's certificate, which the client trusts through CaFile.
+pki=$(bash "$here/scripts/test-pki")
+sed -e 's/^HttpPort=.*/HttpPort=0/' -e 's/^HttpsPort=.*/HttpsPort=0/' \
+    -e "s|^\\[Service\\]\$|[Service]\\nCertificateFile=$pki/server.pem\\nKeyFile=$pki/server.key|" \
+    "$here/tools/account-service/demo.ini" >"$work/service.ini"
+"$service" "$work/service.ini" >"$work/service.out" 2>"$work/service.log" &
 pids+=($!)
 # until_seen PATTERN FILE SECONDS: waits for a line of FILE to match.
 until_seen() {
@@ -35,10 +41,13 @@ until_seen() {
   return 1
 }
 until_seen '^ready' "$work/service.out" 30
-port=$(sed -n 's/^http \([0-9]*\)$/\1/p' "$work/service.out")
+port=$(sed -n 's/^https \([0-9]*\)$/\1/p' "$work/service.out")
+[ -n "$port" ] || { echo "the account service gave no HTTPS port" >&2; cat "$work/service.log" >&2; exit 1; }
 mkdir -p "$work/client"
 cp "$build/bin/Quillnet.exe" "$work/client/"
-printf '[Main]\r\nLoginHosts=http://127.0.0.1:%s/\r\n' "$port" >"$work/client/Quillnet.exe.ini"
+cp "$pki/ca.pem" "$work/client/quillnet-test-ca.pem"
+printf '[Main]\r\nLoginHosts=https://127.0.0.1:%s/\r\nCaFile=quillnet-test-ca.pem\r\n' "$port" \
+  >"$work/client/Quillnet.exe.ini"
 client=$work/client/Quillnet.exe baseline=$build/bin/minimal_window.exe
 
 # start_ms PROGRAM TITLE: sets $ms, from the start to a visible window, and
