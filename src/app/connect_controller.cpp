@@ -82,7 +82,10 @@ CConnectController::Step CConnectController::StartType(std::int32_t type) {
   // Every question below is modal: the user may have pressed Disconnect or
   // exited meanwhile, and then this attempt is over.
   std::wstring account = plan_.account;
-  if (system_.DebugConnectVpn() != 0) {
+  // A reconnect asks nothing: the user is not waiting at the window, and
+  // what the first connect settled still holds.
+  const bool quiet = phase_ == kPhaseReconnecting;
+  if (!quiet && system_.DebugConnectVpn() != 0) {
     if (!view_.AskYesNo(vpn->GetTypeName() + L"?", BoxIcon::Question, false)) account = L"bad_username";
     if (attempt != attempt_) return Step::Ended;
   }
@@ -90,7 +93,7 @@ CConnectController::Step CConnectController::StartType(std::int32_t type) {
     system_.PrepareSystemForL2tp(plan_.server.ipsecSharedKey);
     if (attempt != attempt_) return Step::Ended;
   }
-  if (type == 3) {
+  if (type == 3 && !quiet) {
     if (!system_.OpenVpnComponentPresent() || system_.CompareOpenVpnVersion(plan_.requiredOpenVpnVersion) == 1 ||
         system_.CompareOpenVpnVersion(system_.ForceOpenVpnUpdateVersion()) == 1) {
       const bool update =
@@ -144,7 +147,8 @@ void CConnectController::OnVpnEvent(std::uint64_t serial, std::intptr_t pointer)
     if (!current_->routesAsked) AskFailedRoutes();
     return;
   }
-  StatusFromConnection(vpn);
+  // While reconnecting the line keeps saying so until the tunnel is back.
+  if (phase_ != kPhaseReconnecting || status.state == GENERAL_VPN_STATE_ALL_DONE) StatusFromConnection(vpn);
   if (status.error != GENERAL_VPN_ERROR_SUCCESS) {
     if (phase_ == kPhaseConnecting) {
       ConnectNextType();
@@ -195,10 +199,12 @@ void CConnectController::OnCompletion() {
   const std::uint64_t serial = current_->serial;
   current_->completed = true;
   CGeneralVpn& vpn = *current_->vpn;
+  // Back after a drop: the window stays as the user left it.
+  const bool reconnected = phase_ == kPhaseReconnecting;
   reconnect_.OnConnected(clock_.Now());
   reconnectType_ = vpn.GetType();
   view_.SetTrayIcon(kTrayIconConnectedQuiet);
-  view_.ShowBalloon(GetText("LoginOKClickToOpenMainWindow"));
+  if (!reconnected) view_.ShowBalloon(GetText("LoginOKClickToOpenMainWindow"));
   phase_ = kPhaseConnected;
   system_.StoreLastSuccessVpnType(vpn.GetType());
   system_.PutVpnBindingFirst();
@@ -216,7 +222,7 @@ void CConnectController::OnCompletion() {
       view_.ShowAccelerateDialog();
       accelerateShown_ = true;
     }
-  } else {
+  } else if (!reconnected) {
     view_.ShowMainWindow(false);
   }
   // The DHCP warning is modal too.
@@ -349,7 +355,10 @@ bool CConnectController::TakeDrop() {
   if (plan_.routeDefiner == 2) system_.VpnBindStop();
   ParkConnection();
   phase_ = kPhaseReconnecting;
-  reconnectOrder_ = OrderReconnectServers(plan_.server, plan_.alternates);
+  // The dropped server, then only those that run the kind of tunnel that was up.
+  reconnectOrder_.clear();
+  for (const VpnServerInfo& server : OrderReconnectServers(plan_.server, plan_.alternates))
+    if (reconnectOrder_.empty() || OffersVpnType(server, reconnectType_)) reconnectOrder_.push_back(server);
   view_.SetTrayIcon(kTrayIconNotConnected);
   view_.SetStatusLine(GetText("Reconnecting"));
   view_.ShowBalloon(GetText("Reconnecting"));

@@ -1,5 +1,6 @@
 #include "app/dlg_vpn_main_win.h"
 
+#include "account/protection_settings.h"
 #include "app/chrome.h"
 #include "app/connect_factory.h"
 #include "app/connect_system_win.h"
@@ -138,6 +139,18 @@ void CDlgVpnMain::CreateConnectFlow() {
     factory = factory_.get();
   }
   if (factory) flow_ = std::make_unique<CConnectController>(*target_, *this, *factory, *system_, SystemClock());
+  if (flow_) flow_->SetReconnect(ReadProtectionSettings().reconnect);
+}
+
+void CDlgVpnMain::KeepProtectionChoices() {
+  ProtectionSettings settings;
+  settings.leakProtection = leakProtection_.GetCheck() == BST_CHECKED;
+  settings.allowLocalNetwork = allowLocalNetwork_.GetCheck() == BST_CHECKED;
+  settings.reconnect = reconnect_.GetCheck() == BST_CHECKED;
+  WriteProtectionSettings(settings);
+  // A drop from now on follows the new choice; a connection keeps its rules
+  // until the next connect.
+  if (flow_) flow_->SetReconnect(settings.reconnect);
 }
 
 void CDlgVpnMain::CreateControls() {
@@ -173,6 +186,19 @@ void CDlgVpnMain::CreateControls() {
   CreateSkinButton(disconnect_, GetText("Disconnect"), MakeRect(170, 335, 290, 362), w, kIdDisconnect);
   disconnect_.SetOwnString(L"Icon", L"IconDisconnect");
   CreateSkinStatic(status_, L"", MakeRect(72, 377, 305, 392), w, kIdStatusLine);
+  const ProtectionSettings protection = ReadProtectionSettings();
+  const struct {
+    CSkinCheckBox& box;
+    const char* key;
+    int left, right, id;
+    bool on;
+  } choices[] = {{leakProtection_, "LeakProtection", 22, 112, kIdLeakProtection, protection.leakProtection},
+                 {allowLocalNetwork_, "AllowLocalNetwork", 118, 208, kIdAllowLocalNetwork, protection.allowLocalNetwork},
+                 {reconnect_, "ReconnectAutomatically", 214, 310, kIdReconnect, protection.reconnect}};
+  for (const auto& choice : choices) {
+    CreateSkinCheckBox(choice.box, GetText(choice.key), MakeRect(choice.left, 393, choice.right, 408), w, choice.id);
+    choice.box.SetCheck(choice.on ? BST_CHECKED : BST_UNCHECKED);
+  }
   for (std::size_t i = 0; i < webButtons_.size(); ++i) {
     const WebButtonLayout& web = kWebButtons[i];
     CreateSkinButton(webButtons_[i], GetText(web.key), WebButtonRect(web), w, web.id, web.prefix);
@@ -296,7 +322,11 @@ void CDlgVpnMain::StartConnect(const ConnectPlan& plan) {
     EnableDisconnect(false);
     return;
   }
-  flow_->StartConnect(plan);
+  // The reply is still there: the connect step is the login's last.
+  ConnectPlan withAlternates = plan;
+  for (const auto& [id, server] : LoadServerList(replyPath_))
+    if (id >= 0) withAlternates.alternates.emplace(id, server);
+  flow_->StartConnect(withAlternates);
 }
 
 void CDlgVpnMain::ShowMessage(const std::wstring& text, BoxIcon icon) { ShowBox(text, icon); }
@@ -476,6 +506,11 @@ void CDlgVpnMain::OnCommand(int id, int code, HWND control) {
       return;
     case ID_TRAY_EXIT:
       ExitClient();
+      return;
+    case kIdLeakProtection:
+    case kIdAllowLocalNetwork:
+    case kIdReconnect:
+      KeepProtectionChoices();
       return;
   }
   if (id >= kIdFirstAnnouncement && id < kIdFirstAnnouncement + 4) {

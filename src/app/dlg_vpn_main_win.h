@@ -40,6 +40,10 @@ constexpr int kIdExpiry = 1011;
 constexpr int kIdPublicAddress = 1013;
 constexpr int kIdFirstAnnouncement = 1036;
 constexpr int kIdForgotPassword = 1040;
+// The protection choices under the status line.
+constexpr int kIdLeakProtection = 1050;
+constexpr int kIdAllowLocalNetwork = 1051;
+constexpr int kIdReconnect = 1052;
 
 // The five web buttons along the bottom: text key, left edge, id, skin picture set.
 struct WebButtonLayout {
@@ -148,6 +152,8 @@ class CDlgVpnMain : public CDialog, public IMainView, public IConnectView {
   // Ends the modal loops the flows are in once the window is to go; a
   // blocked operation runs to its end.
   void EndNestedLoops();
+  // The three boxes into the settings and the connect flow.
+  void KeepProtectionChoices();
 
   MainWindowContext context_;
   std::unique_ptr<IMessageTarget> target_;
@@ -158,6 +164,7 @@ class CDlgVpnMain : public CDialog, public IMainView, public IConnectView {
   CSkinStatic yourIpLabel_, publicAddress_, expiryLabel_, expiry_, accountLabel_, passwordLabel_, status_;
   CSkinEdit account_, password_;
   CSkinCheckBox savePassword_;
+  CSkinCheckBox leakProtection_, allowLocalNetwork_, reconnect_;
   CSkinButton forgotPassword_, connect_, disconnect_;
   std::array<CSkinButton, 5> webButtons_;
   CTrayNotifyIcon tray_;

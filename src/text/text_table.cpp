@@ -109,10 +109,10 @@ void LoadTextTable() {
   Set("LoginOKClickToOpenMainWindow",
       L"After login, click the icon in taskbar tray area to reopen the main window.");
   Set("DisconnectedUnexcepted", L"VPN is disconnected unexpectedly.");
-  Set("Reconnecting", L"The VPN connection was lost, reconnecting ...");
-  Set("LeakProtection", L"Block traffic outside the VPN");
-  Set("AllowLocalNetwork", L"Allow the local network");
-  Set("ReconnectAutomatically", L"Reconnect automatically");
+  Set("Reconnecting", L"Connection lost, reconnecting ...");
+  Set("LeakProtection", L"Block leaks");
+  Set("AllowLocalNetwork", L"Allow LAN");
+  Set("ReconnectAutomatically", L"Reconnect");
   Set("AlreadyDisconnected", L"VPN has already been disconnected.");
   Set("PleaseRebootSystem", L"Restarting your system may resolve this problem.");
   Set("Application", L"Application");

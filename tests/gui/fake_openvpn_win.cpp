@@ -4,7 +4,8 @@
 // the exit event named by --service. A file "fake-openvpn.mode" beside it
 // chooses the play: "connect" (the default) completes and reports traffic,
 // "hold" stops after the peer's answer and never completes, "refuse" ends
-// with an authentication failure.
+// with an authentication failure, "drop" completes and loses the server
+// two seconds later.
 #include <windows.h>
 
 #include <cstdio>
@@ -50,6 +51,16 @@ int wmain(int argc, wchar_t** argv) {
   }
   HANDLE event = exitEvent.empty() ? nullptr : ::CreateEventW(nullptr, FALSE, FALSE, exitEvent.c_str());
   const std::string mode = Mode(argv[0]);
+  // One line per start in "fake-openvpn.runs" beside it: tests count the reconnects.
+  {
+    std::wstring runs(argv[0]);
+    const std::size_t slash = runs.find_last_of(L"\\/");
+    runs = (slash == std::wstring::npos ? L"" : runs.substr(0, slash + 1)) + L"fake-openvpn.runs";
+    if (FILE* f = _wfopen(runs.c_str(), L"ab")) {
+      std::fputs((mode + "\n").c_str(), f);
+      std::fclose(f);
+    }
+  }
 
   Say("OpenVPN 2.1.4 i686-pc-mingw32 [SSL] [LZO2] [PKCS11] built on Nov  8 2010\n");
   Say("Enter Auth Username:");
@@ -79,6 +90,10 @@ int wmain(int argc, wchar_t** argv) {
       Sleep(500);
     }
     if (mode != "hold") Say(tick % 2 ? "W" : "RwrW");
+    if (mode == "drop" && tick >= 4) {
+      Say("\n[server] Inactivity timeout (--ping-restart), restarting\nSIGTERM[soft,ping-restart] received, process exiting\n");
+      return 1;
+    }
   }
   Say("\nSIGTERM[hard,] received, process exiting\n");
   return 0;

@@ -378,6 +378,26 @@ int wmain(int argc, wchar_t** argv) {
   if (verb == L"menu") return Menu(arg(2), number(3, 10));
   if (verb == L"press") return Press(arg(2), number(3, 2), number(4, 30));
   if (verb == L"click") return Click(arg(2), number(3, 0), number(4, 0), number(5, 0));
+  if (verb == L"checked") {
+    // checked ID WANTED [SECONDS]: a box of the main window shows that state.
+    for (int i = 0; i < number(4, 10) * 10; ++i) {
+      if (HWND main = MainWindow(0, false))
+        if (HWND box = GetDlgItem(main, number(2, 0)))
+          if ((SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED) == (number(3, 1) != 0)) return 0;
+      Sleep(100);
+    }
+    fwprintf(stderr, L"box %d is not %ls\n", number(2, 0), number(3, 1) ? L"checked" : L"unchecked");
+    return 1;
+  }
+  if (verb == L"toggle") {
+    // toggle ID: the space bar on a box of the main window, as a user would.
+    HWND main = MainWindow(10, false);
+    HWND box = main ? GetDlgItem(main, number(2, 0)) : nullptr;
+    if (!box) return 1;
+    PostMessageW(box, WM_KEYDOWN, VK_SPACE, 1);
+    PostMessageW(box, WM_KEYUP, VK_SPACE, 0xC0000001);
+    return 0;
+  }
   if (verb == L"command") {
     HWND main = MainWindow(10, false);
     if (!main) return 1;
