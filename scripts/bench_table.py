@@ -179,6 +179,13 @@ if m:
     row("idle main window's CPU after login", f"{x:.2f}% (baseline {m.group(3)}%, {m.group(1)} s)", goal, x < 0.5)
 else:
     missing("idle main window's CPU after login", goal, "client")
+m = re.search(r"\(RssAnon\) after login and chooser step: client ([0-9]+) KiB, baseline ([0-9]+) KiB", raw)
+goal = "none set (reported)"
+if m:
+    rows.append(("main window's private memory after login",
+                 f"{int(m.group(1)) / 1024:.1f} MiB (baseline {int(m.group(2)) / 1024:.1f} MiB)", goal, "-"))
+else:
+    missing("main window's private memory after login", goal, "client")
 
 widths = [max(len(str(r[i])) for r in rows + [("benchmark", "measured", "goal", "met")]) for i in range(4)]
 line = "| " + " | ".join(h.ljust(w) for h, w in zip(("benchmark", "measured", "goal", "met"), widths)) + " |"
