@@ -72,12 +72,13 @@ FirewallPolicyInput MakeLeakGuardInput(const LeakGuardFacts& f) {
   }
   for (const InterfaceAddress& a : f.interfaces) {
     if (a.loopback) continue;
+    // Link-local IPv6 is the policy's own business; every device has such an
+    // address, so it never makes the tunnel an IPv6 one.
+    if (a.address.family == 6 && a.address.bytes[0] == 0xfe && (a.address.bytes[1] & 0xc0) == 0x80) continue;
     if (!in.tunnelInterfaceName.empty() && a.name == in.tunnelInterfaceName) {
       in.tunnelNetworks.push_back(NetworkOf(a));
       continue;
     }
-    // Link-local IPv6 is the policy's own business.
-    if (a.address.family == 6 && a.address.bytes[0] == 0xfe && (a.address.bytes[1] & 0xc0) == 0x80) continue;
     in.physicalNetworks.push_back(NetworkOf(a));
   }
   for (const std::wstring& text : f.dns) {

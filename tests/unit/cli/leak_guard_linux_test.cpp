@@ -29,7 +29,8 @@ LeakGuardFacts Connected() {
   f.localIp = L"10.8.0.6";
   f.dns = {L"10.8.0.1", L"not an address"};
   f.interfaces = {If("lo", "127.0.0.1", 8, true), If("lo", "::1", 128, true), If("eth0", "10.99.0.2", 24),
-                  If("eth0", "fe80::1", 64), If("eth0", "2001:db8:5::2", 64), If("tap0", "10.8.0.6", 24)};
+                  If("eth0", "fe80::1", 64), If("eth0", "2001:db8:5::2", 64), If("tap0", "10.8.0.6", 24),
+                  If("tap0", "fe80::a8bb:ccff:fedd:eeff", 64)};  // every device has one: no IPv6 tunnel
   return f;
 }
 
