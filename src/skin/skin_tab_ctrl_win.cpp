@@ -140,6 +140,12 @@ bool CSkinTabCtrl::SkinMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
       result = 0;
       return true;
     }
+    case WM_PRINTCLIENT:
+      // The strip as it paints, into the caller's surface (captures, and
+      // the platform's animations of a window).
+      Paint(reinterpret_cast<HDC>(wParam));
+      result = 0;
+      return true;
     case WM_ERASEBKGND:
       result = 1;
       return true;
