@@ -40,6 +40,14 @@ struct LeakGuardFacts {
 // network. Texts that are no address are left out.
 FirewallPolicyInput MakeLeakGuardInput(const LeakGuardFacts& facts);
 
+// The host part of an http(s) base URL ("http://host:port/path",
+// "https://[v6]/"); empty when it is no such URL.
+std::string UrlHost(const std::wstring& url);
+// The account service's addresses for `baseUrl`, resolved now, while
+// nothing blocks the resolver: TCP, any port (a login goes over HTTPS
+// whatever the base says).
+std::vector<FirewallEndpoint> ResolveServiceHosts(const std::wstring& baseUrl);
+
 // Every address of every interface that is up.
 std::vector<InterfaceAddress> ListInterfaceAddresses();
 
@@ -54,6 +62,13 @@ class CLeakGuard {
   // Takes our rules away; a line to print when there were some.
   std::wstring Lift();
   FirewallPhase Phase() const { return phase_; }
+  // The account service's hosts, found once before the first block.
+  bool HasServiceHosts() const { return serviceHostsKnown_; }
+  void SetServiceHosts(std::vector<FirewallEndpoint> hosts) {
+    serviceHosts_ = std::move(hosts);
+    serviceHostsKnown_ = true;
+  }
+  const std::vector<FirewallEndpoint>& ServiceHosts() const { return serviceHosts_; }
   bool Failed() const { return failed_; }
 
  private:
@@ -61,6 +76,8 @@ class CLeakGuard {
   std::optional<FirewallRuleSet> inForce_;
   FirewallPhase phase_ = FirewallPhase::Off;
   bool failed_ = false;
+  std::vector<FirewallEndpoint> serviceHosts_;
+  bool serviceHostsKnown_ = false;
 };
 
 // Facts from the live connection (null before it exists).

@@ -1,6 +1,7 @@
 #include "cli/leak_guard.h"
 
 #include <ifaddrs.h>
+#include <netdb.h>
 #include <net/if.h>
 #include <netinet/in.h>
 
@@ -97,6 +98,65 @@ FirewallPolicyInput MakeLeakGuardInput(const LeakGuardFacts& f) {
     (f.routeMode == kFirewallRouteModeDefaultGateway ? in.bypassNetworks : in.tunnelRoutes).push_back(network);
   }
   return in;
+}
+
+std::string UrlHost(const std::wstring& url) {
+  std::string text;
+  for (wchar_t c : url) {
+    if (c <= 0x20 || c > 0x7E) return {};
+    text += static_cast<char>(c);
+  }
+  std::size_t start = 0;
+  if (text.rfind("http://", 0) == 0) {
+    start = 7;
+  } else if (text.rfind("https://", 0) == 0) {
+    start = 8;
+  } else {
+    return {};
+  }
+  const std::size_t end = text.find_first_of("/?#", start);
+  std::string authority = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  if (authority.find('@') != std::string::npos) return {};
+  if (!authority.empty() && authority[0] == '[') {
+    const std::size_t close = authority.find(']');
+    if (close == std::string::npos) return {};
+    return authority.substr(1, close - 1);
+  }
+  const std::size_t colon = authority.find(':');
+  std::string host = authority.substr(0, colon);
+  for (char c : host) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    if (!ok) return {};
+  }
+  return host;
+}
+
+std::vector<FirewallEndpoint> ResolveServiceHosts(const std::wstring& baseUrl) {
+  std::vector<FirewallEndpoint> hosts;
+  const std::string host = UrlHost(baseUrl);
+  if (host.empty()) return hosts;
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) return hosts;
+  for (addrinfo* a = found; a; a = a->ai_next) {
+    FirewallEndpoint e;
+    e.protocol = FirewallProtocol::Tcp;
+    if (a->ai_family == AF_INET) {
+      e.address.family = 4;
+      std::memcpy(e.address.bytes.data(), &reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr, 4);
+    } else if (a->ai_family == AF_INET6) {
+      e.address.family = 6;
+      std::memcpy(e.address.bytes.data(), &reinterpret_cast<sockaddr_in6*>(a->ai_addr)->sin6_addr, 16);
+    } else {
+      continue;
+    }
+    bool seen = false;
+    for (const FirewallEndpoint& h : hosts) seen = seen || h.address == e.address;
+    if (!seen) hosts.push_back(e);
+  }
+  freeaddrinfo(found);
+  return hosts;
 }
 
 std::vector<InterfaceAddress> ListInterfaceAddresses() {

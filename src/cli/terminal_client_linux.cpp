@@ -507,6 +507,9 @@ void CTerminalClient::GuardTraffic(FirewallPhase phase, const VpnServerInfo* ser
       LeakGuardFactsOf(phase, server ? *server : connect_->Server(), connect_ ? connect_->Connection() : nullptr);
   facts.leakProtection = protection_.leakProtection;
   facts.allowLocalNetwork = protection_.allowLocalNetwork;
+  // A reconnect may have to log in again: the service stays reachable.
+  if (!guard_->HasServiceHosts() && main_) guard_->SetServiceHosts(ResolveServiceHosts(main_->LoginBaseUrl()));
+  facts.serviceHosts = guard_->ServiceHosts();
   const std::wstring line = guard_->Update(facts);
   if (line.empty()) return;
   if (guard_->Failed()) {

@@ -97,6 +97,35 @@ TEST(LeakGuardInput, FromTheConnectionAndTheInterfaces) {
   }
 }
 
+TEST(LeakGuardInput, TheServiceHostOfABaseUrl) {
+  struct Case {
+    const wchar_t* url;
+    const char* host;
+  } cases[] = {
+      {L"http://127.0.0.1:8080/", "127.0.0.1"},
+      {L"https://login.example.net/client/", "login.example.net"},
+      {L"https://login.example.net", "login.example.net"},
+      {L"http://[2001:db8::7]:8443/x", "2001:db8::7"},
+      {L"https://198.51.100.7?x=1", "198.51.100.7"},
+      {L"ftp://198.51.100.7/", ""},
+      {L"198.51.100.7", ""},
+      {L"http://user@198.51.100.7/", ""},
+      {L"http://bad host/", ""},
+      {L"http://host;rm -rf/", ""},
+      {L"http://h\x00e9te/", ""},
+      {L"http://[2001:db8::7/", ""},
+      {L"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(UrlHost(c.url), c.host) << std::string(c.host);
+  // A literal address needs no resolver.
+  const std::vector<FirewallEndpoint> hosts = ResolveServiceHosts(L"http://127.0.0.1:8080/");
+  ASSERT_EQ(hosts.size(), 1u);
+  EXPECT_EQ(FormatIpAddress(hosts[0].address), "127.0.0.1");
+  EXPECT_EQ(hosts[0].protocol, FirewallProtocol::Tcp);
+  EXPECT_EQ(hosts[0].port, 0);
+  EXPECT_TRUE(ResolveServiceHosts(L"not a url").empty());
+}
+
 // A recording packet filter: what the guard asked of it.
 class CRecordingFirewall : public IFirewall {
  public:
