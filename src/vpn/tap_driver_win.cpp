@@ -121,10 +121,12 @@ bool RunsOn64BitWindows() {
 #endif
 }
 
-std::vector<std::wstring> OpenVpnComponentFiles(const std::wstring& openVpnDir, const std::wstring& driverDir) {
-  return {openVpnDir + L"openvpn.exe",         openVpnDir + L"ca.crt",
-          driverDir + L"OemWin2k.inf",         driverDir + L"tap0901_openvpn_accl.cat",
-          driverDir + L"tap0901_openvpn_accl.sys", driverDir + L"tapinstall.exe"};
+// The signed driver package ships only where the operator has one: without
+// it the component still runs, and the driver installation reports that it
+// cannot install the driver instead of the client asking for an upgrade
+// that would bring no driver either.
+std::vector<std::wstring> OpenVpnComponentFiles(const std::wstring& openVpnDir, const std::wstring&) {
+  return {openVpnDir + L"openvpn.exe", openVpnDir + L"ca.crt"};
 }
 
 bool OpenVpnProgramAvailable(const std::wstring&) { return true; }  // openvpn.exe is one of the files
