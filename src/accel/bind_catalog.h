@@ -1,8 +1,11 @@
 // Registration of the bind module as a layered socket provider: one layered
-// entry of ours and one protocol chain over each of the first TCP/IPv4 and
-// UDP/IPv4 base providers, the chains ordered first. The system's catalog is
-// reached through IProviderCatalog (one per catalog: the native one, and on
-// 64-bit systems the 32-bit one), so the rules are tested in memory.
+// entry of ours and one protocol chain for each of TCP and UDP over IPv4 and
+// (where the system has them) IPv6. Each chain puts our layer right above
+// the base provider and below any other vendor's layers of the entry that
+// programs got so far, and goes in front of that entry in the catalog. The
+// system's catalog is reached through IProviderCatalog (one per catalog: the
+// native one, and on 64-bit systems the 32-bit one), so the rules are tested
+// in memory.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -47,3 +50,13 @@ std::int32_t RegisterBindProvider(IProviderCatalog& catalog, const std::wstring&
 // Removes the entries with our two ids and nothing else; 0 also when there
 // was nothing to remove.
 std::int32_t UnregisterBindProvider(IProviderCatalog& catalog);
+
+// Our chain in place of `chosen` (a base provider or another vendor's
+// chain): empty when it would be longer than the system allows.
+std::vector<std::uint32_t> BindChainOver(const CatalogEntry& chosen, std::uint32_t layerId);
+
+// Both catalogs of a 64-bit system (`wow32` null elsewhere, or without the
+// 32-bit module): all or nothing.
+std::int32_t RegisterBindProviders(IProviderCatalog& native, const std::wstring& nativePath, IProviderCatalog* wow32,
+                                   const std::wstring& path32);
+std::int32_t UnregisterBindProviders(IProviderCatalog& native, IProviderCatalog* wow32);

@@ -133,26 +133,26 @@ std::wstring Module32Path(const std::wstring& modulePath) {
 std::int32_t RegisterInSystemCatalogs(const std::wstring& modulePath) {
   CSystemCatalog native = NativeCatalog();
 #ifdef _WIN64
-  // The 32-bit catalog first: its install briefly touches the native one.
-  // 32-bit programs need the 32-bit module; without it they are left alone.
-  // Without that module the 32-bit catalog is not touched at all (Wine,
-  // for one, has no 32-bit catalog functions).
+  // 32-bit programs need the 32-bit module; without it the 32-bit catalog
+  // is not touched at all (Wine, for one, has no 32-bit catalog functions).
   CSystemCatalog wow = Wow32Catalog();
-  if (UnregisterBindProvider(native) != 0) return 1;
   const std::wstring module32 = Module32Path(modulePath);
-  if (!module32.empty() && RegisterBindProvider(wow, module32) != 0) return 1;
+  return RegisterBindProviders(native, modulePath, module32.empty() ? nullptr : &wow, module32);
+#else
+  return RegisterBindProviders(native, modulePath, nullptr, {});
 #endif
-  return RegisterBindProvider(native, modulePath);
 }
 
 std::int32_t UnregisterFromSystemCatalogs() {
   CSystemCatalog native = NativeCatalog();
-  std::int32_t result = UnregisterBindProvider(native);
 #ifdef _WIN64
   CSystemCatalog wow = Wow32Catalog();
-  if (!Module32Path(ThisModulePath()).empty() && UnregisterBindProvider(wow) != 0) result = 1;
+  // Without the 32-bit module the 32-bit catalog is left alone: Wine, for
+  // one, aborts a program that calls its catalog functions.
+  return UnregisterBindProviders(native, Module32Path(ThisModulePath()).empty() ? nullptr : &wow);
+#else
+  return UnregisterBindProviders(native, nullptr);
 #endif
-  return result;
 }
 
 bool FindInNativeCatalog(std::uint32_t catalogId, const ProviderGuid* providerId, WSAPROTOCOL_INFOW& out) {

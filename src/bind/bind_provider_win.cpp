@@ -1,5 +1,5 @@
 // QuillnetBind.dll: a layered socket provider. Its chains put it above the
-// system's TCP/IPv4 and UDP/IPv4 providers; it passes the lower provider's
+// system's TCP and UDP providers of IPv4 and IPv6; it passes the lower provider's
 // socket handles straight through and looks only at connects and datagrams
 // with an address, asking the client for a host route first when this
 // program is activated and a tunnel is up. Anything failing in here leaves
