@@ -202,8 +202,14 @@ class CWfpFirewall : public IFirewall {
     // Only the connected state may vanish with the process; every other
     // phase with rules is a block that must outlive it.
     bool keep = rules.phase != FirewallPhase::Connected;
+    // The sublayer outlives us, so a dynamic session cannot make it: the
+    // other session does, on its own (an empty sublayer blocks nothing).
     HANDLE engine = nullptr;
-    if (DWORD rc = Open(keep ? persistent_ : dynamic_, !keep, engine)) return rc;
+    if (DWORD rc = Open(persistent_, false, engine)) return rc;
+    if (DWORD rc = EnsureSubLayer(engine)) return Fail("add our sublayer", rc);
+    if (!keep) {
+      if (DWORD rc = Open(dynamic_, true, engine)) return rc;
+    }
 
     std::vector<FilterBuild> filters;
     UINT64 count = rules.rules.size();
@@ -212,8 +218,7 @@ class CWfpFirewall : public IFirewall {
       BuildFilters(rules.rules[i], rules, count - i, filters);
     }
     if (DWORD rc = api_.begin(engine, 0)) return Fail("begin a transaction", rc);
-    DWORD rc = EnsureSubLayer(engine);
-    if (!rc) rc = DeleteOurs(engine, nullptr);
+    DWORD rc = DeleteOurs(engine, nullptr);
     for (FilterBuild& b : filters) {
       if (rc) break;
       rc = AddFilter(engine, b, keep);

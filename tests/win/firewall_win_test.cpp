@@ -151,8 +151,13 @@ DWORD WINAPI FakeAbort(HANDLE) {
   ++g.aborts;
   return 0;
 }
-DWORD WINAPI FakeProviderAdd(HANDLE, const FWPM_PROVIDER0*, PSECURITY_DESCRIPTOR) { return 0; }
-DWORD WINAPI FakeSubLayerAdd(HANDLE, const FWPM_SUBLAYER0* s, PSECURITY_DESCRIPTOR) {
+// A dynamic session cannot make anything that outlives it.
+constexpr DWORD kDynamicSessionInProgress = 0x8032000B;
+DWORD WINAPI FakeProviderAdd(HANDLE h, const FWPM_PROVIDER0* p, PSECURITY_DESCRIPTOR) {
+  return (g.sessions[h] & 1) && (p->flags & 1) ? kDynamicSessionInProgress : 0;
+}
+DWORD WINAPI FakeSubLayerAdd(HANDLE h, const FWPM_SUBLAYER0* s, PSECURITY_DESCRIPTOR) {
+  if ((g.sessions[h] & 1) && (s->flags & 1)) return kDynamicSessionInProgress;
   if (g.subLayerKnown && std::memcmp(&s->subLayerKey, &g.subLayerKey, sizeof(GUID)) == 0) return 0x80320009;
   g.subLayer = *s;
   g.subLayerKey = s->subLayerKey;
@@ -162,6 +167,7 @@ DWORD WINAPI FakeSubLayerAdd(HANDLE, const FWPM_SUBLAYER0* s, PSECURITY_DESCRIPT
 DWORD WINAPI FakeFilterAdd(HANDLE h, const FWPM_FILTER0* f, PSECURITY_DESCRIPTOR, UINT64* id) {
   if (!g.inTransaction) return 0x80320010;
   if (g.adds++ == g.failAdd) return 0x80320025;
+  if ((g.sessions[h] & 1) && (f->flags & 1)) return kDynamicSessionInProgress;
   Kept k;
   k.id = g.nextId++;
   k.layer = LayerName(f->layerKey);
