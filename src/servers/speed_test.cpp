@@ -103,7 +103,17 @@ void RunWorker(std::shared_ptr<SpeedTestShared> shared, int worker, unsigned gen
         probe.state = kSpeedTesting;
         prober->SendProbe(probe.server.host);
       }
-      prober->Wait(std::min(ProbeWaitMs(pending, prober->Now()), kWorkerPollMs), readable, exceptional);
+      // Sliced so that a stop is seen soon, but servers queued meanwhile
+      // wait for an answer or a timeout as before: a remeasured server's
+      // in-flight result is shown before it is probed again.
+      const Tick waitStart = prober->Now();
+      const int waitMs = ProbeWaitMs(pending, waitStart);
+      for (int left = waitMs;;) {
+        prober->Wait(std::min(left, kWorkerPollMs), readable, exceptional);
+        if (readable || exceptional || !shared->Current(generation)) break;
+        left = waitMs - static_cast<int>(TickElapsed(prober->Now(), waitStart));
+        if (left <= 0) break;
+      }
       while (readable && !exceptional) {
         PingReply reply;
         prober->Receive(reply);
