@@ -183,7 +183,9 @@ done
 out=$bed_dir/drop.out
 : >"$out"
 # shellcheck disable=SC2046
-ip netns exec $bed_ns_client "$bin" $(bed_client_args listed:0) >"$out" 2>&1 &
+# Reconnecting off: this part is about the drop being reported; the
+# reconnect has its own end-to-end test.
+ip netns exec $bed_ns_client "$bin" $(bed_client_args listed:0) --reconnect off >"$out" 2>&1 &
 pid=$!
 if bed_wait_for "$out" "connected: " 60; then
   td=$(now_ms)
@@ -192,6 +194,9 @@ if bed_wait_for "$out" "connected: " 60; then
   drop_ms=$(( $(now_ms) - td ))
   grep -q "connection lost" "$out" && [ $rc = 3 ] || { fail "drop not reported (exit $rc)"; cat "$out" >&2; }
   check_table "server killed"
+  # The dropped tunnel's block stays until the user lifts it.
+  ip netns exec $bed_ns_client "$bin" restore-routes --config "$bed_dir/config" --data "$bed_dir/data" \
+    --program-folder "$bed_dir/program" >"$bed_dir/lift.out" 2>&1 || { fail "restore-routes after the drop failed"; cat "$bed_dir/lift.out" >&2; }
 else
   fail "drop: no connection"; cat "$out" >&2
   kill -KILL $pid 2>/dev/null; wait $pid 2>/dev/null
