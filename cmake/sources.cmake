@@ -1,6 +1,6 @@
 # quillnet_collect_sources(OUT DIR...) gathers the .cpp files under DIRs that
 # belong to this target: *_win.cpp only on Windows, *_linux.cpp and
-# *_posix.cpp only elsewhere.
+# *_posix.cpp only elsewhere; their tests (*_win_test.cpp …) likewise.
 function(quillnet_collect_sources out)
   set(result)
   foreach(dir IN LISTS ARGN)
@@ -8,9 +8,9 @@ function(quillnet_collect_sources out)
     list(APPEND result ${found})
   endforeach()
   if(WIN32)
-    list(FILTER result EXCLUDE REGEX "_(linux|posix)\\.cpp$")
+    list(FILTER result EXCLUDE REGEX "_(linux|posix)(_test)?\\.cpp$")
   else()
-    list(FILTER result EXCLUDE REGEX "_win\\.cpp$")
+    list(FILTER result EXCLUDE REGEX "_win(_test)?\\.cpp$")
   endif()
   set(${out} ${result} PARENT_SCOPE)
 endfunction()
