@@ -28,6 +28,7 @@ PY
 exe=$old
 
 unsigned=$work/QuillnetInstaller-unsigned.exe
+rm -f "$unsigned"  # osslsigncode will not overwrite a previous run's copy
 osslsigncode remove-signature -in "$installer" -out "$unsigned" >/dev/null 2>&1 ||
   { echo "the installer is not signed: $installer"; exit 1; }
 nocheck=$(sed -e 's/^UpdateURL=.*/UpdateURL=/' <<<"$demo")
