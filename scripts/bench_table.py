@@ -163,6 +163,20 @@ if m:
 else:
     missing("UI thread's wait while 1,000 results stream in", goal, "chooser")
 
+# The Windows bind module's connect over the tests' base provider, against
+# that provider alone in the same run.
+raw = text("bind_provider") or ""
+for figure, label, limit in (("Windows bind module connect, activated, route exists", "activated, route exists", 1.2),
+                             ("Windows bind module connect, not activated", "not activated", 1.2),
+                             ("Windows bind module connect, client not running", "no client", 1.05)):
+    goal = f"at most {limit}x at the median"
+    m = re.search(re.escape(label) + r": median ([0-9.]+) us \(([0-9.]+)x\), p90 ([0-9.]+) us \(([0-9.]+)x\)", raw)
+    if m:
+        x = float(m.group(2))
+        row(figure, f"{x:.2f}x ({m.group(1)} us; p90 {m.group(4)}x)", goal, x <= limit)
+    else:
+        missing(figure, goal, "bind_provider")
+
 raw = text("client") or ""
 m = re.search(r"medians: client ([0-9]+) ms, baseline ([0-9]+) ms, ratio ([0-9.]+)", raw)
 goal = "at most 2x"

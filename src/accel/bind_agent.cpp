@@ -15,7 +15,11 @@ void CBindAgent::BeforeSend(const void* address, std::size_t length, IBindSocket
   if (!tunnel.up) return;
   const AppBindOptions options = watch_.Current();
   if (!options.activated) return;
-  const BindDecision decision = DecideBind(options, tunnel, destination, socket.IsBound());
+  // Whether the socket is bound costs a call into the lower provider: asked
+  // only when the answer can change what we do.
+  BindDecision decision = DecideBind(options, tunnel, destination, true);
+  if (decision.askRoute && options.forceWspBind && !socket.IsBound())
+    decision = DecideBind(options, tunnel, destination, false);
   if (decision.bindToTunnel) {
     unsigned char local[28];
     if (const std::size_t n = TunnelBindAddress(address, tunnel.localIp, local)) socket.Bind(local, n);
