@@ -6,7 +6,9 @@
 
 #include "platform/file_io.h"
 #include "text/text_table.h"
+#include "vpn/console_redirector.h"
 #include "vpn/open_vpn.h"
+#include "vpn/open_vpn_platform.h"
 #include "vpn/tap_driver_platform.h"
 
 namespace {
@@ -44,6 +46,21 @@ void ReadVersion(std::wstring_view text, std::uint32_t out[4]) {
   }
 }
 
+// It prints two lines and ends; one that does not is ended when the
+// redirector goes.
+constexpr unsigned kVersionWaitMs = 15000;
+
+// What `openvpn --version` prints; empty when the program cannot run or may
+// not be run with our rights.
+std::string RunOpenVpnVersion(const std::wstring& openVpnDir) {
+  const std::wstring program = OpenVpnProgramPath(openVpnDir, kSystemOpenVpnProgram);
+  if (program.empty() || !UntrustedOpenVpnProgram(program).empty()) return {};
+  CCConsoleRedirectorSimple child;
+  if (!child.StartChild(L"\"" + program + L"\" --version")) return {};
+  child.WaitReaderIdle(kVersionWaitMs);
+  return child.GetOutput();
+}
+
 }  // namespace
 
 const wchar_t* TapDriverFolder(bool windowsIs64Bit) { return windowsIs64Bit ? L"driver_x64" : L"driver_x86"; }
@@ -67,10 +84,42 @@ bool CheckOpenVpnComponent(const std::wstring& programDirectory) {
   return OpenVpnProgramAvailable(openVpnDir);
 }
 
+std::wstring OpenVpnVersionFromOutput(std::string_view output) {
+  constexpr std::string_view kPrefix = "OpenVPN ";
+  // Longer than any real version: the rest of a runaway token is not ours to read.
+  constexpr std::size_t kMaxVersion = 32;
+  const std::string_view line = output.substr(0, output.find_first_of("\r\n"));
+  if (line.substr(0, kPrefix.size()) != kPrefix) return {};
+  const std::string_view token = line.substr(kPrefix.size(), line.find(' ', kPrefix.size()) - kPrefix.size());
+  if (token.size() > kMaxVersion) return {};
+  // "2.1_rc22" and "2.6_git" count by their release numbers.
+  std::size_t end = 0;
+  while (end < token.size() && ((token[end] >= '0' && token[end] <= '9') || token[end] == '.')) ++end;
+  if (end == 0 || token[0] == '.') return {};
+  while (end > 0 && token[end - 1] == '.') --end;
+  return std::wstring(token.begin(), token.begin() + static_cast<std::ptrdiff_t>(end));
+}
+
+std::wstring InstalledOpenVpnVersion() {
+  static std::mutex lock;
+  static std::wstring readFrom, version;
+  const std::wstring directory = OpenVpnDirectory();
+  std::lock_guard<std::mutex> guard(lock);
+  if (directory != readFrom || version.empty()) {
+    readFrom = directory;
+    version = OpenVpnVersionFromOutput(RunOpenVpnVersion(directory));
+  }
+  return version.empty() ? std::wstring(kBuiltInOpenVpnVersion) : version;
+}
+
 int CompareOpenVpnVersion(std::wstring_view required) {
+  return CompareOpenVpnVersion(required, InstalledOpenVpnVersion());
+}
+
+int CompareOpenVpnVersion(std::wstring_view required, std::wstring_view installed) {
   std::uint32_t want[4], have[4];
   ReadVersion(required, want);
-  ReadVersion(kBuiltInOpenVpnVersion, have);
+  ReadVersion(installed, have);
   for (int i = 0; i < 4; ++i) {
     if (want[i] > have[i]) return 1;
     if (want[i] < have[i]) return -1;

@@ -23,8 +23,17 @@ std::wstring OpenVpnDriverDirectory();
 // The driver matches Windows, not the client: a 64-bit Windows (the x64
 // client, or the x86 client under WOW64) needs the 64-bit driver.
 const wchar_t* TapDriverFolder(bool windowsIs64Bit);
-// 1 when `required` is higher than the built-in version, 0 equal, -1 lower.
+// 1 when `required` is higher than the installed openvpn's version, 0 equal,
+// -1 lower. The installed version is read from the program's version line
+// (once per OpenVPN directory); kBuiltInOpenVpnVersion stands in when no
+// version line can be had.
 int CompareOpenVpnVersion(std::wstring_view required);
+int CompareOpenVpnVersion(std::wstring_view required, std::wstring_view installed);
+// The version in the first line of `openvpn --version` ("OpenVPN 2.6.14
+// x86_64-w64-mingw32 [SSL ...]" gives "2.6.14"; "2.1_rc22" gives "2.1");
+// empty when that line is not openvpn's version line.
+std::wstring OpenVpnVersionFromOutput(std::string_view output);
+std::wstring InstalledOpenVpnVersion();
 
 // One present network adapter device as the device manager reports it.
 struct TapDevice {

@@ -20,8 +20,87 @@ TEST(OpenVpnVersion, ComparesFourNumbersAgainstTheBuiltIn) {
       {L"2.1.4.1.9", 0},    {L"3", 1},            {L"2.1.4.2", 1},    {L"2.1.4.0", -1},
       {L"x.y", -1},         {L"2.1.4.99999999999", 1},                {L"02.01.04.01", 0},
   };
-  for (const Case& c : cases) EXPECT_EQ(CompareOpenVpnVersion(c.required), c.expected) << c.required;
+  for (const Case& c : cases)
+    EXPECT_EQ(CompareOpenVpnVersion(c.required, kBuiltInOpenVpnVersion), c.expected) << c.required;
 }
+
+TEST(OpenVpnVersion, ReadsTheVersionLineOpenVpnPrints) {
+  struct Case {
+    const char* output;
+    const wchar_t* version;
+  } cases[] = {
+      // What the shipped build prints under Wine, carriage returns included.
+      {"OpenVPN 2.6.14 x86_64-w64-mingw32 [SSL (OpenSSL)] [LZO] [LZ4] [AEAD] [DCO]\r\n"
+       "library versions: OpenSSL 3.0.22 25 Aug 2026, LZO 2.10\r\n",
+       L"2.6.14"},
+      {"OpenVPN 2.6.14 x86_64-pc-linux-gnu [SSL (OpenSSL)] [LZO] [LZ4] [EPOLL] [PKCS11] [MH/PKTINFO] [AEAD] [DCO]\n",
+       L"2.6.14"},
+      {"OpenVPN 2.1.4 i686-pc-mingw32 [SSL] [LZO2] [PKCS11] built on Nov  8 2010\n", L"2.1.4"},
+      {"OpenVPN 2.1_rc22 i686-pc-mingw32 [SSL] [LZO2] [PKCS11] built on Jan  5 2010\n", L"2.1"},
+      {"OpenVPN 2.6_git x86_64-w64-mingw32 [SSL (OpenSSL)]", L"2.6"},
+      {"OpenVPN 2.1.4.1 i686-pc-mingw32\n", L"2.1.4.1"},
+      // Not openvpn's version line: nothing is read from it.
+      {"", L""},
+      {"Options error: Unrecognized option or missing parameter(s) in [CMD-LINE]:1: version\n", L""},
+      {"library versions: OpenSSL 3.0.22\nOpenVPN 2.6.14 x86_64-w64-mingw32\n", L""},
+      {"OpenVPN x86_64-w64-mingw32 [SSL]\n", L""},
+      {"OpenVPN\n2.6.14\n", L""},
+      {"openvpn 2.6.14 x86_64-w64-mingw32\n", L""},
+      // A runaway number is cut, not carried into the comparison whole.
+      {"OpenVPN 2.6.1444444444444444444444444444444444444444 x\n", L""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(OpenVpnVersionFromOutput(c.output), c.version) << c.output;
+}
+
+TEST(OpenVpnVersion, ComparesTheRequiredWithTheInstalledProgram) {
+  struct Case {
+    const wchar_t* required;
+    const wchar_t* installed;
+    int expected;
+  } cases[] = {
+      // The service's old requirement is met by the openvpn we ship now.
+      {L"2.1.4.1", L"2.6.14", -1},
+      {L"2.6.14", L"2.6.14", 0},
+      {L"2.6.14.0", L"2.6.14", 0},
+      {L"2.6.15", L"2.6.14", 1},
+      {L"2.7", L"2.6.14", 1},
+      {L"2.6.9", L"2.6.14", -1},
+      // An old program that reads 2.1.4 falls short of its vendor build 2.1.4.1.
+      {L"2.1.4.1", L"2.1.4", 1},
+      {L"", L"2.6.14", -1},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(CompareOpenVpnVersion(c.required, c.installed), c.expected) << c.required << L" vs " << c.installed;
+}
+
+#ifndef _WIN32
+// The program beside the client is asked for its version; one that others
+// may change is not run at all.
+TEST(OpenVpnVersion, AsksTheShippedProgram) {
+  struct Case {
+    const char* printed;
+    std::filesystem::perms mode;
+    const wchar_t* installed;
+    int againstOldRequirement;  // required 2.1.4.1
+  } cases[] = {
+      {"OpenVPN 2.6.14 x86_64-pc-linux-gnu [SSL (OpenSSL)] [LZO] [LZ4]", std::filesystem::perms(0755), L"2.6.14", -1},
+      {"OpenVPN 2.1.4 i686-pc-mingw32 [SSL] [LZO2] [PKCS11] built on Nov  8 2010", std::filesystem::perms(0755),
+       L"2.1.4", 1},
+      {"OpenVPN 2.6.14 x86_64-pc-linux-gnu", std::filesystem::perms(0775), kBuiltInOpenVpnVersion, 0},
+      {"Options error: --version takes no argument", std::filesystem::perms(0755), kBuiltInOpenVpnVersion, 0},
+  };
+  const std::wstring before = OpenVpnDirectory();
+  for (const Case& c : cases) {
+    CTempDir dir;
+    const std::wstring program = dir.Write(L"openvpn", std::string("#!/bin/sh\necho '") + c.printed + "'\n");
+    std::filesystem::permissions(dir.Path() / "openvpn", c.mode);
+    SetOpenVpnDirectory(dir.Path().wstring() + L"/");
+    EXPECT_EQ(InstalledOpenVpnVersion(), c.installed) << c.printed;
+    EXPECT_EQ(CompareOpenVpnVersion(L"2.1.4.1"), c.againstOldRequirement) << c.printed;
+  }
+  SetOpenVpnDirectory(before);
+}
+#endif
 
 TEST(OpenVpnComponent, DriverFollowsWindowsNotTheClient) {
   EXPECT_STREQ(TapDriverFolder(true), L"driver_x64");
