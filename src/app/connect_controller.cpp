@@ -39,7 +39,14 @@ CConnectController::~CConnectController() {
 
 void CConnectController::StartConnect(const ConnectPlan& plan) {
   if (exitPending_ || exited_) return;
-  if (current_ || phase_ == kPhaseReconnecting) ResetConnection();
+  if (current_ || phase_ == kPhaseReconnecting) {
+    // The connect's own rules replace the old ones: nothing slips out between.
+    replacing_ = true;
+    ResetConnection();
+    replacing_ = false;
+  }
+  tunnelWasUp_ = false;
+  blockedAfterDrop_ = false;
   plan_ = plan;
   errorReports_.clear();
   ++attempt_;
@@ -130,6 +137,8 @@ CConnectController::Step CConnectController::StartType(std::int32_t type) {
   vpn->SetProxy(proxy.type, proxy.server.c_str(), proxy.port, proxy.username.c_str(), proxy.password.c_str());
   slot->vpn = std::move(vpn);
   current_ = std::move(slot);
+  // The block goes in before the tunnel starts: nothing slips out meanwhile.
+  Guard(phase_ == kPhaseReconnecting ? FirewallPhase::Reconnecting : FirewallPhase::Connecting, current_->vpn.get());
   return current_->vpn->Start() != 0 ? Step::TryNext : Step::Started;
 }
 
@@ -206,6 +215,8 @@ void CConnectController::OnCompletion() {
   view_.SetTrayIcon(kTrayIconConnectedQuiet);
   if (!reconnected) view_.ShowBalloon(GetText("LoginOKClickToOpenMainWindow"));
   phase_ = kPhaseConnected;
+  tunnelWasUp_ = true;
+  Guard(FirewallPhase::Connected, &vpn);
   system_.StoreLastSuccessVpnType(vpn.GetType());
   system_.PutVpnBindingFirst();
   system_.FlushDnsCache();
@@ -262,7 +273,7 @@ void CConnectController::OnMonitorTick() {
     const std::wstring text = GetText("VpnErrorMessage") + L":" + vpn.GetErrorText(status.error) + L"\r\n" +
                               GetText("VpnErrorDetail") + L":" + vpn.GetErrorDetailText(status.detail) + L"\r\n";
     ResetConnection();
-    view_.SetStatusLine(GetText("DisconnectedUnexcepted"));
+    view_.SetStatusLine(DroppedStatus());
     if (wasConnected) view_.ShowBox(text, BoxIcon::Error);
   } else if (phase_ == kPhaseConnected) {
     view_.SetTrayIcon(TrayIconForTraffic(lastSent_, lastReceived_, sent, received));
@@ -292,7 +303,7 @@ void CConnectController::DeleteAgedParked(bool waitForAll) {
   }
 }
 
-void CConnectController::ResetConnection() {
+void CConnectController::ResetConnection(bool userStop) {
   phase_ = kPhaseResetting;
   ++attempt_;
   reconnect_.Stop();
@@ -307,14 +318,30 @@ void CConnectController::ResetConnection() {
     }
   }
   ParkConnection();
+  if (!replacing_) {
+    // A tunnel that was up and went without the user asking stays blocked
+    // (fail closed); one that never came up had nothing to protect.
+    const bool dropped = tunnelWasUp_ && !userStop;
+    if (userStop) tunnelWasUp_ = false;
+    blockedAfterDrop_ = Guard(dropped ? FirewallPhase::Dropped : FirewallPhase::UserDisconnected, nullptr) && dropped;
+  }
   view_.EnableConnect(true);
-  view_.EnableDisconnect(false);
+  // While blocked Disconnect stays: it is how the user lifts the block.
+  view_.EnableDisconnect(blockedAfterDrop_);
   view_.SetTrayIcon(kTrayIconNotConnected);
   phase_ = kPhaseIdle;
 }
 
+bool CConnectController::Guard(FirewallPhase phase, CGeneralVpn* vpn) {
+  return guard_ && guard_->GuardTunnel(phase, plan_.server, vpn);
+}
+
+std::wstring CConnectController::DroppedStatus() const {
+  return GetText(blockedAfterDrop_ ? "DisconnectedTrafficBlocked" : "DisconnectedUnexcepted");
+}
+
 void CConnectController::OnDisconnect() {
-  ResetConnection();
+  ResetConnection(true);
   view_.SetStatusLine(GetText("AlreadyDisconnected"));
 }
 
@@ -334,7 +361,7 @@ void CConnectController::ExitClient() {
   }
   exitPending_ = false;
   exited_ = true;
-  ResetConnection();
+  ResetConnection(true);
   if (accelerateShown_) {
     view_.DestroyAccelerateDialog();
     accelerateShown_ = false;
@@ -355,6 +382,7 @@ bool CConnectController::TakeDrop() {
   if (plan_.routeDefiner == 2) system_.VpnBindStop();
   ParkConnection();
   phase_ = kPhaseReconnecting;
+  Guard(FirewallPhase::Dropped, nullptr);
   // The dropped server, then only those that run the kind of tunnel that was up.
   reconnectOrder_.clear();
   for (const VpnServerInfo& server : OrderReconnectServers(plan_.server, plan_.alternates))
@@ -370,7 +398,7 @@ void CConnectController::FollowStep(const ReconnectStep& step) {
   if (step.giveUp) {
     ResetConnection();
     view_.ShowMainWindow(true);
-    view_.SetStatusLine(GetText("DisconnectedUnexcepted"));
+    view_.SetStatusLine(DroppedStatus());
     return;
   }
   step_ = step;

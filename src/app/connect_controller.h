@@ -18,6 +18,7 @@
 #include "platform/blocked_operation.h"
 #include "platform/clock.h"
 #include "platform/message_target.h"
+#include "routing/firewall_policy.h"
 #include "vpn/general_vpn.h"
 
 constexpr std::uint32_t kVpnEventMessage = kWmUser + 2;
@@ -95,6 +96,17 @@ class IConnectSystem {
   ~IConnectSystem() = default;
 };
 
+// Leak protection as the flow sees it: told before a tunnel starts (the
+// server it goes to), once it is up, when it drops and when the flow ends.
+// Returns whether traffic stays blocked afterwards.
+class ITunnelGuard {
+ public:
+  virtual bool GuardTunnel(FirewallPhase phase, const VpnServerInfo& server, CGeneralVpn* vpn) = 0;
+
+ protected:
+  ~ITunnelGuard() = default;
+};
+
 enum ConnectPhase : int {
   kPhaseIdle = 0,
   kPhaseConnecting = 1,
@@ -125,6 +137,10 @@ class CConnectController {
   void SetLoginBusy(bool busy);
   // Off: a drop ends the connection as before.
   void SetReconnect(bool enabled) { reconnectEnabled_ = enabled; }
+  // Null: no leak protection.
+  void SetTunnelGuard(ITunnelGuard* guard) { guard_ = guard; }
+  // A tunnel dropped and the block stayed: Disconnect lifts it.
+  bool BlockedAfterDrop() const { return blockedAfterDrop_; }
 
   int Phase() const { return phase_; }
   CGeneralVpn* Connection() const { return current_ ? current_->vpn.get() : nullptr; }
@@ -156,7 +172,10 @@ class CConnectController {
   void AskFailedRoutes();
   void StatusFromConnection(CGeneralVpn& vpn);
   void ParkConnection();
-  void ResetConnection();
+  // `userStop`: the user ended it (Disconnect, exit), so no block stays.
+  void ResetConnection(bool userStop = false);
+  bool Guard(FirewallPhase phase, CGeneralVpn* vpn);
+  std::wstring DroppedStatus() const;
   void DeleteAgedParked(bool waitForAll);
   bool IsCurrent(std::uint64_t serial) const { return current_ && current_->serial == serial; }
   // Whether a drop of the tunnel in `phase` is taken to reconnecting.
@@ -194,6 +213,11 @@ class CConnectController {
   bool stepPending_ = false;
   Tick stepDue_ = 0;
   bool lastRefused_ = false;
+
+  ITunnelGuard* guard_ = nullptr;
+  bool tunnelWasUp_ = false;  // since the user's last connect
+  bool replacing_ = false;    // a connect replaces the rules itself
+  bool blockedAfterDrop_ = false;
 };
 
 // The failed-routes question's list: at most 10 lines, then "..." when

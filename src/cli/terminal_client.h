@@ -15,7 +15,7 @@
 #include "app/app_routing.h"
 #include "app/connect_controller.h"
 #include "app/connect_system.h"
-#include "cli/leak_guard.h"
+#include "app/leak_guard.h"
 #include "app/login_controller.h"
 #include "cli/cli_options.h"
 #include "platform/message_target.h"

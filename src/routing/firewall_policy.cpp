@@ -226,6 +226,11 @@ class CRuleWriter {
   void Endpoint(const FirewallEndpoint& endpoint, const char* why) {
     if (endpoint.address.family != 4 && endpoint.address.family != 6) return;
     IpNetwork host{endpoint.address, MaxPrefix(endpoint.address.family)};
+    // Any: a dial-up server, whose GRE or IPsec has no port to name.
+    if (endpoint.protocol == FirewallProtocol::Any) {
+      Add(FirewallAction::Permit, FirewallInterface::Any, 0, FirewallProtocol::Any, &host, 0, 0, why);
+      return;
+    }
     FirewallProtocol protocol = endpoint.protocol == FirewallProtocol::Udp ? FirewallProtocol::Udp : FirewallProtocol::Tcp;
     Add(FirewallAction::Permit, FirewallInterface::Any, 0, protocol, &host, endpoint.port, 0, why);
   }

@@ -86,7 +86,7 @@ struct FirewallRuleSet {
 // service, for login and reconnect).
 struct FirewallEndpoint {
   IpAddress address;
-  FirewallProtocol protocol = FirewallProtocol::Tcp;  // Tcp or Udp
+  FirewallProtocol protocol = FirewallProtocol::Tcp;  // Tcp, Udp, or Any (every protocol)
   std::uint16_t port = 0;                             // 0 any port
 };
 

@@ -110,6 +110,7 @@ void LoadTextTable() {
       L"After login, click the icon in taskbar tray area to reopen the main window.");
   Set("DisconnectedUnexcepted", L"VPN is disconnected unexpectedly.");
   Set("Reconnecting", L"Connection lost, reconnecting ...");
+  Set("DisconnectedTrafficBlocked", L"Connection lost: traffic stays blocked");
   Set("LeakProtection", L"Block leaks");
   Set("AllowLocalNetwork", L"Allow LAN");
   Set("ReconnectAutomatically", L"Reconnect");

@@ -27,7 +27,8 @@ constexpr const char* kAllKeys[] = {
     "NetworkOrServerErrorToLogin", "LoginError", "VpnConnectionAlreadyExistsCloseFirst",
     "DHCPOnVPNDetected", "CannotModifyFollowingRoutesContinueYesOrNot", "CannotModifyRoutes",
     "LoginWithCannotModifyAllRoutes", "FirstClickConnect", "LoginOKClickToOpenMainWindow",
-    "DisconnectedUnexcepted", "Reconnecting", "LeakProtection", "AllowLocalNetwork", "ReconnectAutomatically",
+    "DisconnectedUnexcepted", "Reconnecting", "DisconnectedTrafficBlocked", "LeakProtection", "AllowLocalNetwork",
+    "ReconnectAutomatically",
     "AlreadyDisconnected", "PleaseRebootSystem", "Application",
     "ProgramPath", "ApplicationIsUsingVPN", "VpnAppStatusActive", "VpnAppStatusInactive",
     "VpnAppButtonActivateAndRun", "VpnAppButtonActivateOnly", "VpnAppButtonDone",
@@ -112,14 +113,14 @@ TEST_F(TextTableTest, ReturnedStringIsACopy) {
 TEST_F(TextTableTest, LoadingAgainKeepsTheSameTable) {
   const std::wstring before = GetText("VpnAppUsageHelp");
   LoadTextTable();
-  EXPECT_EQ(TextTableSize(), 168u);
+  EXPECT_EQ(TextTableSize(), 169u);
   EXPECT_EQ(GetText("VpnAppUsageHelp"), before);
 }
 
 TEST_F(TextTableTest, HoldsExactlyTheKnownKeys) {
   const std::set<std::string_view> distinct(std::begin(kAllKeys), std::end(kAllKeys));
-  ASSERT_EQ(distinct.size(), 168u) << "the key list itself has duplicates";
-  EXPECT_EQ(TextTableSize(), 168u);
+  ASSERT_EQ(distinct.size(), 169u) << "the key list itself has duplicates";
+  EXPECT_EQ(TextTableSize(), 169u);
   for (const char* key : kAllKeys) {
     const std::wstring text = GetText(key);
     EXPECT_NE(text.rfind(L"[!] ", 0), 0u) << "missing key " << key;

@@ -1,11 +1,4 @@
-#include "cli/leak_guard.h"
-
-#include <ifaddrs.h>
-#include <netdb.h>
-#include <net/if.h>
-#include <netinet/in.h>
-
-#include <cstring>
+#include "app/leak_guard.h"
 
 #include "platform/strings.h"
 #include "routing/route_plan.h"
@@ -27,18 +20,6 @@ bool ReadAddress(const std::wstring& text, IpAddress& address) {
   return ParseIpAddress(narrow, address);
 }
 
-int PrefixOfMask(const IpAddress& mask) {
-  int length = 0;
-  std::size_t bytes = mask.family == 4 ? 4 : 16;
-  for (std::size_t i = 0; i < bytes; ++i) {
-    for (int bit = 7; bit >= 0; --bit) {
-      if (!(mask.bytes[i] >> bit & 1)) return length;
-      ++length;
-    }
-  }
-  return length;
-}
-
 IpNetwork NetworkOf(const InterfaceAddress& a) {
   IpNetwork n;
   ParseIpNetwork(FormatIpAddress(a.address) + "/" + std::to_string(a.prefixLength), n);
@@ -55,12 +36,18 @@ FirewallPolicyInput MakeLeakGuardInput(const LeakGuardFacts& f) {
   in.routeMode = f.routeMode;
   in.serviceHosts = f.serviceHosts;
 
-  const OpenVpnParams params = SplitOpenVpnParams(f.openVpnParams);
-  in.server.protocol = params.protocolPiece.find(L"tcp") != std::wstring::npos ? FirewallProtocol::Tcp
-                                                                               : FirewallProtocol::Udp;
-  in.server.port = 1194;  // openvpn's own default
-  if (!params.port.empty() && params.port.size() <= 5 && IsAcceptablePort(params.port)) {
-    in.server.port = static_cast<std::uint16_t>(std::stoul(params.port));
+  if (f.vpnType == 1 || f.vpnType == 2) {
+    // PPTP's GRE and L2TP's IPsec are no TCP or UDP port: the server as a whole.
+    in.server.protocol = FirewallProtocol::Any;
+    in.server.port = 0;
+  } else {
+    const OpenVpnParams params = SplitOpenVpnParams(f.openVpnParams);
+    in.server.protocol = params.protocolPiece.find(L"tcp") != std::wstring::npos ? FirewallProtocol::Tcp
+                                                                                 : FirewallProtocol::Udp;
+    in.server.port = 1194;  // openvpn's own default
+    if (!params.port.empty() && params.port.size() <= 5 && IsAcceptablePort(params.port)) {
+      in.server.port = static_cast<std::uint16_t>(std::stoul(params.port));
+    }
   }
   if (!ReadAddress(f.serverHost, in.server.address)) in.server = {};
 
@@ -68,7 +55,9 @@ FirewallPolicyInput MakeLeakGuardInput(const LeakGuardFacts& f) {
   const bool haveLocal = !f.localIp.empty() && ReadAddress(f.localIp, local);
   if (haveLocal) {
     for (const InterfaceAddress& a : f.interfaces) {
-      if (a.address == local) in.tunnelInterfaceName = a.name;
+      if (a.address != local) continue;
+      in.tunnelInterfaceName = a.name;
+      in.tunnelIfIndex = a.ifIndex;
     }
   }
   for (const InterfaceAddress& a : f.interfaces) {
@@ -131,69 +120,19 @@ std::string UrlHost(const std::wstring& url) {
   return host;
 }
 
-std::vector<FirewallEndpoint> ResolveServiceHosts(const std::wstring& baseUrl) {
-  std::vector<FirewallEndpoint> hosts;
-  const std::string host = UrlHost(baseUrl);
-  if (host.empty()) return hosts;
-  addrinfo hints{};
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) return hosts;
-  for (addrinfo* a = found; a; a = a->ai_next) {
-    FirewallEndpoint e;
-    e.protocol = FirewallProtocol::Tcp;
-    if (a->ai_family == AF_INET) {
-      e.address.family = 4;
-      std::memcpy(e.address.bytes.data(), &reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr, 4);
-    } else if (a->ai_family == AF_INET6) {
-      e.address.family = 6;
-      std::memcpy(e.address.bytes.data(), &reinterpret_cast<sockaddr_in6*>(a->ai_addr)->sin6_addr, 16);
-    } else {
-      continue;
-    }
-    bool seen = false;
-    for (const FirewallEndpoint& h : hosts) seen = seen || h.address == e.address;
-    if (!seen) hosts.push_back(e);
-  }
-  freeaddrinfo(found);
-  return hosts;
-}
-
-std::vector<InterfaceAddress> ListInterfaceAddresses() {
-  std::vector<InterfaceAddress> out;
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return out;
-  for (ifaddrs* i = list; i; i = i->ifa_next) {
-    if (!i->ifa_addr || !i->ifa_netmask || !(i->ifa_flags & IFF_UP) || !i->ifa_name) continue;
-    InterfaceAddress a;
-    a.name = i->ifa_name;
-    a.loopback = (i->ifa_flags & IFF_LOOPBACK) != 0;
-    IpAddress mask;
-    if (i->ifa_addr->sa_family == AF_INET) {
-      a.address.family = mask.family = 4;
-      std::memcpy(a.address.bytes.data(), &reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr, 4);
-      std::memcpy(mask.bytes.data(), &reinterpret_cast<sockaddr_in*>(i->ifa_netmask)->sin_addr, 4);
-    } else if (i->ifa_addr->sa_family == AF_INET6) {
-      a.address.family = mask.family = 6;
-      std::memcpy(a.address.bytes.data(), &reinterpret_cast<sockaddr_in6*>(i->ifa_addr)->sin6_addr, 16);
-      std::memcpy(mask.bytes.data(), &reinterpret_cast<sockaddr_in6*>(i->ifa_netmask)->sin6_addr, 16);
-    } else {
-      continue;
-    }
-    a.prefixLength = PrefixOfMask(mask);
-    out.push_back(a);
-  }
-  freeifaddrs(list);
-  return out;
-}
-
 LeakGuardFacts LeakGuardFactsOf(FirewallPhase phase, const VpnServerInfo& server, CGeneralVpn* vpn) {
+  return LeakGuardFactsOf(phase, server, vpn, ListInterfaceAddresses());
+}
+
+LeakGuardFacts LeakGuardFactsOf(FirewallPhase phase, const VpnServerInfo& server, CGeneralVpn* vpn,
+                                std::vector<InterfaceAddress> interfaces) {
   LeakGuardFacts f;
   f.phase = phase;
   f.serverHost = server.host;
   f.openVpnParams = server.openVpn;
-  f.interfaces = ListInterfaceAddresses();
+  f.interfaces = std::move(interfaces);
   if (vpn) {
+    f.vpnType = vpn->GetType();
     f.routeMode = vpn->GetRouteMode();
     f.routes = vpn->GetRoutes();
     f.localIp = vpn->GetLocalIp();
@@ -206,8 +145,12 @@ LeakGuardFacts LeakGuardFactsOf(FirewallPhase phase, const VpnServerInfo& server
 namespace {
 
 bool SameRules(const FirewallRuleSet& a, const FirewallRuleSet& b) {
+  // Only a connected set may vanish with the process (Windows): the same
+  // rules must be put in again to outlive it after a drop.
+  const bool bothOrNeitherConnected = (a.phase == FirewallPhase::Connected) == (b.phase == FirewallPhase::Connected);
   return a.rules == b.rules && a.tunnelInterfaceName == b.tunnelInterfaceName &&
-         a.physicalInterfaceName == b.physicalInterfaceName;
+         a.tunnelIfIndex == b.tunnelIfIndex && a.physicalInterfaceName == b.physicalInterfaceName &&
+         a.physicalIfIndex == b.physicalIfIndex && bothOrNeitherConnected;
 }
 
 const wchar_t* PhaseName(FirewallPhase phase) {
@@ -261,4 +204,31 @@ std::wstring CLeakGuard::Lift() {
     return L"leak protection: the block could not be lifted: " + NarrowToWide(firewall_->LastError());
   }
   return L"leak protection: lifted";
+}
+
+CFlowLeakGuard::CFlowLeakGuard(std::unique_ptr<IFirewall> firewall, Sources sources)
+    : guard_(std::move(firewall)), sources_(std::move(sources)) {}
+
+void CFlowLeakGuard::SetChoices(bool leakProtection, bool allowLocalNetwork) {
+  leakProtection_ = leakProtection;
+  allowLocalNetwork_ = allowLocalNetwork;
+}
+
+void CFlowLeakGuard::Report(const std::wstring& line) {
+  if (!line.empty() && sources_.report) sources_.report(line, guard_.Failed());
+}
+
+void CFlowLeakGuard::ClearLeftover() { Report(guard_.ClearLeftover()); }
+
+bool CFlowLeakGuard::GuardTunnel(FirewallPhase phase, const VpnServerInfo& server, CGeneralVpn* vpn) {
+  LeakGuardFacts facts = LeakGuardFactsOf(phase, server, vpn,
+                                          sources_.interfaces ? sources_.interfaces() : std::vector<InterfaceAddress>{});
+  facts.leakProtection = leakProtection_;
+  facts.allowLocalNetwork = allowLocalNetwork_;
+  // A reconnect may have to log in again: the service stays reachable.
+  if (leakProtection_ && !guard_.HasServiceHosts() && sources_.serviceHosts)
+    guard_.SetServiceHosts(sources_.serviceHosts());
+  facts.serviceHosts = guard_.ServiceHosts();
+  Report(guard_.Update(facts));
+  return guard_.InForce();
 }

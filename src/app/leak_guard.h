@@ -1,12 +1,14 @@
-// Leak protection in the terminal client: the facts of the moment (the
-// connection, the machine's interfaces, the user's settings) turned into the
-// firewall policy's input, and the rules put in force whenever they change.
+// Leak protection in both clients: the facts of the moment (the connection,
+// the machine's interfaces, the user's settings) turned into the firewall
+// policy's input, and the rules put in force whenever they change.
 #pragma once
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/connect_controller.h"
 #include "routing/firewall.h"
 
 class CGeneralVpn;
@@ -18,6 +20,7 @@ struct InterfaceAddress {
   IpAddress address;
   int prefixLength = 0;
   bool loopback = false;
+  std::uint32_t ifIndex = 0;  // the system's interface index; 0 where names are used
 };
 
 // What the guard knows of the connection, copied out of it.
@@ -27,6 +30,7 @@ struct LeakGuardFacts {
   bool allowLocalNetwork = true;
   std::wstring serverHost;     // the server record's host (dotted IPv4)
   std::wstring openVpnParams;  // the server record's "protocol,port,extra" text
+  std::int32_t vpnType = 3;    // 1 PPTP, 2 L2TP: the server's every protocol, not one port
   std::int32_t routeMode = kFirewallRouteModeDefaultGateway;
   std::vector<std::wstring> routes;  // the route plan's entries
   std::wstring localIp;              // the tunnel's address; empty before it is up
@@ -70,6 +74,7 @@ class CLeakGuard {
   }
   const std::vector<FirewallEndpoint>& ServiceHosts() const { return serviceHosts_; }
   bool Failed() const { return failed_; }
+  bool InForce() const { return inForce_.has_value(); }
 
  private:
   std::unique_ptr<IFirewall> firewall_;
@@ -80,5 +85,35 @@ class CLeakGuard {
   bool serviceHostsKnown_ = false;
 };
 
-// Facts from the live connection (null before it exists).
+// Facts from the live connection (null before it exists) and `interfaces`.
+LeakGuardFacts LeakGuardFactsOf(FirewallPhase phase, const VpnServerInfo& server, CGeneralVpn* vpn,
+                                std::vector<InterfaceAddress> interfaces);
+// The same with the machine's interfaces of the moment.
 LeakGuardFacts LeakGuardFactsOf(FirewallPhase phase, const VpnServerInfo& server, CGeneralVpn* vpn);
+
+// The guard as the connect flow drives it (the Windows client): each phase
+// the flow reports becomes rules over what the machine says at that moment.
+class CFlowLeakGuard : public ITunnelGuard {
+ public:
+  struct Sources {
+    std::function<std::vector<InterfaceAddress>()> interfaces;
+    // Asked once, before the first block, while names still resolve.
+    std::function<std::vector<FirewallEndpoint>()> serviceHosts;
+    // A line for the log; `failed` when the system refused the change.
+    std::function<void(const std::wstring& line, bool failed)> report;
+  };
+  CFlowLeakGuard(std::unique_ptr<IFirewall> firewall, Sources sources);
+  void SetChoices(bool leakProtection, bool allowLocalNetwork);
+  bool GuardTunnel(FirewallPhase phase, const VpnServerInfo& server, CGeneralVpn* vpn) override;
+  // What a run killed outright left; reported like any change.
+  void ClearLeftover();
+  const CLeakGuard& Guard() const { return guard_; }
+
+ private:
+  void Report(const std::wstring& line);
+
+  CLeakGuard guard_;
+  Sources sources_;
+  bool leakProtection_ = true;
+  bool allowLocalNetwork_ = true;
+};
