@@ -28,6 +28,24 @@ std::wstring FailedRoutesList(const std::vector<std::wstring>& routes) {
   return list;
 }
 
+ChooserResult RenewalChoice(const ConnectPlan& renewing, const VpnServerMap& fresh, std::int32_t vpnType) {
+  ChooserResult same;
+  same.route = {renewing.routeDefiner, renewing.routeIndex};
+  same.vpnType = vpnType;
+  same.server = renewing.server;
+  if (auto it = fresh.find(renewing.server.id); it != fresh.end() && OffersVpnType(it->second, vpnType))
+    same.server = it->second;
+  return same;
+}
+
+void TakeRenewedLogin(ConnectPlan& renewing, const ConnectPlan& login) {
+  renewing.account = login.account;
+  renewing.password = login.password;
+  renewing.requiredOpenVpnVersion = login.requiredOpenVpnVersion;
+  renewing.loginReply = login.loginReply;
+  renewing.server = login.server;
+}
+
 CConnectController::CConnectController(IMessageTarget& target, IConnectView& view, IConnectionFactory& factory,
                                        IConnectSystem& system, IClock& clock)
     : target_(target), view_(view), factory_(factory), system_(system), clock_(clock) {}

@@ -151,6 +151,8 @@ class CConnectController {
   // Reconnect attempts since the last drop; the server the current one uses.
   int ReconnectAttempts() const { return reconnect_.Attempts(); }
   const VpnServerInfo& Server() const { return plan_.server; }
+  // The kind of tunnel a reconnect brings back.
+  std::int32_t ReconnectType() const { return reconnectType_; }
 
  private:
   struct Relay;
@@ -219,6 +221,14 @@ class CConnectController {
   bool replacing_ = false;    // a connect replaces the rules itself
   bool blockedAfterDrop_ = false;
 };
+
+// A reconnect's login asks no chooser: the route of `renewing` and the
+// server it is about to try, as the fresh reply `fresh` describes it when
+// that server still runs `vpnType` there.
+ChooserResult RenewalChoice(const ConnectPlan& renewing, const VpnServerMap& fresh, std::int32_t vpnType);
+// What a reconnect takes from its login's plan: the session's values, not
+// the connection's (its route, types and alternates stay).
+void TakeRenewedLogin(ConnectPlan& renewing, const ConnectPlan& login);
 
 // The failed-routes question's list: at most 10 lines, then "..." when
 // there were more.

@@ -6,6 +6,7 @@
 #include "app/connect_system_win.h"
 #include "app/dlg_blocked_operation_win.h"
 #include "app/dlg_download_win.h"
+#include "app/leak_guard_win.h"
 #include "app/shell_launch.h"
 #include "dialogs/dlg_accelerate_for_app_win.h"
 #include "platform/file_io.h"
@@ -139,7 +140,12 @@ void CDlgVpnMain::CreateConnectFlow() {
     factory = factory_.get();
   }
   if (factory) flow_ = std::make_unique<CConnectController>(*target_, *this, *factory, *system_, SystemClock());
-  if (flow_) flow_->SetReconnect(ReadProtectionSettings().reconnect);
+  if (!flow_) return;
+  const ProtectionSettings protection = ReadProtectionSettings();
+  flow_->SetReconnect(protection.reconnect);
+  leakGuard_ = CreateSystemLeakGuard([this] { return controller_ ? controller_->LoginBaseUrl() : std::wstring(); });
+  leakGuard_->SetChoices(protection.leakProtection, protection.allowLocalNetwork);
+  flow_->SetTunnelGuard(leakGuard_.get());
 }
 
 void CDlgVpnMain::KeepProtectionChoices() {
@@ -148,9 +154,14 @@ void CDlgVpnMain::KeepProtectionChoices() {
   settings.allowLocalNetwork = allowLocalNetwork_.GetCheck() == BST_CHECKED;
   settings.reconnect = reconnect_.GetCheck() == BST_CHECKED;
   WriteProtectionSettings(settings);
-  // A drop from now on follows the new choice; a connection keeps its rules
-  // until the next connect.
+  // A drop from now on follows the new choice.
   if (flow_) flow_->SetReconnect(settings.reconnect);
+  if (!leakGuard_) return;
+  leakGuard_->SetChoices(settings.leakProtection, settings.allowLocalNetwork);
+  // A tunnel that is up gets the new rules now; one on its way gets them
+  // with its next step.
+  if (flow_ && flow_->Phase() == kPhaseConnected && flow_->Connection())
+    leakGuard_->GuardTunnel(FirewallPhase::Connected, flow_->Server(), flow_->Connection());
 }
 
 void CDlgVpnMain::CreateControls() {
@@ -310,6 +321,7 @@ void CDlgVpnMain::StartFullUpdateAndExit(const std::wstring& replyPath) {
 }
 
 std::optional<ChooserResult> CDlgVpnMain::RunChooser(const std::wstring& replyPath) {
+  if (renewing_ && flow_) return RenewalChoice(*renewing_, LoadServerList(replyPath), flow_->ReconnectType());
   CExitGate::CLoop loop(exitGate_);
   if (!context_.chooser || !loop.Entered()) return std::nullopt;
   return context_.chooser(Handle(), replyPath);
@@ -320,6 +332,12 @@ void CDlgVpnMain::StartConnect(const ConnectPlan& plan) {
     ShowBox(GetText("RouteTableNotAvailable"), BoxIcon::Error);
     EnableConnect(true);
     EnableDisconnect(false);
+    return;
+  }
+  if (renewing_) {
+    // A reconnect's login: its values, no new connection.
+    TakeRenewedLogin(*renewing_, plan);
+    renewed_ = true;
     return;
   }
   // The reply is still there: the connect step is the login's last.
@@ -419,6 +437,23 @@ void CDlgVpnMain::DestroyWindow() {
   if (exiting_ || !Handle()) return;
   exiting_ = true;
   ::PostMessageW(Handle(), kExitClientMessage, 0, 0);
+}
+
+bool CDlgVpnMain::RenewLogin(ConnectPlan& plan) {
+  if (!controller_ || !flow_ || renewing_ || exitGate_.Leaving()) return false;
+  renewing_ = &plan;
+  renewed_ = false;
+  // The login runs as the Connect button's would, over the tunnel's block
+  // (the account service is let through) and with the saved credentials.
+  controller_->SetConnectionPresent(false);
+  flow_->SetLoginBusy(true);
+  controller_->OnConnect();
+  renewing_ = nullptr;
+  if (controller_) controller_->SetConnectionPresent(true);
+  // May exit now, if Exit was chosen during the login's runs; the flow then
+  // sees its attempt is over.
+  flow_->SetLoginBusy(false);
+  return renewed_;
 }
 
 void CDlgVpnMain::RunBlocked(IOperation& operation, std::uint32_t timerMs) {

@@ -77,6 +77,7 @@ struct MainWindowContext {
 
 class CDlgDownload;
 class CDlgAccelerateForApp;
+class CFlowLeakGuard;
 class CWindowsConnectSystem;
 class CSystemConnectionFactory;
 class IRasApi;
@@ -132,6 +133,8 @@ class CDlgVpnMain : public CDialog, public IMainView, public IConnectView {
   void DestroyAccelerateDialog() override;
   void DestroyWindow() override;
   void RunBlocked(IOperation& operation, std::uint32_t timerMs) override;
+  // Before a reconnect the server refused: the login again, without the chooser.
+  bool RenewLogin(ConnectPlan& plan) override;
 
  protected:
   bool OnInitDialog() override;
@@ -177,8 +180,13 @@ class CDlgVpnMain : public CDialog, public IMainView, public IConnectView {
   std::unique_ptr<IRasApi> ras_;
   std::unique_ptr<CSystemConnectionFactory> factory_;
   std::unique_ptr<CWindowsConnectSystem> system_;
+  // Outlives the flow, which holds it.
+  std::unique_ptr<CFlowLeakGuard> leakGuard_;
   std::unique_ptr<CConnectController> flow_;
   std::unique_ptr<CDlgAccelerateForApp> accelerate_;
   std::wstring replyPath_;
   bool exiting_ = false;
+  // While a reconnect logs in again: the plan its values go into.
+  ConnectPlan* renewing_ = nullptr;
+  bool renewed_ = false;
 };

@@ -8,6 +8,7 @@
 #include "account/machine_identity.h"
 #include "account/settings.h"
 #include "app/dlg_download_win.h"
+#include "app/leak_guard_win.h"
 #include "app/server_chooser_win.h"
 #include "app/shell_launch.h"
 #include "app/startup_win.h"
@@ -116,6 +117,7 @@ void CVpnApp::ShowFirstInstanceWindow() {
 void CVpnApp::ReplayRouteJournal() {
   routing_ = std::make_unique<CAppRouting>(CreateSystemForwardTable(), ProgramDataFolder());
   routing_->ReplayAtStart();
+  LiftLeftoverLeakBlock();
 }
 
 void CVpnApp::DeleteLeftoverDownloads() {

@@ -242,18 +242,7 @@ std::optional<ChooserResult> CTerminalClient::RunChooser(const std::wstring& rep
     ListOffers(replyPath);
     return std::nullopt;
   }
-  if (renewing_) {
-    // The same route and the server the reconnect is about to try, with
-    // what the new reply says of it.
-    ChooserResult same;
-    same.route = {renewing_->routeDefiner, renewing_->routeIndex};
-    same.vpnType = kVpnTypeOpenVpn;
-    same.server = renewing_->server;
-    const VpnServerMap fresh = LoadServerList(replyPath);
-    if (auto it = fresh.find(renewing_->server.id); it != fresh.end() && OffersVpnType(it->second, kVpnTypeOpenVpn))
-      same.server = it->second;
-    return same;
-  }
+  if (renewing_) return RenewalChoice(*renewing_, LoadServerList(replyPath), kVpnTypeOpenVpn);
   // What is not on the command line is the last choice, as the window's
   // chooser preselects it.
   const ChooserMemory memory = ReadChooserMemory();
@@ -339,11 +328,7 @@ std::optional<ChooserResult> CTerminalClient::RunChooser(const std::wstring& rep
 void CTerminalClient::StartConnect(const ConnectPlan& plan) {
   if (renewing_) {
     // A reconnect's login: its values, no new connection.
-    renewing_->account = plan.account;
-    renewing_->password = plan.password;
-    renewing_->requiredOpenVpnVersion = plan.requiredOpenVpnVersion;
-    renewing_->loginReply = plan.loginReply;
-    renewing_->server = plan.server;
+    TakeRenewedLogin(*renewing_, plan);
     renewed_ = true;
     return;
   }

@@ -464,3 +464,58 @@ TEST_F(Reconnecting, SwitchedOffADropEndsTheConnection) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RenewLogin, TheReconnectsOwnRouteAndServerWithTheFreshReplysValues) {
+  ConnectPlan renewing;
+  renewing.routeDefiner = 3;
+  renewing.routeIndex = 4;
+  renewing.server = Server(8, 50, 50);
+  renewing.server.openVpn = L"udp,1194";
+  VpnServerInfo moved = renewing.server;
+  moved.openVpn = L"tcp,443";
+  VpnServerInfo dialUp = moved;
+  dialUp.protocols = L"pptp,l2tp";
+  const struct {
+    const char* what;
+    VpnServerMap fresh;
+    std::int32_t type;
+    const wchar_t* openVpn;
+  } cases[] = {
+      {"the server with new values", {{8, moved}, {9, Server(9, 1, 1)}}, 3, L"tcp,443"},
+      {"the server gone from the reply", {{9, Server(9, 1, 1)}}, 3, L"udp,1194"},
+      {"the server no longer runs the kind", {{8, dialUp}}, 3, L"udp,1194"},
+      {"a dial-up kind it still runs", {{8, dialUp}}, 2, L"tcp,443"},
+  };
+  for (const auto& c : cases) {
+    const ChooserResult choice = RenewalChoice(renewing, c.fresh, c.type);
+    EXPECT_EQ(choice.route.definer, 3) << c.what;
+    EXPECT_EQ(choice.route.internalIndex, 4) << c.what;
+    EXPECT_EQ(choice.vpnType, c.type) << c.what;
+    EXPECT_EQ(choice.server.id, 8) << c.what;
+    EXPECT_EQ(choice.server.openVpn, c.openVpn) << c.what;
+  }
+  ConnectPlan login;
+  login.account = L"alice";
+  login.password = L"new";
+  login.requiredOpenVpnVersion = L"2.6";
+  login.loginReply = "reply";
+  login.server = moved;
+  login.routeMode = 1;
+  login.vpnTypes = {1, 2, 3};
+  renewing.routeMode = 2;
+  renewing.vpnTypes = {};
+  renewing.alternates = {{9, Server(9, 1, 1)}};
+  TakeRenewedLogin(renewing, login);
+  EXPECT_EQ(renewing.password, L"new");
+  EXPECT_EQ(renewing.account, L"alice");
+  EXPECT_EQ(renewing.requiredOpenVpnVersion, L"2.6");
+  EXPECT_EQ(renewing.loginReply, "reply");
+  EXPECT_EQ(renewing.server.openVpn, L"tcp,443");
+  EXPECT_EQ(renewing.routeMode, 2) << "the route stays the connection's";
+  EXPECT_TRUE(renewing.vpnTypes.empty());
+  EXPECT_EQ(renewing.alternates.size(), 1u);
+}
+
+}  // namespace
