@@ -191,23 +191,25 @@ void CDlgVpnMain::CreateControls() {
   CreateSkinCheckBox(savePassword_, GetText("SavePassword"), MakeRect(94, 310, 194, 325), w, kIdSavePassword);
   CreateSkinButton(forgotPassword_, GetText("ForgotPassword"), MakeRect(200, 310, 290, 325), w, kIdForgotPassword,
                    L"LinkButton");
-  CreateSkinButton(connect_, GetText("Connect"), MakeRect(40, 335, 160, 362), w, kIdConnect);
+  CreateSkinButton(connect_, GetText("Connect"), MakeRect(40, 333, 160, 360), w, kIdConnect);
   connect_.SetOwnString(L"Icon", L"IconConnect");
   connect_.ModifyStyle(0, BS_DEFPUSHBUTTON | WS_TABSTOP);
-  CreateSkinButton(disconnect_, GetText("Disconnect"), MakeRect(170, 335, 290, 362), w, kIdDisconnect);
+  CreateSkinButton(disconnect_, GetText("Disconnect"), MakeRect(170, 333, 290, 360), w, kIdDisconnect);
   disconnect_.SetOwnString(L"Icon", L"IconDisconnect");
-  CreateSkinStatic(status_, L"", MakeRect(72, 377, 305, 392), w, kIdStatusLine);
+  CreateSkinStatic(status_, L"", MakeRect(72, 364, 305, 378), w, kIdStatusLine);
   const ProtectionSettings protection = ReadProtectionSettings();
   const struct {
     CSkinCheckBox& box;
     const char* key;
     int left, right, id;
     bool on;
-  } choices[] = {{leakProtection_, "LeakProtection", 22, 112, kIdLeakProtection, protection.leakProtection},
-                 {allowLocalNetwork_, "AllowLocalNetwork", 118, 208, kIdAllowLocalNetwork, protection.allowLocalNetwork},
-                 {reconnect_, "ReconnectAutomatically", 214, 310, kIdReconnect, protection.reconnect}};
+  } choices[] = {{leakProtection_, "LeakProtection", 20, 108, kIdLeakProtection, protection.leakProtection},
+                 {allowLocalNetwork_, "AllowLocalNetwork", 119, 207, kIdAllowLocalNetwork, protection.allowLocalNetwork},
+                 {reconnect_, "ReconnectAutomatically", 218, 306, kIdReconnect, protection.reconnect}};
+  // One row under the status line, centred, clear of the background's line
+  // over the web buttons (y 401).
   for (const auto& choice : choices) {
-    CreateSkinCheckBox(choice.box, GetText(choice.key), MakeRect(choice.left, 393, choice.right, 408), w, choice.id);
+    CreateSkinCheckBox(choice.box, GetText(choice.key), MakeRect(choice.left, 382, choice.right, 397), w, choice.id);
     choice.box.SetCheck(choice.on ? BST_CHECKED : BST_UNCHECKED);
   }
   for (std::size_t i = 0; i < webButtons_.size(); ++i) {

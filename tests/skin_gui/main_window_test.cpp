@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "account/protection_settings.h"
 #include "account/settings.h"
 #include "app/dlg_download_win.h"
 #include "fakes/fake_forward_table.h"
@@ -193,8 +194,10 @@ TEST_F(MainWindow, ControlsSitWhereTheLayoutPutsThem) {
       {1039, {30, 181, 310, 199}},  {kIdPublicAddress, {95, 210, 190, 228}}, {kIdExpiry, {240, 210, 310, 228}},
       {kIdAccountEdit, {114, 250, 260, 264}}, {kIdPasswordEdit, {114, 282, 260, 296}},
       {kIdSavePassword, {94, 310, 194, 325}}, {kIdForgotPassword, {200, 310, 290, 325}},
-      {kIdConnect, {40, 335, 160, 362}},     {kIdDisconnect, {170, 335, 290, 362}},
-      {kIdStatusLine, {72, 377, 305, 392}},  {1005, {15, 410, 70, 459}},  {1006, {75, 410, 130, 459}},
+      {kIdConnect, {40, 333, 160, 360}},     {kIdDisconnect, {170, 333, 290, 360}},
+      {kIdStatusLine, {72, 364, 305, 378}},  {1005, {15, 410, 70, 459}},  {1006, {75, 410, 130, 459}},
+      {kIdLeakProtection, {20, 382, 108, 397}}, {kIdAllowLocalNetwork, {119, 382, 207, 397}},
+      {kIdReconnect, {218, 382, 306, 397}},
       {1007, {135, 410, 190, 459}},          {1009, {195, 410, 250, 459}}, {1012, {255, 410, 310, 459}},
   };
   for (const auto& c : cases) {
@@ -211,6 +214,71 @@ TEST_F(MainWindow, ControlsSitWhereTheLayoutPutsThem) {
   EXPECT_EQ(frame.right - frame.left, CDlgVpnMain::kWidth);
   EXPECT_EQ(frame.bottom - frame.top, CDlgVpnMain::kHeight);
   EXPECT_EQ(::GetWindowLongW(window_->Handle(), GWL_STYLE) & WS_MAXIMIZEBOX, 0);
+}
+
+TEST_F(MainWindow, LowerControlsKeepTheirDistance) {
+  // The background draws a line over the web buttons at this height.
+  constexpr int kWebAreaLine = 401;
+  const int lower[] = {kIdSavePassword, kIdForgotPassword, kIdConnect,    kIdDisconnect, kIdStatusLine,
+                       kIdLeakProtection, kIdAllowLocalNetwork, kIdReconnect, 1005, 1006, 1007, 1009, 1012};
+  struct Placed {
+    int id;
+    RECT rect;
+  };
+  std::vector<Placed> placed;
+  for (int id : lower) {
+    ASSERT_NE(Item(id), nullptr) << id;
+    placed.push_back({id, RectOf(id)});
+  }
+  // At least two pixels of background between any two controls.
+  constexpr int kAir = 2;
+  for (std::size_t i = 0; i < placed.size(); ++i) {
+    const RECT& a = placed[i].rect;
+    for (std::size_t j = i + 1; j < placed.size(); ++j) {
+      const RECT& b = placed[j].rect;
+      const bool apart = a.right + kAir <= b.left || b.right + kAir <= a.left || a.bottom + kAir <= b.top ||
+                         b.bottom + kAir <= a.top;
+      EXPECT_TRUE(apart) << placed[i].id << " and " << placed[j].id << " touch";
+    }
+    const bool aboveLine = a.bottom + kAir <= kWebAreaLine;
+    const bool belowLine = a.top > kWebAreaLine + kAir;
+    EXPECT_TRUE(aboveLine || belowLine) << placed[i].id << " crosses the line over the web buttons";
+  }
+}
+
+TEST_F(MainWindow, LeakProtectionFollowsTheConnectAndNeverStopsIt) {
+  // Under Wine the filtering platform is a stub that refuses: the log says
+  // so for each step and the tunnel still comes up; on Windows it says what
+  // was put in force.
+  const struct {
+    bool protection;
+    std::size_t minLines;  // connecting and connected
+  } cases[] = {{true, 2}, {false, 0}};
+  const std::filesystem::path log = folder_ / L"data" / L"QuillnetProtection.log";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.protection);
+    std::filesystem::remove(log);
+    ProtectionSettings settings;
+    settings.leakProtection = c.protection;
+    WriteProtectionSettings(settings);
+    ASSERT_NO_FATAL_FAILURE(Reopen());
+    ASSERT_NO_FATAL_FAILURE(Connect());
+    EXPECT_TRUE(boxes_.empty());
+    std::ifstream in(log);
+    std::size_t lines = 0;
+    for (std::string line; std::getline(in, line);) {
+      EXPECT_NE(line.find(" leak protection: "), std::string::npos) << line;
+      ++lines;
+    }
+    if (c.protection) {
+      EXPECT_GE(lines, c.minLines);
+    } else {
+      EXPECT_EQ(lines, 0u);
+    }
+    ::SendMessageW(window_->Handle(), WM_COMMAND, MAKEWPARAM(kIdDisconnect, BN_CLICKED), 0);
+    EXPECT_EQ(window_->ConnectFlow()->Phase(), kPhaseIdle);
+    EXPECT_FALSE(::IsWindowEnabled(Item(kIdDisconnect)));
+  }
 }
 
 TEST_F(MainWindow, OpensReadyWithTheFormLimitsAndConnectOnly) {
