@@ -452,6 +452,10 @@ bool CDlgVpnMain::RenewLogin(ConnectPlan& plan) {
   controller_->OnConnect();
   renewing_ = nullptr;
   if (controller_) controller_->SetConnectionPresent(true);
+  // The login's own button states are a connect's; the flow is still
+  // reconnecting, and Disconnect is how the user stops it.
+  EnableConnect(false);
+  EnableDisconnect(true);
   // May exit now, if Exit was chosen during the login's runs; the flow then
   // sees its attempt is over.
   flow_->SetLoginBusy(false);
