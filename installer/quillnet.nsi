@@ -6,9 +6,15 @@
 ;   OUTFILE      the installer to write
 ;   CLIENT_EXE   the built Quillnet.exe
 ;   BIND_DLL     optional: the built bind module, installed as QuillnetBind.dll
-;   OPENVPN_DIR  optional: a folder laid out like the installed openvpn\ folder
-;                (openvpn.exe, ca.crt, driver_x86\ and driver_x64\ with the
-;                TAP driver files); whatever of it exists is packaged
+;   BIND32_DLL   optional (x64): the 32-bit bind module, x86\QuillnetBind.dll,
+;                packaged when the file exists
+;   OPENVPN_EXE_DIR  optional: the cross-built openvpn (openvpn.exe and the
+;                licence files of it and its libraries), installed as openvpn\
+;   CA_CRT       optional: the operator's CA certificate, openvpn\ca.crt
+;   TAP_DIR      optional: the TAP driver package, a folder holding driver_x86\
+;                and driver_x64\; without it the client meets no adapter and
+;                reports that the driver cannot be installed
+;   Whatever of these files exists is packaged.
 ;   ICON         the product icon
 ;
 ; The online update opens the downloaded installer without arguments while the
@@ -70,36 +76,95 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${PRODUCT}"
 
 ; Every file of the openvpn folder, for both the install and the removal.
 !macro OpenVpnFiles ACTION
-  !insertmacro OpenVpn${ACTION} "." "openvpn.exe"
-  !insertmacro OpenVpn${ACTION} "." "ca.crt"
-  !insertmacro OpenVpn${ACTION} "driver_x86" "OemWin2k.inf"
-  !insertmacro OpenVpn${ACTION} "driver_x86" "tap0901_openvpn_accl.cat"
-  !insertmacro OpenVpn${ACTION} "driver_x86" "tap0901_openvpn_accl.sys"
-  !insertmacro OpenVpn${ACTION} "driver_x86" "tapinstall.exe"
-  !insertmacro OpenVpn${ACTION} "driver_x64" "OemWin2k.inf"
-  !insertmacro OpenVpn${ACTION} "driver_x64" "tap0901_openvpn_accl.cat"
-  !insertmacro OpenVpn${ACTION} "driver_x64" "tap0901_openvpn_accl.sys"
-  !insertmacro OpenVpn${ACTION} "driver_x64" "tapinstall.exe"
+  !ifdef OPENVPN_EXE_DIR
+    !insertmacro OpenVpn${ACTION} "${OPENVPN_EXE_DIR}" "." "openvpn.exe"
+    !insertmacro OpenVpn${ACTION} "${OPENVPN_EXE_DIR}" "." "COPYING.openvpn"
+    !insertmacro OpenVpn${ACTION} "${OPENVPN_EXE_DIR}" "." "COPYING.lzo"
+    !insertmacro OpenVpn${ACTION} "${OPENVPN_EXE_DIR}" "." "COPYING.lz4"
+  !endif
+  !ifdef TAP_DIR
+    !insertmacro OpenVpn${ACTION} "${TAP_DIR}" "driver_x86" "OemWin2k.inf"
+    !insertmacro OpenVpn${ACTION} "${TAP_DIR}" "driver_x86" "tap0901_openvpn_accl.cat"
+    !insertmacro OpenVpn${ACTION} "${TAP_DIR}" "driver_x86" "tap0901_openvpn_accl.sys"
+    !insertmacro OpenVpn${ACTION} "${TAP_DIR}" "driver_x86" "tapinstall.exe"
+    !insertmacro OpenVpn${ACTION} "${TAP_DIR}" "driver_x64" "OemWin2k.inf"
+    !insertmacro OpenVpn${ACTION} "${TAP_DIR}" "driver_x64" "tap0901_openvpn_accl.cat"
+    !insertmacro OpenVpn${ACTION} "${TAP_DIR}" "driver_x64" "tap0901_openvpn_accl.sys"
+    !insertmacro OpenVpn${ACTION} "${TAP_DIR}" "driver_x64" "tapinstall.exe"
+  !endif
+  !ifdef CA_CRT
+    !insertmacro OpenVpnCa${ACTION}
+  !endif
 !macroend
-!macro OpenVpnInstall SUB NAME
-  !ifdef OPENVPN_DIR
-    !if /FileExists "${OPENVPN_DIR}/${SUB}/${NAME}"
-      SetOutPath "$INSTDIR\openvpn\${SUB}"
-      File "${OPENVPN_DIR}/${SUB}/${NAME}"
+!macro OpenVpnInstall FROM SUB NAME
+  !if /FileExists "${FROM}/${SUB}/${NAME}"
+    SetOutPath "$INSTDIR\openvpn\${SUB}"
+    File "${FROM}/${SUB}/${NAME}"
+  !endif
+!macroend
+!macro OpenVpnRemove FROM SUB NAME
+  !if /FileExists "${FROM}/${SUB}/${NAME}"
+    Delete /REBOOTOK "$INSTDIR\openvpn\${SUB}\${NAME}"
+  !endif
+!macroend
+!macro OpenVpnCaInstall
+  SetOutPath "$INSTDIR\openvpn"
+  File "/oname=ca.crt" "${CA_CRT}"
+!macroend
+!macro OpenVpnCaRemove
+  Delete "$INSTDIR\openvpn\ca.crt"
+!macroend
+
+!macro Bind32Install
+  !ifdef BIND32_DLL
+    !if /FileExists "${BIND32_DLL}"
+      Call HasCatalog32
+      ${If} $0 = 1
+      SetOutPath "$INSTDIR\x86"
+      ${If} ${FileExists} "$INSTDIR\x86\QuillnetBind.dll"
+        Delete "$INSTDIR\x86\QuillnetBind.old"
+        Rename "$INSTDIR\x86\QuillnetBind.dll" "$INSTDIR\x86\QuillnetBind.old"
+        Delete /REBOOTOK "$INSTDIR\x86\QuillnetBind.old"
+      ${EndIf}
+      File "/oname=QuillnetBind.dll" "${BIND32_DLL}"
+      SetOutPath "$INSTDIR"
+      ${EndIf}
     !endif
   !endif
 !macroend
-!macro OpenVpnRemove SUB NAME
-  !ifdef OPENVPN_DIR
-    !if /FileExists "${OPENVPN_DIR}/${SUB}/${NAME}"
-      Delete /REBOOTOK "$INSTDIR\openvpn\${SUB}\${NAME}"
+; Whether the system has a 32-bit socket catalog for the 32-bit module ($0 = 1).
+; Wine has none: its 32-bit catalog functions abort the caller, and the x64
+; module registers into that catalog whenever it finds the 32-bit module.
+; BIND32_ALWAYS (tests) places the module anyway.
+!ifdef BIND32_DLL
+Function HasCatalog32
+  StrCpy $0 1
+  !ifndef BIND32_ALWAYS
+    System::Call 'kernel32::GetModuleHandleW(w "ntdll") p .r1'
+    System::Call 'kernel32::GetProcAddress(p r1, m "wine_get_version") p .r1'
+    ${If} $1 P<> 0
+      StrCpy $0 0
+    ${EndIf}
+  !endif
+FunctionEnd
+!endif
+; After the unregistration, which needs it to take the 32-bit entries out.
+!macro Bind32Remove
+  !ifdef BIND32_DLL
+    !if /FileExists "${BIND32_DLL}"
+      Delete /REBOOTOK "$INSTDIR\x86\QuillnetBind.dll"
+      Delete /REBOOTOK "$INSTDIR\x86\QuillnetBind.old"
+      RMDir /REBOOTOK "$INSTDIR\x86"
     !endif
   !endif
 !macroend
 
 ; Waits for a running client to end (the update starts us while it closes).
+; A silent install has nobody to click Retry: it waits up to a minute, which
+; a client closing on a busy machine needs, before it gives up.
 !macro WaitForClient UN
   Function ${UN}WaitForClient
+    StrCpy $2 0
     retry:
     System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "${INSTANCE_MUTEX}") p .r0'
     ${If} $0 P<> 0
@@ -108,6 +173,12 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${PRODUCT}"
         System::Call 'kernel32::ReleaseMutex(p r0)'
       ${EndIf}
       System::Call 'kernel32::CloseHandle(p r0)'
+      ${If} $1 = 258
+      ${AndIf} ${Silent}
+      ${AndIf} $2 < 3
+        IntOp $2 $2 + 1
+        Goto retry
+      ${EndIf}
       ${If} $1 = 258
         MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${PRODUCT} is still running. Please close it and click Retry." /SD IDCANCEL IDRETRY retry
         SetErrorLevel 2
@@ -151,6 +222,9 @@ Section "Quillnet"
       Delete /REBOOTOK "$INSTDIR\QuillnetBind.old"
     ${EndIf}
     File "/oname=QuillnetBind.dll" "${BIND_DLL}"
+    ; The 32-bit module must be in place before the registration, which
+    ; puts it into the 32-bit catalog only when it finds it.
+    !insertmacro Bind32Install
     ; Unregister first, as the client's "/register" does: registering over a
     ; registration fails. A failure is not fatal; the client registers the
     ; module itself at start when it is not active.
@@ -191,6 +265,7 @@ Section "Uninstall"
     UnRegDLL "$INSTDIR\QuillnetBind.dll"
     Delete /REBOOTOK "$INSTDIR\QuillnetBind.dll"
     Delete /REBOOTOK "$INSTDIR\QuillnetBind.old"
+    !insertmacro Bind32Remove
   !endif
   Delete "$INSTDIR\Quillnet.exe"
 
