@@ -36,37 +36,12 @@
 #include <thread>
 
 #include "cli/cli_options.h"
-#include "fakes/temp_dir.h"
-#include "integration/account/service_process.h"
-#include "integration/account/test_pki.h"
+#include "integration/cli/cli_bed.h"
 #include "integration/cli/quillnet_process.h"
-#include "integration/open_vpn_bed.h"
-#include "integration/test_netns.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-const char* const kConfig = R"(
-[VPN]
-RequiredClientVersion=2.3.0.2
-[Account alice]
-Password=secret
-Expires=2099-01-01
-[Servers]
-ServerId0=7
-Title0=Bed
-ServerHost0=10.99.0.1
-Protocols0=openvpn
-OpenVpn0=%PROTO%,1194
-Categories0=usa
-[Routes]
-Title0=Listed
-RouteId0=r1
-ModifyDefaultGateway0=0
-[RouteList Routes r1]
-Route0=192.0.2.0/24
-)";
 
 // The test hosts, on the server's side only: nothing else is ever sent to.
 constexpr const char* kHost4 = "198.18.0.10";
@@ -394,13 +369,9 @@ class LeakBed : public ::testing::Test {
   void SetUp() override {
     if (const std::string missing = OpenVpnBedMissing(); !missing.empty()) GTEST_SKIP() << missing;
     if (Shell("command -v nft >/dev/null") != 0) GTEST_SKIP() << "nft is not installed";
-    ns_ = std::make_unique<CTestNamespace>();
-    ASSERT_TRUE(ns_->Ok());
-    ASSERT_EQ(ns_->Ip("link set lo up"), 0);
-    bed_ = std::make_unique<COpenVpnBed>(*ns_, dir_.Path());
-    ASSERT_TRUE(bed_->Ok());
+    ASSERT_TRUE(cli_.Open());
     // The gateway and the test hosts beside the server; IPv6 on the same link.
-    const std::string s = "ip -n " + bed_->Namespace() + " ";
+    const std::string s = "ip -n " + cli_.Bed().Namespace() + " ";
     ASSERT_EQ(Shell(s + "addr add 10.99.0.254/24 dev qb1"), 0);
     ASSERT_EQ(Shell(s + "addr add " + kHost4 + "/32 dev lo"), 0);
     ASSERT_EQ(Shell(s + "addr add " + kDns4 + "/32 dev lo"), 0);
@@ -408,41 +379,22 @@ class LeakBed : public ::testing::Test {
     ASSERT_EQ(Shell(s + "-6 addr add 2001:db8:99::1/64 dev qb1 nodad"), 0);
     ASSERT_EQ(Shell(s + "-6 addr add " + kHost6 + "/128 dev lo"), 0);
     ASSERT_EQ(Shell(s + "-6 addr add " + kDns6 + "/128 dev lo"), 0);
-    ASSERT_EQ(ns_->Ip("-6 addr add 2001:db8:99::2/64 dev qb0 nodad"), 0);
-    ASSERT_EQ(ns_->Ip("-6 route add default via 2001:db8:99::1 dev qb0"), 0);
-    // openvpn's server routes what comes out of the tunnel to its own hosts.
-    fs::create_directories(dir_.Path() / "program" / "openvpn");
-    fs::copy_file(dir_.Path() / "ca.crt", dir_.Path() / "program" / "openvpn" / "ca.crt");
-    std::ofstream(dir_.Path() / "password") << "secret\n";
+    ASSERT_EQ(cli_.Ns().Ip("-6 addr add 2001:db8:99::2/64 dev qb0 nodad"), 0);
+    ASSERT_EQ(cli_.Ns().Ip("-6 route add default via 2001:db8:99::1 dev qb0"), 0);
   }
-  void TearDown() override {
-    service_.reset();
-    bed_.reset();
-    ns_.reset();
-  }
+  void TearDown() override { cli_.Close(); }
   void StartService(const std::string& proto) {
-    std::string config = kConfig;
-    config.replace(config.find("%PROTO%"), 7, proto);
-    service_ = std::make_unique<CServiceProcess>("HttpsPort=443", config);
-    ASSERT_TRUE(service_->Ready());
+    ASSERT_TRUE(cli_.StartService(OneServerConfig(proto)));
   }
   std::vector<std::string> Arguments(const std::string& route, std::vector<std::string> extra = {}) const {
-    const std::string d = dir_.Path().string();
-    std::string base;
-    for (wchar_t c : service_->HttpBase()) base += static_cast<char>(c);
-    std::vector<std::string> arguments{"connect", "--service", base, "--ca-file", TestPkiFile("ca.pem"),
-                                       "--account", "alice", "--password-file", d + "/password", "--route", route,
-                                       "--config", d + "/config", "--data", d + "/data", "--program-folder",
-                                       d + "/program"};
-    arguments.insert(arguments.end(), extra.begin(), extra.end());
-    return arguments;
+    return cli_.ConnectArguments(route, "password", extra);
   }
-  bool OurTable() { return Shell("ip netns exec " + ns_->Name() + " nft list table inet quillnet >/dev/null 2>&1") == 0; }
+  bool OurTable() { return Shell("ip netns exec " + cli_.Ns().Name() + " nft list table inet quillnet >/dev/null 2>&1") == 0; }
 
   // One pass through the phases with the server on `proto`; fills `book`.
   void RunPhases(const std::string& proto, CPhaseBook& book) {
     const bool tcp = proto == "tcp";
-    ASSERT_TRUE(bed_->StartServer(proto));
+    ASSERT_TRUE(cli_.Bed().StartServer(proto));
     StartService(proto);
     CCapture capture("qb0", book, tcp);
     ASSERT_TRUE(capture.Ok());
@@ -465,10 +417,10 @@ class LeakBed : public ::testing::Test {
       book.Begin(proto + ": reconnected", true);
       std::this_thread::sleep_for(std::chrono::milliseconds(1500));
       book.Begin(proto + ": server killed", true);
-      bed_->KillServer();
+      cli_.Bed().KillServer();
       ASSERT_TRUE(client.WaitForCount("connection lost: reconnecting", 2, std::chrono::seconds(90))) << client.Output();
       book.Begin(proto + ": reconnecting", true);
-      ASSERT_TRUE(bed_->StartServer(proto));
+      ASSERT_TRUE(cli_.Bed().StartServer(proto));
       ASSERT_TRUE(client.WaitForCount("reconnected: ", 2, std::chrono::seconds(120))) << client.Output();
       book.Begin(proto + ": reconnected", true);
       std::this_thread::sleep_for(std::chrono::milliseconds(1500));
@@ -512,8 +464,8 @@ class LeakBed : public ::testing::Test {
     // The user lifts the block: from here on traffic flows.
     book.Begin(proto + ": restore-routes", false);
     {
-      CQuillnetProcess restore({"restore-routes", "--data", (dir_.Path() / "data").string(), "--program-folder",
-                                (dir_.Path() / "program").string()});
+      CQuillnetProcess restore({"restore-routes", "--data", (cli_.Dir() / "data").string(), "--program-folder",
+                                (cli_.Dir() / "program").string()});
       EXPECT_EQ(restore.Wait(), kCliExitOk) << restore.Output();
       EXPECT_NE(restore.Output().find("lifted the block an earlier run left"), std::string::npos) << restore.Output();
     }
@@ -521,14 +473,11 @@ class LeakBed : public ::testing::Test {
     EXPECT_FALSE(OurTable());
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     book.Begin("end", false);
-    service_.reset();
-    bed_->KillServer();
+    cli_.StopService();
+    cli_.Bed().KillServer();
   }
 
-  CTempDir dir_;
-  std::unique_ptr<CTestNamespace> ns_;
-  std::unique_ptr<COpenVpnBed> bed_;
-  std::unique_ptr<CServiceProcess> service_;
+  CCliBed cli_;
 };
 
 void PrintTable(const std::vector<PhaseCount>& phases) {
@@ -574,7 +523,7 @@ TEST_F(LeakBed, NothingLeavesAroundTheTunnelInAnyPhase) {
   }
   if (!longForm) return;
   // Throughput through the tunnel with the rules in force and without.
-  ASSERT_TRUE(bed_->StartServer("udp"));
+  ASSERT_TRUE(cli_.Bed().StartServer("udp"));
   StartService("udp");
   // Pairs of runs, the order flipped each pair so a drift of the machine
   // weighs on both sides alike; the median pair's ratio is the figure, the
@@ -587,7 +536,7 @@ TEST_F(LeakBed, NothingLeavesAroundTheTunnelInAnyPhase) {
     CQuillnetProcess client(Arguments("all", {"--leak-protection", on ? "on" : "off"}));
     ASSERT_TRUE(client.WaitForOutput("connected: ")) << client.Output();
     EXPECT_EQ(OurTable(), on);
-    const double rate = TunnelThroughput(bed_->Namespace(), 2.0);
+    const double rate = TunnelThroughput(cli_.Bed().Namespace(), 2.0);
     (on ? with : without) = rate;
     client.Signal(SIGTERM);
     EXPECT_EQ(client.Wait(), kCliExitOk) << client.Output();

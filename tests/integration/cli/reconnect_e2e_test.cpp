@@ -10,37 +10,12 @@
 #include <functional>
 
 #include "cli/cli_options.h"
-#include "fakes/temp_dir.h"
-#include "integration/account/service_process.h"
+#include "integration/cli/cli_bed.h"
 #include "integration/cli/quillnet_process.h"
-#include "integration/open_vpn_bed.h"
-#include "integration/test_netns.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using SteadyClock = std::chrono::steady_clock;
-
-const char* const kConfig = R"(
-[VPN]
-RequiredClientVersion=2.3.0.2
-[Account alice]
-Password=secret
-Expires=2099-01-01
-[Servers]
-ServerId0=7
-Title0=Bed
-ServerHost0=10.99.0.1
-Protocols0=openvpn
-OpenVpn0=udp,1194
-Categories0=usa
-[Routes]
-Title0=Listed
-RouteId0=r1
-ModifyDefaultGateway0=0
-[RouteList Routes r1]
-Route0=192.0.2.0/24
-)";
 
 // The number in "(N ms" after `marker` in the output, -1 if none.
 long MillisecondsAfter(const std::string& output, const std::string& marker) {
@@ -102,39 +77,14 @@ class TerminalReconnect : public ::testing::Test {
  protected:
   void SetUp() override {
     if (const std::string missing = OpenVpnBedMissing(); !missing.empty()) GTEST_SKIP() << missing;
-    ns_ = std::make_unique<CTestNamespace>();
-    ASSERT_TRUE(ns_->Ok());
-    ASSERT_EQ(ns_->Ip("link set lo up"), 0);
-    bed_ = std::make_unique<COpenVpnBed>(*ns_, dir_.Path());
-    ASSERT_TRUE(bed_->Ok());
-    ASSERT_TRUE(bed_->StartServer("udp"));
-    fs::create_directories(dir_.Path() / "program" / "openvpn");
-    fs::copy_file(dir_.Path() / "ca.crt", dir_.Path() / "program" / "openvpn" / "ca.crt");
-    std::ofstream(dir_.Path() / "password") << "secret\n";
-    service_ = std::make_unique<CServiceProcess>("HttpsPort=443", kConfig);
-    ASSERT_TRUE(service_->Ready());
+    ASSERT_TRUE(bed_.Start(OneServerConfig()));
   }
-  void TearDown() override {
-    service_.reset();
-    bed_.reset();
-    ns_.reset();
-  }
-  std::vector<std::string> Arguments(std::vector<std::string> extra) const {
-    const std::string d = dir_.Path().string();
-    std::string base;
-    for (wchar_t c : service_->HttpBase()) base += static_cast<char>(c);
-    std::vector<std::string> arguments{"connect", "--service", base, "--ca-file", TestPkiFile("ca.pem"),
-                                       "--account", "alice", "--password-file", d + "/password", "--route",
-                                       "listed:0", "--config", d + "/config", "--data", d + "/data",
-                                       "--program-folder", d + "/program"};
-    arguments.insert(arguments.end(), extra.begin(), extra.end());
-    return arguments;
+  void TearDown() override { bed_.Close(); }
+  std::vector<std::string> Arguments(const std::vector<std::string>& extra) const {
+    return bed_.ConnectArguments("listed:0", "password", extra);
   }
 
-  CTempDir dir_;
-  std::unique_ptr<CTestNamespace> ns_;
-  std::unique_ptr<COpenVpnBed> bed_;
-  std::unique_ptr<CServiceProcess> service_;
+  CCliBed bed_;
 };
 
 TEST_F(TerminalReconnect, ADroppedTunnelComesBackOrEndsTheRunAsChosen) {
@@ -157,26 +107,29 @@ TEST_F(TerminalReconnect, ADroppedTunnelComesBackOrEndsTheRunAsChosen) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string before = ns_->RouteDump();
+    CTestNamespace& ns = bed_.Ns();
+    const std::string before = ns.RouteDump();
     CQuillnetProcess client(Arguments(c.flags));
     ASSERT_TRUE(client.WaitForOutput("connected: ")) << client.Output();
     EXPECT_NE(client.Output().find(c.reconnects ? "reconnect on" : "reconnect off"), std::string::npos)
         << client.Output();
     const std::vector<pid_t> first = ChildProcesses(client.Pid());
     const SteadyClock::time_point dropped = SteadyClock::now();
-    c.drop(*bed_, client.Pid());
+    c.drop(bed_.Bed(), client.Pid());
     if (!c.reconnects) {
       EXPECT_EQ(client.Wait(std::chrono::seconds(90)), kCliExitDropped) << client.Output();
       EXPECT_NE(client.Output().find("connection lost"), std::string::npos) << client.Output();
       EXPECT_EQ(client.Output().find("reconnecting"), std::string::npos) << client.Output();
-      EXPECT_EQ(ns_->RouteDump(), before);
+      EXPECT_EQ(ns.RouteDump(), before);
       continue;
     }
     ASSERT_TRUE(client.WaitForOutput("connection lost: reconnecting", std::chrono::seconds(60))) << client.Output();
-    if (c.serverBack) ASSERT_TRUE(bed_->StartServer("udp"));
+    if (c.serverBack) {
+      ASSERT_TRUE(bed_.Bed().StartServer("udp"));
+    }
     ASSERT_TRUE(client.WaitForOutput("reconnected: server 7", std::chrono::seconds(120))) << client.Output();
     const auto back = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - dropped).count();
-    EXPECT_TRUE(HasRouteStartingWith(ns_->MainRoutes(), "192.0.2.0/24 ")) << ns_->MainRoutes();
+    EXPECT_TRUE(HasRouteStartingWith(ns.MainRoutes(), "192.0.2.0/24 ")) << ns.MainRoutes();
     const std::vector<pid_t> second = ChildProcesses(client.Pid());
     ASSERT_EQ(second.size(), 1u) << "one openvpn, the new one";
     EXPECT_TRUE(first.empty() || second[0] != first[0]);
@@ -185,7 +138,7 @@ TEST_F(TerminalReconnect, ADroppedTunnelComesBackOrEndsTheRunAsChosen) {
                 MillisecondsAfter(client.Output(), "reconnected: "));
     client.Signal(SIGTERM);
     EXPECT_EQ(client.Wait(), kCliExitOk) << client.Output();
-    EXPECT_EQ(ns_->RouteDump(), before);
+    EXPECT_EQ(ns.RouteDump(), before);
   }
 }
 

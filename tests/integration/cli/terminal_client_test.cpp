@@ -13,10 +13,8 @@
 #include "cli/leftover_openvpn.h"
 #include "cli/run_program.h"
 #include "fakes/temp_dir.h"
-#include "integration/account/service_process.h"
+#include "integration/cli/cli_bed.h"
 #include "integration/cli/quillnet_process.h"
-#include "integration/open_vpn_bed.h"
-#include "integration/test_netns.h"
 #include "platform/strings.h"
 
 namespace {
@@ -84,41 +82,19 @@ class TerminalClient : public ::testing::TestWithParam<ModeCase> {
  protected:
   void SetUp() override {
     if (const std::string missing = OpenVpnBedMissing(); !missing.empty()) GTEST_SKIP() << missing;
-    ns_ = std::make_unique<CTestNamespace>();
-    ASSERT_TRUE(ns_->Ok());
-    ASSERT_EQ(ns_->Ip("link set lo up"), 0);
-    bed_ = std::make_unique<COpenVpnBed>(*ns_, dir_.Path());
-    ASSERT_TRUE(bed_->Ok());
-    ASSERT_TRUE(bed_->StartServer("udp"));
-    fs::create_directories(dir_.Path() / "program" / "openvpn");
-    fs::copy_file(dir_.Path() / "ca.crt", dir_.Path() / "program" / "openvpn" / "ca.crt");
-    std::ofstream(dir_.Path() / "password") << "secret\n";
-    // The race finds it over HTTP; the login goes to its HTTPS side on the default port.
-    service_ = std::make_unique<CServiceProcess>("HttpsPort=443", kConfig);
-    ASSERT_TRUE(service_->Ready());
+    ASSERT_TRUE(cli_.Start(kConfig));
   }
-  void TearDown() override {
-    service_.reset();
-    bed_.reset();
-    ns_.reset();
-  }
+  void TearDown() override { cli_.Close(); }
 
   std::vector<std::string> Arguments(const std::string& route, const std::string& password = "password") const {
-    const std::string d = dir_.Path().string();
-    std::string base;
-    for (wchar_t c : service_->HttpBase()) base += static_cast<char>(c);
-    return {"connect", "--service", base, "--ca-file", TestPkiFile("ca.pem"), "--account", "alice",
-            "--password-file", d + "/" + password, "--route", route, "--config", d + "/config", "--data", d + "/data", "--program-folder", d + "/program"};
+    return cli_.ConnectArguments(route, password);
   }
   std::vector<std::string> RestoreArguments() const {
-    const std::string d = dir_.Path().string();
+    const std::string d = cli_.Dir().string();
     return {"restore-routes", "--config", d + "/config", "--data", d + "/data", "--program-folder", d + "/program"};
   }
 
-  CTempDir dir_;
-  std::unique_ptr<CTestNamespace> ns_;
-  std::unique_ptr<COpenVpnBed> bed_;
-  std::unique_ptr<CServiceProcess> service_;
+  CCliBed cli_;
 };
 
 // The client's own routes: the ones it adds carry metric 1 and proto static.
@@ -130,11 +106,11 @@ int OwnRoutes(const std::string& routes) {
 
 TEST_P(TerminalClient, ConnectsRoutesAndRestoresOnSigtermAndAfterSigkill) {
   const ModeCase& c = GetParam();
-  const std::string before = ns_->RouteDump();
+  const std::string before = cli_.Ns().RouteDump();
   {
     CQuillnetProcess client(Arguments(c.route));
     ASSERT_TRUE(client.WaitForOutput("connected: ")) << client.Output();
-    const std::string routes = ns_->MainRoutes();
+    const std::string routes = cli_.Ns().MainRoutes();
     for (const std::string& prefix : c.present) EXPECT_TRUE(HasRouteStartingWith(routes, prefix)) << prefix << "\n" << routes;
     EXPECT_NE(client.Output().find("PPTP: not available on Linux, skipped"), std::string::npos) << client.Output();
     EXPECT_EQ(client.Output().find("secret"), std::string::npos);
@@ -142,7 +118,7 @@ TEST_P(TerminalClient, ConnectsRoutesAndRestoresOnSigtermAndAfterSigkill) {
     EXPECT_EQ(client.Wait(), 0) << client.Output();
     EXPECT_NE(client.Output().find("disconnected"), std::string::npos) << client.Output();
   }
-  EXPECT_EQ(ns_->RouteDump(), before);
+  EXPECT_EQ(cli_.Ns().RouteDump(), before);
 
   // Killed while connected, with its openvpn held so the tunnel device and
   // the routes through it outlive the client as they would on a crash.
@@ -152,7 +128,7 @@ TEST_P(TerminalClient, ConnectsRoutesAndRestoresOnSigtermAndAfterSigkill) {
   {
     CQuillnetProcess client(Arguments(c.route));
     ASSERT_TRUE(client.WaitForOutput("connected: ")) << client.Output();
-    own = OwnRoutes(ns_->MainRoutes());
+    own = OwnRoutes(cli_.Ns().MainRoutes());
     const std::vector<pid_t> children = ChildProcesses(client.Pid());
     ASSERT_EQ(children.size(), 1u);
     openVpn = children[0];
@@ -161,7 +137,7 @@ TEST_P(TerminalClient, ConnectsRoutesAndRestoresOnSigtermAndAfterSigkill) {
     client.Signal(SIGKILL);
     EXPECT_EQ(client.Wait(), 128 + SIGKILL);
   }
-  EXPECT_EQ(OwnRoutes(ns_->MainRoutes()), own);
+  EXPECT_EQ(OwnRoutes(cli_.Ns().MainRoutes()), own);
   // The next start replays the journal while the tunnel device still
   // exists, then asks the leftover openvpn to end, which it can once thawed.
   CQuillnetProcess restore(RestoreArguments());
@@ -169,7 +145,7 @@ TEST_P(TerminalClient, ConnectsRoutesAndRestoresOnSigtermAndAfterSigkill) {
     EXPECT_TRUE(restore.WaitForOutput("route journal: " + std::to_string(own) + " routes of an earlier run deleted"))
         << restore.Output();
   }
-  EXPECT_EQ(OwnRoutes(ns_->MainRoutes()), 0) << ns_->MainRoutes();
+  EXPECT_EQ(OwnRoutes(cli_.Ns().MainRoutes()), 0) << cli_.Ns().MainRoutes();
   frozen.reset();
   EXPECT_EQ(restore.Wait(), 0) << restore.Output();
   EXPECT_NE(restore.Output().find("ended the openvpn of an earlier run (" + std::to_string(openVpn) + ")"),
@@ -177,8 +153,8 @@ TEST_P(TerminalClient, ConnectsRoutesAndRestoresOnSigtermAndAfterSigkill) {
       << restore.Output();
   // The orphan's routes go as it exits; reaping may come later.
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (ns_->RouteDump() != before && std::chrono::steady_clock::now() < until) usleep(50000);
-  EXPECT_EQ(ns_->RouteDump(), before);
+  while (cli_.Ns().RouteDump() != before && std::chrono::steady_clock::now() < until) usleep(50000);
+  EXPECT_EQ(cli_.Ns().RouteDump(), before);
   kill(openVpn, SIGKILL);  // gone already, unless it hung
 }
 
@@ -206,25 +182,25 @@ struct RunCase {
 class TerminalClientRun : public TerminalClient {};
 
 TEST_F(TerminalClientRun, EndsAsTheServiceAndTheTunnelSay) {
-  std::ofstream(dir_.Path() / "wrong") << "not it\n";
+  std::ofstream(cli_.Dir() / "wrong") << "not it\n";
   const RunCase cases[] = {
       {"wrong password", "wrong", false, kCliExitLoginFailed, "status: Login error occured"},
       {"server killed", "password", true, kCliExitDropped, "connection lost"},
   };
   for (const RunCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string before = ns_->RouteDump();
+    const std::string before = cli_.Ns().RouteDump();
     std::vector<std::string> arguments = Arguments("listed:0", c.password);
     // The drop as it was before reconnecting: the run ends with it.
     arguments.insert(arguments.end(), {"--reconnect", "off"});
     CQuillnetProcess client(arguments);
     if (c.killServerConnected) {
       ASSERT_TRUE(client.WaitForOutput("connected: ")) << client.Output();
-      bed_->KillServer();
+      cli_.Bed().KillServer();
     }
     EXPECT_EQ(client.Wait(std::chrono::seconds(90)), c.exitCode) << client.Output();
     EXPECT_NE(client.Output().find(c.output), std::string::npos) << client.Output();
-    EXPECT_EQ(ns_->RouteDump(), before);
+    EXPECT_EQ(cli_.Ns().RouteDump(), before);
   }
 }
 
@@ -243,21 +219,21 @@ TEST_F(TerminalClientRun, AnOpenVpnOthersCouldChangeIsNotRun) {
       {"writable by everybody", fs::perms(0757), 0, "may be changed by other users"},
       {"owned by another user", fs::perms(0755), 4242, "is not owned by root"},
   };
-  const fs::path program = dir_.Path() / "program" / "openvpn" / "openvpn";
-  const fs::path ran = dir_.Path() / "openvpn-ran";
+  const fs::path program = cli_.Dir() / "program" / "openvpn" / "openvpn";
+  const fs::path ran = cli_.Dir() / "openvpn-ran";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     // Whatever this program is asked, it leaves a mark that it ran.
     std::ofstream(program) << "#!/bin/sh\ntouch '" << ran.string() << "'\nexec sleep 30\n";
     fs::permissions(program, c.mode);
     ASSERT_EQ(::chown(program.c_str(), c.owner, 0), 0);
-    const std::string before = ns_->RouteDump();
+    const std::string before = cli_.Ns().RouteDump();
     CQuillnetProcess client(Arguments("all"));
     EXPECT_EQ(client.Wait(std::chrono::seconds(90)), kCliExitConnectFailed) << client.Output();
     EXPECT_NE(client.Output().find("OpenVPN was not started"), std::string::npos) << client.Output();
     EXPECT_NE(client.Output().find(c.reason), std::string::npos) << client.Output();
     EXPECT_FALSE(fs::exists(ran)) << "the refused program ran";
-    EXPECT_EQ(ns_->RouteDump(), before);
+    EXPECT_EQ(cli_.Ns().RouteDump(), before);
     struct stat info {};
     ASSERT_EQ(::stat(program.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, static_cast<unsigned>(c.mode)) << "the client changed the program's mode";
@@ -316,8 +292,8 @@ std::string SettledDump(const CTestNamespace& ns, const std::string& expected) {
 // and resumes the connection, disconnect ends the client, and a connect
 // without a route takes the last one.
 TEST_F(TerminalClientRun, LoginListsAndOneClientRunsPerDataFolder) {
-  const std::string before = ns_->RouteDump();
-  const std::string d = dir_.Path().string();
+  const std::string before = cli_.Ns().RouteDump();
+  const std::string d = cli_.Dir().string();
   {
     std::vector<std::string> login = Arguments("listed:0");
     login[0] = "login";
@@ -329,12 +305,12 @@ TEST_F(TerminalClientRun, LoginListsAndOneClientRunsPerDataFolder) {
     EXPECT_EQ(client.Output().find("connected: "), std::string::npos) << client.Output();
     EXPECT_EQ(client.Output().find("server 9: "), std::string::npos) << "the chooser shows it on no tab\n"
                                                                     << client.Output();
-    EXPECT_EQ(ns_->RouteDump(), before);
+    EXPECT_EQ(cli_.Ns().RouteDump(), before);
   }
 
   CQuillnetProcess first(Arguments("listed:0"));
   ASSERT_TRUE(first.WaitForOutput("connected: ")) << first.Output();
-  const std::string connected = ns_->RouteDump();
+  const std::string connected = cli_.Ns().RouteDump();
   {
     CQuillnetProcess second(Arguments("all"));
     EXPECT_EQ(second.Wait(), kCliExitBusy) << second.Output();
@@ -344,21 +320,21 @@ TEST_F(TerminalClientRun, LoginListsAndOneClientRunsPerDataFolder) {
     CQuillnetProcess restore(RestoreArguments());
     EXPECT_EQ(restore.Wait(), kCliExitBusy) << restore.Output();
   }
-  EXPECT_EQ(ns_->RouteDump(), connected) << "a refused start leaves the running client's routes alone";
+  EXPECT_EQ(cli_.Ns().RouteDump(), connected) << "a refused start leaves the running client's routes alone";
 
   first.Signal(SIGUSR1);
   ASSERT_TRUE(first.WaitForOutput("idle: disconnected")) << first.Output();
-  EXPECT_EQ(SettledDump(*ns_, before), before);
+  EXPECT_EQ(SettledDump(cli_.Ns(), before), before);
   first.Signal(SIGUSR1);
   ASSERT_TRUE(first.WaitForCount("connected: ", 2)) << first.Output();
-  EXPECT_TRUE(HasRouteStartingWith(ns_->MainRoutes(), "192.0.2.0/24 ")) << ns_->MainRoutes();
+  EXPECT_TRUE(HasRouteStartingWith(cli_.Ns().MainRoutes(), "192.0.2.0/24 ")) << cli_.Ns().MainRoutes();
 
   CQuillnetProcess disconnect({"disconnect", "--config", d + "/config", "--data", d + "/data"});
   EXPECT_EQ(disconnect.Wait(), 0) << disconnect.Output();
   EXPECT_NE(disconnect.Output().find("disconnected the client " + std::to_string(first.Pid())), std::string::npos)
       << disconnect.Output();
   EXPECT_EQ(first.Wait(), 0) << first.Output();
-  EXPECT_EQ(SettledDump(*ns_, before), before);
+  EXPECT_EQ(SettledDump(cli_.Ns(), before), before);
   CQuillnetProcess none({"disconnect", "--data", d + "/data"});
   EXPECT_EQ(none.Wait(), kCliExitNotRunning) << none.Output();
 
@@ -370,24 +346,24 @@ TEST_F(TerminalClientRun, LoginListsAndOneClientRunsPerDataFolder) {
   EXPECT_NE(last.Output().find("route: Listed"), std::string::npos) << last.Output();
   last.Signal(SIGTERM);
   EXPECT_EQ(last.Wait(), 0) << last.Output();
-  EXPECT_EQ(SettledDump(*ns_, before), before);
+  EXPECT_EQ(SettledDump(cli_.Ns(), before), before);
 }
 
 // Per application: a program started by `quillnet run` gets its host route
 // through the tunnel; the same module in a program that is not activated
 // asks for nothing.
 TEST_F(TerminalClientRun, PerApplicationRoutesOnlyWhatRunStarts) {
-  const std::string before = ns_->RouteDump();
-  const std::string d = dir_.Path().string();
+  const std::string before = cli_.Ns().RouteDump();
+  const std::string d = cli_.Dir().string();
   CQuillnetProcess client(Arguments("app"));
   ASSERT_TRUE(client.WaitForOutput("connected: ")) << client.Output();
 
-  const fs::path other = dir_.Path() / "other_probe";
+  const fs::path other = cli_.Dir() / "other_probe";
   fs::copy_file(QUILLNET_BIND_PROBE, other);
   const std::string plain = ShellOutput(std::string("env LD_PRELOAD=") + QUILLNET_BIND_LIBRARY +
                                         " QUILLNET_BIND_LIST=" + d + "/data/applist.ini " + other.string() +
                                         " udp 198.51.100.8 7001 2>&1");
-  EXPECT_FALSE(HasRouteStartingWith(ns_->MainRoutes(), "198.51.100.8 ")) << plain << ns_->MainRoutes();
+  EXPECT_FALSE(HasRouteStartingWith(cli_.Ns().MainRoutes(), "198.51.100.8 ")) << plain << cli_.Ns().MainRoutes();
 
   CQuillnetProcess run({"run", "--config", d + "/config", "--data", d + "/data", QUILLNET_BIND_PROBE, "udp",
                         "198.51.100.7", "7001"});
@@ -395,15 +371,15 @@ TEST_F(TerminalClientRun, PerApplicationRoutesOnlyWhatRunStarts) {
   EXPECT_NE(run.Output().find(std::string("starting ") + fs::canonical(QUILLNET_BIND_PROBE).string() + ", activated"),
             std::string::npos)
       << run.Output();
-  EXPECT_TRUE(HasRouteStartingWith(ns_->MainRoutes(), "198.51.100.7 ")) << run.Output() << ns_->MainRoutes();
-  EXPECT_FALSE(HasRouteStartingWith(ns_->MainRoutes(), "198.51.100.8 ")) << ns_->MainRoutes();
+  EXPECT_TRUE(HasRouteStartingWith(cli_.Ns().MainRoutes(), "198.51.100.7 ")) << run.Output() << cli_.Ns().MainRoutes();
+  EXPECT_FALSE(HasRouteStartingWith(cli_.Ns().MainRoutes(), "198.51.100.8 ")) << cli_.Ns().MainRoutes();
 
   CQuillnetProcess missing({"run", "--data", d + "/data", "no-such-program-here"});
   EXPECT_EQ(missing.Wait(), kCliExitCannotRun) << missing.Output();
 
   client.Signal(SIGTERM);
   EXPECT_EQ(client.Wait(), 0) << client.Output();
-  EXPECT_EQ(SettledDump(*ns_, before), before);
+  EXPECT_EQ(SettledDump(cli_.Ns(), before), before);
 }
 
 struct OptionsCase {
