@@ -12,6 +12,13 @@ std::optional<ChooserResult> RunServerChooser(HWND owner, const std::wstring& re
   const std::unique_ptr<IModuleLoader> loader = CreateSystemModuleLoader();
   inputs.bindModuleActive = IsBindModuleActive(*loader);
   inputs.bindModuleUsable = inputs.bindModuleActive || IsBindModuleUsable(*loader);
+  inputs.registerBindModule = [](bool& activeAfter) {
+    const std::unique_ptr<IModuleLoader> again = CreateSystemModuleLoader();
+    UnregisterBindModule(*again);
+    const std::int32_t result = RegisterBindModule(*again);
+    activeAfter = result == 0 && IsBindModuleActive(*again);
+    return result;
+  };
   inputs.overrideFilePath = OverrideFilePath();
   inputs.startFullUpdateAndExit = std::move(fullUpdateAndExit);
   const std::optional<ConnectCheck> check = RunVpnPolicyDialog(owner, inputs);

@@ -1,6 +1,7 @@
 #include "dialogs/dlg_vpn_policy_win.h"
 
 #include <memory>
+#include <optional>
 
 #include "dialogs/vpn_server_list_ctrl_win.h"
 #include "platform/message_batch.h"
@@ -91,7 +92,14 @@ class CDlgVpnPolicy : public CDialog, public IPolicyView {
   void StartFullUpdateAndExit() override {
     if (inputs_.startFullUpdateAndExit) inputs_.startFullUpdateAndExit();
   }
-  bool BindModuleActive() override { return inputs_.bindModuleActive; }
+  bool BindModuleActive() override { return activeAfterRegistration_.value_or(inputs_.bindModuleActive); }
+  std::int32_t RegisterBindModule() override {
+    if (!inputs_.registerBindModule) return 0;
+    bool active = false;
+    const std::int32_t result = inputs_.registerBindModule(active);
+    if (result == 0) activeAfterRegistration_ = active;
+    return result;
+  }
   bool BindModuleUsable() override { return inputs_.bindModuleUsable; }
   void StartSpeedTest() override { speedTest_->Start(ReadSpeedTestOverrides(inputs_.overrideFilePath)); }
   void StopSpeedTest() override {
@@ -121,6 +129,7 @@ class CDlgVpnPolicy : public CDialog, public IPolicyView {
   }
 
   const VpnPolicyDialogInputs& inputs_;
+  std::optional<bool> activeAfterRegistration_;
   CSkinWindow skinWindow_;
   CSkinButton connect_, cancel_;
   CSkinHeaderPanel routePanel_, typePanel_;

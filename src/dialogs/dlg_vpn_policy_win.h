@@ -16,6 +16,10 @@ struct VpnPolicyDialogInputs {
   std::wstring replyPath;  // the login reply document
   bool bindModuleActive = false;
   bool bindModuleUsable = true;  // the module beside us loads with its exports
+  // Per application chosen while the module is not active: unregister and
+  // register it again; the registration's result, and whether the module
+  // is active afterwards. Empty: nothing is tried.
+  std::function<std::int32_t(bool& activeAfter)> registerBindModule;
   // The local override file (AllowPingByICMP, AllowPingByUDP).
   std::wstring overrideFilePath;
   // Yes to the upgrade question: the online update of the full set-up, then

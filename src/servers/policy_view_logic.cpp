@@ -142,8 +142,20 @@ void CPolicyDialogController::Remeasure() {
 }
 
 void CPolicyDialogController::Connect() {
-  const ConnectCheck check = CheckConnect(routes_, selectedRoute_, view_.BindModuleActive(), chooser_.SelectedServer(),
-                                          chooser_.OpenTab(), boxes_, view_.BindModuleUsable());
+  ConnectCheck check = CheckConnect(routes_, selectedRoute_, view_.BindModuleActive(), chooser_.SelectedServer(),
+                                    chooser_.OpenTab(), boxes_, view_.BindModuleUsable());
+  if (check.outcome == ConnectOutcome::NeedFullVersion) {
+    // The file is there but not in the catalog (start-up's registration
+    // failed, or someone removed it): try once more while the user waits.
+    if (view_.RegisterBindModule() != 0) {
+      const std::wstring failed = GetText("BindModuleRegistrationFailed");
+      view_.SetTip(failed);
+      view_.ShowMessage(failed, PolicyIcon::Warning);
+      return;
+    }
+    check = CheckConnect(routes_, selectedRoute_, view_.BindModuleActive(), chooser_.SelectedServer(),
+                         chooser_.OpenTab(), boxes_, view_.BindModuleUsable());
+  }
   WriteChooserMemory(check);
   switch (check.outcome) {
     case ConnectOutcome::NoRoute:

@@ -75,6 +75,9 @@ class IPolicyView {
   virtual bool BindModuleActive() = 0;
   // The module file beside the executable loads with its exports.
   virtual bool BindModuleUsable() { return true; }
+  // Unregisters and registers the module again; 0 when that went through.
+  // A failed registration leaves nothing of itself in the catalog.
+  virtual std::int32_t RegisterBindModule() { return 0; }
   virtual void StartSpeedTest() = 0;
   virtual void StopSpeedTest() = 0;
   virtual void Close(bool ok) = 0;

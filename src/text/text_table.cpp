@@ -86,6 +86,9 @@ void LoadTextTable() {
   Set("BindModuleCannotBeLoaded",
       L"The accelerator module QuillnetBind.dll beside Quillnet is missing or cannot be loaded, so no application "
       L"could use the VPN in this mode. Please reinstall Quillnet, or choose another route.");
+  Set("BindModuleRegistrationFailed",
+      L"The accelerator module could not be registered (nothing of it was left registered), so no application "
+      L"could use the VPN in this mode. Please start Quillnet as administrator, or choose another route.");
   Set("PleaseInputValidUsername", L"Please input your account(username)");
   Set("LinkIsNotAWebAddress", L"This link is not a web address, so it was not opened:");
   Set("PreparingLogin", L"Preparing login ...");

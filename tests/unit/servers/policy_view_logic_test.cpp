@@ -39,6 +39,11 @@ class CFakePolicyView : public IPolicyView {
   }
   void StartFullUpdateAndExit() override { ++updates; }
   bool BindModuleActive() override { return bindActive; }
+  std::int32_t RegisterBindModule() override {
+    ++registrations;
+    if (registrationResult == 0) bindActive = activeAfterRegistration;
+    return registrationResult;
+  }
   void StartSpeedTest() override { ++speedStarts; }
   void StopSpeedTest() override { ++speedStops; }
   void Close(bool ok) override { closed = ok; }
@@ -59,6 +64,9 @@ class CFakePolicyView : public IPolicyView {
   bool answerYes = false;
   int updates = 0;
   bool bindActive = true;
+  int registrations = 0;
+  std::int32_t registrationResult = 0;
+  bool activeAfterRegistration = false;
   int speedStarts = 0;
   int speedStops = 0;
   std::optional<bool> closed;
@@ -287,6 +295,50 @@ TEST_F(PolicyViewLogic, ConnectAndCancel) {
     for (std::size_t i = 0; i < 5; ++i)
       EXPECT_EQ(Written(kAll[i]), i < c.written) << c.name << " " << i;
     EXPECT_EQ(controller.Confirmed(), c.closed.has_value()) << c.name;
+  }
+}
+
+// Per application needs the module in the catalog: Connect registers it
+// again when it is not active, and a registration that fails (rolled back by
+// the module) is told to the user instead of the full version's offer.
+TEST_F(PolicyViewLogic, PerApplicationRegistersTheModuleAndReportsAFailure) {
+  struct Case {
+    const char* name;
+    int route;
+    bool activeBefore;
+    std::int32_t registrationResult;
+    bool activeAfter;
+    int registrations;
+    std::vector<std::wstring> messages;
+    std::size_t questions;  // the full version's offer
+    std::optional<bool> closed;
+  } cases[] = {
+      {"already active", 1, true, 0, true, 0, {}, 0, true},
+      {"registered now", 1, false, 0, true, 1, {}, 0, true},
+      {"registered, still not loaded", 1, false, 0, false, 1, {}, 1, std::nullopt},
+      {"registration failed", 1, false, 1, false, 1, {GetText("BindModuleRegistrationFailed")}, 0, std::nullopt},
+      {"registration refused by the catalog", 1, false, 10022, false, 1, {GetText("BindModuleRegistrationFailed")}, 0,
+       std::nullopt},
+      {"another route needs no module", 0, false, 1, false, 0, {}, 0, true},
+  };
+  for (const Case& c : cases) {
+    settings_.Store().DeleteSection(L"Main");
+    CServerChooser chooser{Servers(), speedTest_};
+    CFakePolicyView view;
+    view.bindActive = c.activeBefore;
+    view.registrationResult = c.registrationResult;
+    view.activeAfterRegistration = c.activeAfter;
+    CPolicyDialogController controller(reply_, chooser, view);
+    controller.SetUp();
+    controller.RouteSelected(c.route);
+    controller.TabChanged(1);
+    controller.ServerSelected(0);
+    controller.Connect();
+    EXPECT_EQ(view.registrations, c.registrations) << c.name;
+    EXPECT_EQ(view.messages, c.messages) << c.name;
+    EXPECT_EQ(view.questions.size(), c.questions) << c.name;
+    EXPECT_EQ(view.closed, c.closed) << c.name;
+    if (!c.messages.empty()) EXPECT_EQ(view.tip, GetText("BindModuleRegistrationFailed")) << c.name << ": status";
   }
 }
 

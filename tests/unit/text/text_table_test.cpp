@@ -23,6 +23,7 @@ constexpr const char* kAllKeys[] = {
     "LoadingVPNInformation", "CannotStartInternetConnection", "AcceleratedAppSetting",
     "AddAcceleratedAppFileDialogFilter", "VpnBindForceWSPBind", "VpnBindUseAsyncMode",
     "VpnBindIsBroken", "PleaseInputValidUsername", "LinkIsNotAWebAddress", "SystemTooOldForClient", "BindModuleCannotBeLoaded",
+    "BindModuleRegistrationFailed",
     "OpenVpnProgramNotTrusted", "UpdateFileNotGenuine_Tip", "ServerCertificateRefused", "TransferStalled", "PreparingLogin", "LoginIsCancelled",
     "NetworkOrServerErrorToLogin", "LoginError", "VpnConnectionAlreadyExistsCloseFirst",
     "DHCPOnVPNDetected", "CannotModifyFollowingRoutesContinueYesOrNot", "CannotModifyRoutes",
@@ -113,14 +114,14 @@ TEST_F(TextTableTest, ReturnedStringIsACopy) {
 TEST_F(TextTableTest, LoadingAgainKeepsTheSameTable) {
   const std::wstring before = GetText("VpnAppUsageHelp");
   LoadTextTable();
-  EXPECT_EQ(TextTableSize(), 169u);
+  EXPECT_EQ(TextTableSize(), 170u);
   EXPECT_EQ(GetText("VpnAppUsageHelp"), before);
 }
 
 TEST_F(TextTableTest, HoldsExactlyTheKnownKeys) {
   const std::set<std::string_view> distinct(std::begin(kAllKeys), std::end(kAllKeys));
-  ASSERT_EQ(distinct.size(), 169u) << "the key list itself has duplicates";
-  EXPECT_EQ(TextTableSize(), 169u);
+  ASSERT_EQ(distinct.size(), 170u) << "the key list itself has duplicates";
+  EXPECT_EQ(TextTableSize(), 170u);
   for (const char* key : kAllKeys) {
     const std::wstring text = GetText(key);
     EXPECT_NE(text.rfind(L"[!] ", 0), 0u) << "missing key " << key;
