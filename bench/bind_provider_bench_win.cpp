@@ -128,16 +128,16 @@ bool StartBase(Case& c, const std::wstring& basePath) {
 // list from `listPath`.
 bool StartModuleCopy(Case& c, const std::wstring& copyPath, const std::wstring& listPath,
                      const std::wstring& pipeName) {
-  // The module reads these when its first connect is seen.
-  SetEnvironmentVariableW(L"QUILLNET_BIND_PIPE", pipeName.c_str());
-  SetEnvironmentVariableW(L"QUILLNET_BIND_LIST", listPath.c_str());
   HMODULE module = LoadLibraryW(copyPath.c_str());
   if (!module) return false;
   auto use = reinterpret_cast<BindUseCatalogFunction>(
       reinterpret_cast<void*>(GetProcAddress(module, kBindUseCatalogExport)));
+  auto places = reinterpret_cast<BindUsePlacesFunction>(
+      reinterpret_cast<void*>(GetProcAddress(module, kBindUsePlacesExport)));
   auto startup = reinterpret_cast<LPWSPSTARTUP>(reinterpret_cast<void*>(GetProcAddress(module, "WSPStartup")));
-  if (!use || !startup) return false;
+  if (!use || !places || !startup) return false;
   use(&LookUpCatalog);
+  places(pipeName.c_str(), listPath.c_str());
   c.info = TcpInfo(kChainTcp4, kBaseGuid, {kOurLayer, kTcp4});
   WSPDATA data{};
   return startup(MAKEWORD(2, 2), &data, &c.info, WSPUPCALLTABLE{}, &c.table) == 0;

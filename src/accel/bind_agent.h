@@ -20,16 +20,28 @@ class IBindSocket {
   virtual void Bind(const void* address, std::size_t length) = 0;
 };
 
+// Copies `length` bytes of the program's memory; false when they cannot be
+// read. A program's bad pointer must reach the call below ours, which answers
+// it with an error, rather than fault inside the module.
+using BindCopyIn = bool (*)(const void* from, std::size_t length, void* to);
+bool PlainCopyIn(const void* from, std::size_t length, void* to);
+
 class CBindAgent {
  public:
   CBindAgent(std::unique_ptr<IRouteRequestChannel> channel, std::wstring imagePath, CActivationWatch::Reader reader,
-             std::function<TunnelState()> readTunnel);
+             std::function<TunnelState()> readTunnel, BindCopyIn copyIn = PlainCopyIn);
   CRouteRequestClient& Client() { return client_; }
+  // True when a tunnel is up and this program is activated: only then is
+  // anything of the program's call read.
+  bool Wanted();
   void BeforeSend(const void* address, std::size_t length, IBindSocket& socket);
+  // The program's memory through the agent's copier.
+  bool CopyIn(const void* from, std::size_t length, void* to) const { return copyIn_(from, length, to); }
 
  private:
   std::unique_ptr<IRouteRequestChannel> channel_;
   CRouteRequestClient client_;
   CActivationWatch watch_;
   std::function<TunnelState()> readTunnel_;
+  BindCopyIn copyIn_;
 };

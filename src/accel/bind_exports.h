@@ -30,6 +30,14 @@ using BindCatalogLookup = int(QUILLNET_BIND_CALL*)(std::uint32_t catalogId, cons
 using BindUseCatalogFunction = void(QUILLNET_BIND_CALL*)(BindCatalogLookup lookup);
 inline constexpr char kBindUseCatalogExport[] = "QuillnetBindUseCatalog";
 
+// Windows, for tests: the route request pipe and the application list this
+// copy of the module uses instead of the product's, set before its first
+// connect. Like the catalog seam, only code already inside the program can
+// use it: the module reads nothing of the kind from the environment, which
+// any parent hands down to every program it starts.
+using BindUsePlacesFunction = void(QUILLNET_BIND_CALL*)(const wchar_t* pipeName, const wchar_t* listPath);
+inline constexpr char kBindUsePlacesExport[] = "QuillnetBindUsePlaces";
+
 // Windows: the session's named section where VpnBindStart publishes the tunnel.
 inline constexpr wchar_t kBindTunnelSectionName[] =
     L"Local\\QuillnetBindTunnel_{05F607A4-6E2F-42e8-AFE0-7F56211E6B88}";

@@ -41,8 +41,6 @@ std::wstring ThisModulePath() {
 std::wstring ProgramImagePath() { return ModuleFileName(nullptr); }
 
 std::wstring AppListFilePath() {
-  std::wstring path = Environment(L"QUILLNET_BIND_LIST");
-  if (!path.empty()) return path;
   // The common application-data folder without loading the shell into
   // every program that makes a socket.
   std::wstring base = Environment(L"ProgramData");

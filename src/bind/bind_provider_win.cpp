@@ -23,10 +23,19 @@ WSPPROC_TABLE gNext{};  // the lower provider's table, whose calls we wrap
 bool gHaveNext = false;
 std::mutex gStartupLock;
 
-std::wstring Environment(const wchar_t* name) {
-  wchar_t buffer[512];
-  const DWORD n = GetEnvironmentVariableW(name, buffer, 512);
-  return n && n < 512 ? std::wstring(buffer, n) : std::wstring();
+// The tests' pipe and list, set through QuillnetBindUsePlaces.
+std::mutex gPlacesLock;
+std::wstring gTestPipe;
+std::wstring gTestList;
+
+// A probe, not ReadProcessMemory: that is a trip to the kernel (under Wine to
+// its server) on every connect of an activated program, 1.6x the connect.
+// The probe's known flaw, eating a stack guard page, needs a pointer into
+// another thread's stack edge, which no program hands to connect.
+bool SafeCopyIn(const void* from, std::size_t length, void* to) {
+  if (IsBadReadPtr(from, length)) return false;
+  std::memcpy(to, from, length);
+  return true;
 }
 
 class CSocket : public IBindSocket {
@@ -51,14 +60,24 @@ class CSocket : public IBindSocket {
   SOCKET s_;
 };
 
-CBindAgent& Agent() {
-  // Never freed: programs send from their exit paths too.
-  static CBindAgent* agent = new CBindAgent(
-      CreateRouteRequestChannel(WideToNarrow(Environment(L"QUILLNET_BIND_PIPE"))), ProgramImagePath(),
-      [path = AppListFilePath()](const FileIdentity* known, FileIdentity& identity, std::string& bytes) {
+CBindAgent* NewAgent() {
+  std::wstring pipe, list;
+  {
+    std::lock_guard<std::mutex> hold(gPlacesLock);
+    pipe = gTestPipe;
+    list = gTestList.empty() ? AppListFilePath() : gTestList;
+  }
+  return new CBindAgent(
+      CreateRouteRequestChannel(WideToNarrow(pipe)), ProgramImagePath(),
+      [path = std::move(list)](const FileIdentity* known, FileIdentity& identity, std::string& bytes) {
         return ReadBoundedFile(path, known, identity, bytes, kMaxAppListBytes);
       },
-      [] { return ReadTunnel(); });
+      [] { return ReadTunnel(); }, &SafeCopyIn);
+}
+
+CBindAgent& Agent() {
+  // Never freed: programs send from their exit paths too.
+  static CBindAgent* agent = NewAgent();
   return *agent;
 }
 
@@ -69,6 +88,29 @@ void BeforeSend(SOCKET s, const sockaddr* address, int length) {
       CSocket socket(s);
       Agent().BeforeSend(address, static_cast<std::size_t>(length), socket);
     }
+  } catch (...) {
+  }
+  SetLastError(savedError);
+}
+
+// A message's address lies behind the program's own pointers: each is read
+// through the agent's copier, and only for a program that is ours.
+void BeforeSendMessage(SOCKET s, const WSAMSG* message) {
+  const DWORD savedError = GetLastError();
+  try {
+    WSAMSG copy;
+    if (message && Agent().Wanted() && Agent().CopyIn(message, sizeof copy, &copy))
+      BeforeSend(s, copy.name, copy.namelen);
+  } catch (...) {
+  }
+  SetLastError(savedError);
+}
+
+void BeforeSendRequest(SOCKET s, const void* request) {
+  const DWORD savedError = GetLastError();
+  try {
+    WSASENDMSG copy;
+    if (request && Agent().Wanted() && Agent().CopyIn(request, sizeof copy, &copy)) BeforeSendMessage(s, copy.lpMsg);
   } catch (...) {
   }
   SetLastError(savedError);
@@ -99,7 +141,7 @@ BOOL PASCAL HookConnectEx(SOCKET s, const sockaddr* name, int namelen, PVOID sen
 
 INT WSAAPI HookSendMsg(SOCKET s, LPWSAMSG message, DWORD flags, LPDWORD sent, LPWSAOVERLAPPED overlapped,
                        LPWSAOVERLAPPED_COMPLETION_ROUTINE completion) {
-  if (message) BeforeSend(s, message->name, message->namelen);
+  BeforeSendMessage(s, message);
   return gNextSendMsg.load()(s, message, flags, sent, overlapped, completion);
 }
 
@@ -118,10 +160,7 @@ int WSPAPI HookIoctl(SOCKET s, DWORD code, LPVOID in, DWORD inLength, LPVOID out
                      LPWSAOVERLAPPED overlapped, LPWSAOVERLAPPED_COMPLETION_ROUTINE completion, LPWSATHREADID thread,
                      LPINT error) {
   // The system's WSASendMsg reaches a layered provider this way.
-  if (code == SIO_EXT_SENDMSG && in && inLength >= sizeof(WSASENDMSG)) {
-    const WSAMSG* message = static_cast<const WSASENDMSG*>(in)->lpMsg;
-    if (message) BeforeSend(s, message->name, message->namelen);
-  }
+  if (code == SIO_EXT_SENDMSG && inLength >= sizeof(WSASENDMSG)) BeforeSendRequest(s, in);
   const int result =
       gNext.lpWSPIoctl(s, code, in, inLength, out, outLength, returned, overlapped, completion, thread, error);
   if (result != 0 || code != SIO_GET_EXTENSION_FUNCTION_POINTER || !in || inLength < sizeof(GUID) || !out ||
@@ -229,6 +268,12 @@ int WSPAPI WSPStartup(WORD version, LPWSPDATA data, LPWSAPROTOCOL_INFOW info, WS
 }
 
 void QUILLNET_BIND_CALL QuillnetBindUseCatalog(BindCatalogLookup lookup) { gTestCatalog = lookup; }
+
+void QUILLNET_BIND_CALL QuillnetBindUsePlaces(const wchar_t* pipeName, const wchar_t* listPath) {
+  std::lock_guard<std::mutex> hold(gPlacesLock);
+  gTestPipe = pipeName ? pipeName : L"";
+  gTestList = listPath ? listPath : L"";
+}
 
 HRESULT STDAPICALLTYPE DllRegisterServer() {
   WSADATA w;

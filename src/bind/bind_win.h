@@ -19,7 +19,7 @@ bool FindInNativeCatalog(std::uint32_t catalogId, const ProviderGuid* providerId
 std::wstring FolderOf(const std::wstring& path);
 
 std::wstring ThisModulePath();
-std::wstring AppListFilePath();  // QUILLNET_BIND_LIST for tests; else the program data folder's
+std::wstring AppListFilePath();  // the program data folder's
 std::wstring ProgramImagePath();
 FileReadResult ReadBoundedFile(const std::wstring& path, const FileIdentity* known, FileIdentity& identity,
                                std::string& bytes, std::uint64_t maxBytes);

@@ -1,6 +1,8 @@
 // A base socket provider for the bind module's tests: the provider entry
 // points over the ordinary socket functions, so the module can be started
 // and driven as the system would, where the system itself never loads it.
+#include <cstddef>
+
 #include "platform/win32.h"
 // After <windows.h>.
 #include <ws2spi.h>
@@ -14,6 +16,40 @@ int Result(int r, LPINT error) {
   return r;
 }
 
+// The system's providers answer a pointer they cannot read with WSAEFAULT;
+// Wine's socket calls would fault instead, so this one checks first.
+bool Unreadable(const void* p, std::size_t length) { return p && IsBadReadPtr(p, length); }
+
+int Fault(LPINT error) {
+  *error = WSAEFAULT;
+  return SOCKET_ERROR;
+}
+
+LPFN_CONNECTEX gSystemConnectEx = nullptr;
+LPFN_WSASENDMSG gSystemSendMsg = nullptr;
+
+BOOL PASCAL CheckedConnectEx(SOCKET s, const sockaddr* name, int namelen, PVOID sendBuffer, DWORD sendLength,
+                             LPDWORD sent, LPOVERLAPPED overlapped) {
+  if (!name || namelen <= 0 || Unreadable(name, static_cast<std::size_t>(namelen))) {
+    WSASetLastError(WSAEFAULT);
+    return FALSE;
+  }
+  return gSystemConnectEx(s, name, namelen, sendBuffer, sendLength, sent, overlapped);
+}
+
+bool UnreadableMessage(const WSAMSG* m) {
+  return !m || IsBadReadPtr(m, sizeof *m) || (m->name && Unreadable(m->name, static_cast<std::size_t>(m->namelen)));
+}
+
+INT WSAAPI CheckedSendMsg(SOCKET s, LPWSAMSG message, DWORD flags, LPDWORD sent, LPWSAOVERLAPPED overlapped,
+                          LPWSAOVERLAPPED_COMPLETION_ROUTINE completion) {
+  if (UnreadableMessage(message)) {
+    WSASetLastError(WSAEFAULT);
+    return SOCKET_ERROR;
+  }
+  return gSystemSendMsg(s, message, flags, sent, overlapped, completion);
+}
+
 SOCKET WSPAPI Socket(int af, int type, int protocol, LPWSAPROTOCOL_INFOW, GROUP g, DWORD flags, LPINT error) {
   const SOCKET s = WSASocketW(af, type, protocol, nullptr, g, flags);
   if (s == INVALID_SOCKET) *error = WSAGetLastError();
@@ -24,6 +60,7 @@ int WSPAPI CloseSocket(SOCKET s, LPINT error) { return Result(closesocket(s), er
 
 int WSPAPI Connect(SOCKET s, const sockaddr* name, int namelen, LPWSABUF callerData, LPWSABUF calleeData, LPQOS sqos,
                    LPQOS gqos, LPINT error) {
+  if (Unreadable(name, static_cast<std::size_t>(namelen))) return Fault(error);
   return Result(WSAConnect(s, name, namelen, callerData, calleeData, sqos, gqos), error);
 }
 
@@ -66,6 +103,7 @@ int WSPAPI Send(SOCKET s, LPWSABUF buffers, DWORD count, LPDWORD sent, DWORD fla
 int WSPAPI SendTo(SOCKET s, LPWSABUF buffers, DWORD count, LPDWORD sent, DWORD flags, const sockaddr* to, int tolen,
                   LPWSAOVERLAPPED overlapped, LPWSAOVERLAPPED_COMPLETION_ROUTINE completion, LPWSATHREADID,
                   LPINT error) {
+  if (Unreadable(to, static_cast<std::size_t>(tolen))) return Fault(error);
   return Result(WSASendTo(s, buffers, count, sent, flags, to, tolen, overlapped, completion), error);
 }
 
@@ -86,10 +124,25 @@ int WSPAPI Ioctl(SOCKET s, DWORD code, LPVOID in, DWORD inLength, LPVOID out, DW
   // What the system's WSASendMsg asks a provider, answered with the plain call.
   if (code == SIO_EXT_SENDMSG && in && inLength >= sizeof(WSASENDMSG)) {
     const auto* m = static_cast<const WSASENDMSG*>(in);
+    if (IsBadReadPtr(m, sizeof *m) || UnreadableMessage(m->lpMsg)) return Fault(error);
     return Result(WSASendMsg(s, m->lpMsg, m->dwFlags, m->lpNumberOfBytesSent, m->lpOverlapped, m->lpCompletionRoutine),
                   error);
   }
-  return Result(WSAIoctl(s, code, in, inLength, out, outLength, returned, overlapped, completion), error);
+  const int r = WSAIoctl(s, code, in, inLength, out, outLength, returned, overlapped, completion);
+  // Our checked extensions in place of the system's.
+  if (r == 0 && code == SIO_GET_EXTENSION_FUNCTION_POINTER && in && inLength >= sizeof(GUID) && out &&
+      outLength >= sizeof(void*)) {
+    static const GUID kConnectEx = WSAID_CONNECTEX;
+    static const GUID kSendMsg = WSAID_WSASENDMSG;
+    if (IsEqualGUID(*static_cast<const GUID*>(in), kConnectEx)) {
+      gSystemConnectEx = *static_cast<LPFN_CONNECTEX*>(out);
+      *static_cast<LPFN_CONNECTEX*>(out) = &CheckedConnectEx;
+    } else if (IsEqualGUID(*static_cast<const GUID*>(in), kSendMsg)) {
+      gSystemSendMsg = *static_cast<LPFN_WSASENDMSG*>(out);
+      *static_cast<LPFN_WSASENDMSG*>(out) = &CheckedSendMsg;
+    }
+  }
+  return Result(r, error);
 }
 
 BOOL WSPAPI GetOverlappedResult(SOCKET s, LPWSAOVERLAPPED overlapped, LPDWORD transferred, BOOL wait, LPDWORD flags,

@@ -178,8 +178,6 @@ class BindProvider : public ::testing::Test {
     server = std::make_unique<CVpnRouteRequestPipeServer>(*table, pipeName);
     listPath = dir.File(L"applist.ini");
     Activate(true);
-    SetEnvironmentVariableW(L"QUILLNET_BIND_PIPE", pipeName.c_str());
-    SetEnvironmentVariableW(L"QUILLNET_BIND_LIST", listPath.c_str());
   }
 
   void TearDown() override {
@@ -192,8 +190,6 @@ class BindProvider : public ::testing::Test {
     }
     if (server) server->Stop();
     server.reset();
-    SetEnvironmentVariableW(L"QUILLNET_BIND_PIPE", nullptr);
-    SetEnvironmentVariableW(L"QUILLNET_BIND_LIST", nullptr);
     gCatalog.clear();
     WSACleanup();
   }
@@ -231,8 +227,11 @@ class BindProvider : public ::testing::Test {
     auto use = reinterpret_cast<BindUseCatalogFunction>(
         reinterpret_cast<void*>(GetProcAddress(module, kBindUseCatalogExport)));
     startup = reinterpret_cast<LPWSPSTARTUP>(reinterpret_cast<void*>(GetProcAddress(module, "WSPStartup")));
-    if (!use || !startup) return ::testing::AssertionFailure() << "an export is missing";
+    auto places = reinterpret_cast<BindUsePlacesFunction>(
+        reinterpret_cast<void*>(GetProcAddress(module, kBindUsePlacesExport)));
+    if (!use || (usePlaces && !places) || !startup) return ::testing::AssertionFailure() << "an export is missing";
     use(&LookUpTestCatalog);
+    if (usePlaces) places(pipeName.c_str(), listPath.c_str());
     return ::testing::AssertionSuccess();
   }
 
@@ -250,6 +249,21 @@ class BindProvider : public ::testing::Test {
     WSPDATA data{};
     WSPUPCALLTABLE upcalls{};
     chain.startResult = startup(MAKEWORD(2, 2), &data, &chain.info, upcalls, &chain.table);
+    return chain;
+  }
+
+  // The base provider of entry `id` started on its own, as without the module.
+  Chain StartBaseAlone(DWORD id, int type) {
+    Chain chain;
+    for (const TestEntry& e : gCatalog)
+      if (e.info.dwCatalogEntryId == id) chain.info = e.info;
+    HMODULE base = LoadLibraryW((ModuleFolder() + L"test_base_provider.dll").c_str());
+    auto start = base ? reinterpret_cast<LPWSPSTARTUP>(reinterpret_cast<void*>(GetProcAddress(base, "WSPStartup")))
+                      : nullptr;
+    WSPDATA data{};
+    chain.startResult = start && chain.info.iSocketType == type
+                            ? start(MAKEWORD(2, 2), &data, &chain.info, WSPUPCALLTABLE{}, &chain.table)
+                            : -1;
     return chain;
   }
 
@@ -392,6 +406,7 @@ class BindProvider : public ::testing::Test {
   std::unique_ptr<CVpnRouteRequestPipeServer> server;
   HMODULE module = nullptr;
   LPWSPSTARTUP startup = nullptr;
+  bool usePlaces = true;  // hand the module the tests' pipe and list
 };
 
 struct WayCase {
@@ -535,6 +550,140 @@ TEST_F(BindProvider, WithoutAnyProviderBelowTheStartFailsAsTheBaseWould) {
   WSPDATA data{};
   WSPPROC_TABLE table{};
   EXPECT_NE(startup(MAKEWORD(2, 2), &data, &alone, WSPUPCALLTABLE{}, &table), 0) << "our layer alone is no chain";
+}
+
+// The module lives in every program, and every program's environment is its
+// parent's to choose: nothing there may point it at another pipe or list.
+TEST_F(BindProvider, TheEnvironmentDoesNotRedirectTheModule) {
+  CFakeForwardTable rogueTable;
+  SetUpHomeNetwork(rogueTable);
+  const std::wstring roguePipe = pipeName + L"_rogue";
+  CVpnRouteRequestPipeServer rogue(rogueTable, roguePipe);
+  ASSERT_TRUE(rogue.Start(Template()));
+  for (const DWORD start = GetTickCount(); !WaitNamedPipeW(roguePipe.c_str(), 100); Sleep(10))
+    ASSERT_LT(GetTickCount() - start, 10000u);
+  const std::size_t rogueRows = rogueTable.CountRows();
+  SetEnvironmentVariableW(L"QUILLNET_BIND_PIPE", roguePipe.c_str());
+  SetEnvironmentVariableW(L"QUILLNET_BIND_LIST", listPath.c_str());
+  usePlaces = false;
+  const ::testing::AssertionResult loaded = LoadModule();
+  Chain chain;
+  if (loaded) chain = StartChain(kChainTcp4, AF_INET, SOCK_STREAM, IPPROTO_TCP, {kTcp4});
+  const bool reached = loaded && chain.startResult == 0 && Reach(chain, Way::Connect, AF_INET, false);
+  SetEnvironmentVariableW(L"QUILLNET_BIND_PIPE", nullptr);
+  SetEnvironmentVariableW(L"QUILLNET_BIND_LIST", nullptr);
+  rogue.Stop();
+  ASSERT_TRUE(loaded);
+  EXPECT_TRUE(reached);
+  EXPECT_EQ(rogueTable.adds(), 0) << "the environment's pipe was asked for a route";
+  EXPECT_EQ(rogueTable.CountRows(), rogueRows);
+}
+
+// Pointers a program may get wrong: the lower provider answers them with its
+// error, as without the module; the module must not read them first.
+enum class BadPointer { ConnectName, ConnectExName, SendToName, SendMsgMessage, SendMsgName, SendMsgByIoctlRequest };
+
+struct CallOutcome {
+  int result = 0;
+  int error = 0;
+  bool operator==(const CallOutcome&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const CallOutcome& o) {
+  return out << "result " << o.result << ", error " << o.error;
+}
+
+CallOutcome CallWithBadPointer(BindProvider::Chain& chain, BadPointer what, int type) {
+  const auto* bad = reinterpret_cast<const sockaddr*>(static_cast<std::uintptr_t>(0x10));
+  WSPPROC_TABLE& t = chain.table;
+  CallOutcome o;
+  SOCKET s = t.lpWSPSocket(AF_INET, type, type == SOCK_STREAM ? IPPROTO_TCP : IPPROTO_UDP, &chain.info, 0,
+                           WSA_FLAG_OVERLAPPED, &o.error);
+  if (s == INVALID_SOCKET) return {-100, o.error};
+  char payload[] = "quillnet";
+  WSABUF buffer{sizeof payload, payload};
+  DWORD done = 0;
+  switch (what) {
+    case BadPointer::ConnectName:
+      o.result = t.lpWSPConnect(s, bad, sizeof(sockaddr_in), nullptr, nullptr, nullptr, nullptr, &o.error);
+      break;
+    case BadPointer::ConnectExName: {
+      sockaddr_in any{};
+      any.sin_family = AF_INET;
+      t.lpWSPBind(s, reinterpret_cast<sockaddr*>(&any), sizeof any, &o.error);
+      GUID id = WSAID_CONNECTEX;
+      LPFN_CONNECTEX connectEx = nullptr;
+      if (t.lpWSPIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &connectEx, sizeof connectEx, &done,
+                       nullptr, nullptr, nullptr, &o.error) != 0 || !connectEx)
+        return {-101, o.error};
+      WSAOVERLAPPED overlapped{};
+      overlapped.hEvent = WSACreateEvent();
+      WSASetLastError(0);
+      o.result = connectEx(s, bad, sizeof(sockaddr_in), nullptr, 0, nullptr, &overlapped);
+      o.error = WSAGetLastError();
+      if (o.error == ERROR_IO_PENDING) WaitForSingleObject(overlapped.hEvent, 20000);
+      WSACloseEvent(overlapped.hEvent);
+      break;
+    }
+    case BadPointer::SendToName:
+      o.result = t.lpWSPSendTo(s, &buffer, 1, &done, 0, bad, sizeof(sockaddr_in), nullptr, nullptr, nullptr, &o.error);
+      break;
+    case BadPointer::SendMsgMessage:
+    case BadPointer::SendMsgName: {
+      GUID id = WSAID_WSASENDMSG;
+      LPFN_WSASENDMSG sendMsg = nullptr;
+      if (t.lpWSPIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &sendMsg, sizeof sendMsg, &done,
+                       nullptr, nullptr, nullptr, &o.error) != 0 || !sendMsg)
+        return {-102, o.error};
+      WSAMSG message{const_cast<sockaddr*>(bad), sizeof(sockaddr_in), &buffer, 1, {0, nullptr}, 0};
+      auto* given = what == BadPointer::SendMsgMessage ? reinterpret_cast<WSAMSG*>(static_cast<std::uintptr_t>(0x20))
+                                                       : &message;
+      WSASetLastError(0);
+      o.result = sendMsg(s, given, 0, &done, nullptr, nullptr);
+      o.error = WSAGetLastError();
+      break;
+    }
+    case BadPointer::SendMsgByIoctlRequest: {
+      WSAMSG message{const_cast<sockaddr*>(bad), sizeof(sockaddr_in), &buffer, 1, {0, nullptr}, 0};
+      WSASENDMSG request{&message, 0, &done, nullptr, nullptr};
+      o.result = t.lpWSPIoctl(s, SIO_EXT_SENDMSG, &request, sizeof request, nullptr, 0, &done, nullptr, nullptr,
+                              nullptr, &o.error);
+      break;
+    }
+  }
+  int ignored = 0;
+  t.lpWSPCloseSocket(s, &ignored);
+  return o;
+}
+
+TEST_F(BindProvider, ABadPointerFromTheProgramGetsTheLowerProvidersAnswer) {
+  const struct {
+    const char* name;
+    BadPointer what;
+    DWORD chainId;
+  } cases[] = {
+      {"connect, bad address", BadPointer::ConnectName, kChainTcp4},
+      {"ConnectEx, bad address", BadPointer::ConnectExName, kChainTcp4},
+      {"sendto, bad address", BadPointer::SendToName, kChainUdp4},
+      {"WSASendMsg, bad message", BadPointer::SendMsgMessage, kChainUdp4},
+      {"WSASendMsg, bad address", BadPointer::SendMsgName, kChainUdp4},
+      {"WSASendMsg through the system, bad address", BadPointer::SendMsgByIoctlRequest, kChainUdp4},
+  };
+  ASSERT_TRUE(StartServer());
+  ASSERT_TRUE(LoadModule());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const DWORD base = BaseFor(c.chainId);
+    const int type = TypeOf(c.chainId);
+    Chain alone = StartBaseAlone(base, type);
+    Chain ours = StartChain(c.chainId, AF_INET, type, type == SOCK_STREAM ? IPPROTO_TCP : IPPROTO_UDP, {base});
+    ASSERT_EQ(alone.startResult, 0);
+    ASSERT_EQ(ours.startResult, 0);
+    const CallOutcome expected = CallWithBadPointer(alone, c.what, type);
+    EXPECT_NE(expected.error, 0) << "the base provider took the bad pointer";
+    EXPECT_EQ(CallWithBadPointer(ours, c.what, type), expected);
+  }
+  EXPECT_FALSE(RouteRequested());
 }
 
 }  // namespace
