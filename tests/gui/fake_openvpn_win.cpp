@@ -1,11 +1,11 @@
 // Stands in for openvpn.exe in the Wine tests of the client, where no tunnel
-// can be made: it lists one adapter for --show-adapters, asks for the
-// credentials the way openvpn does, then plays a connection and waits for
-// the exit event named by --service. A file "fake-openvpn.mode" beside it
-// chooses the play: "connect" (the default) completes and reports traffic,
-// "hold" stops after the peer's answer and never completes, "refuse" ends
-// with an authentication failure, "drop" completes and loses the server
-// two seconds later.
+// can be made: it prints a version line for --version, lists one adapter
+// for --show-adapters, asks for the credentials the way openvpn does, then
+// plays a connection and waits for the exit event named by --service. A
+// file "fake-openvpn.mode" beside it chooses the play: "connect" (the
+// default) completes and reports traffic, "hold" stops after the peer's
+// answer and never completes, "refuse" ends with an authentication failure,
+// "drop" completes and loses the server two seconds later.
 #include <windows.h>
 
 #include <cstdio>
@@ -46,6 +46,12 @@ int wmain(int argc, wchar_t** argv) {
     if (std::wcscmp(argv[i], L"--show-adapters") == 0) {
       Say("Available TAP-WIN32 adapters [name, GUID]:\n'Local Area Connection 2' {4D36E972-E325-11CE-BFC1-08002BE10318}\n");
       return 0;
+    }
+    if (std::wcscmp(argv[i], L"--version") == 0) {
+      // As the shipped program words it; the client reads the release from the first line.
+      Say("OpenVPN 2.6.14 x86_64-w64-mingw32 [SSL (OpenSSL)] [LZO] [LZ4] [AEAD]\n"
+          "library versions: OpenSSL 3.0.17 1 Jul 2025, LZO 2.10\n");
+      return 1;
     }
     if (std::wcscmp(argv[i], L"--service") == 0 && i + 1 < argc) exitEvent = argv[i + 1];
   }

@@ -6,6 +6,7 @@
 #include "account/settings.h"
 #include "fakes/fake_settings.h"
 #include "fakes/temp_dir.h"
+#include "vpn/tap_driver.h"
 
 namespace {
 
@@ -25,13 +26,15 @@ TEST(ProductConnectSystem, ReadsTheOverrideFileAndTheSettings) {
   CScopedFakeSettings settings;
   CTempDir dir;
   const std::wstring override = dir.Write(L"Quillnet.exe.ini",
-                                          "[Main]\r\nDebugConnectVpn=2\r\nForceOpenVpnUpdateVersion=2.2.0.0\r\n");
+                                          "[Main]\r\nDebugConnectVpn=2\r\nForceOpenVpnUpdateVersion=99.2.0.0\r\n");
   IniForgetCache();
   CTestConnectSystem system(override, dir.Path().wstring());
   EXPECT_EQ(system.DebugConnectVpn(), 2);
-  EXPECT_EQ(system.ForceOpenVpnUpdateVersion(), L"2.2.0.0");
+  EXPECT_EQ(system.ForceOpenVpnUpdateVersion(), L"99.2.0.0");
+  // Compared with whatever openvpn this machine has (or the built-in release).
   EXPECT_EQ(system.CompareOpenVpnVersion(system.ForceOpenVpnUpdateVersion()), 1);
-  EXPECT_EQ(system.CompareOpenVpnVersion(L"2.1.4.1"), 0);
+  EXPECT_EQ(system.CompareOpenVpnVersion(InstalledOpenVpnVersion()), 0);
+  EXPECT_EQ(system.CompareOpenVpnVersion(L"1.0"), -1);
 
   const VpnProxy none = system.Proxy();
   EXPECT_EQ(none.type, 0);
