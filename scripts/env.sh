@@ -32,12 +32,22 @@ quillnet_can_run_32bit() {
 # Wine's own services (services.exe and friends) outlive the program that
 # started them; started from a test they would hold ctest's output pipes open
 # and ctest would wait for them forever. Start them here, detached, once.
+# Other descriptors the caller holds (a lock, a pipe) are closed for them
+# too: a persistent wineserver would keep them open for good.
 quillnet_wine_ready() {
-  /usr/bin/wineserver -p >/dev/null 2>&1 || true
+  quillnet_detached /usr/bin/wineserver -p || true
   if ! pgrep -f 'C:.windows.system32.services\.exe' >/dev/null 2>&1; then
-    setsid "$QUILLNET_WINE64" wineboot </dev/null >/dev/null 2>&1 || true
+    quillnet_detached setsid "$QUILLNET_WINE64" wineboot || true
   fi
 }
+
+quillnet_detached() (
+  for fd in /proc/$BASHPID/fd/*; do
+    fd=${fd##*/}
+    [ "$fd" -gt 2 ] 2>/dev/null && eval "exec $fd>&-"
+  done
+  exec "$@" </dev/null >/dev/null 2>&1
+)
 
 # Why 32-bit Windows programs cannot run here (for skip messages).
 quillnet_why_no_32bit() {
