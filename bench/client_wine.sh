@@ -8,6 +8,9 @@
 #        build Quillnet, gui_probe and minimal_window, and the linux preset's service)
 #   QUILLNET_ACCOUNT_SERVICE  another build's quillnet-account-service
 #   QUILLNET_IDLE_SECONDS     how long the idle CPU is measured (60)
+#   QUILLNET_STARTUP_ONLY=1   stop after the start-up figure
+#   QUILLNET_STARTUP_TRACE=1  each client start appends its phases to
+#                             startup-trace.txt beside its copy (BUILD_DIR/bench-client/client)
 set -eu
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$here/build/win64}
@@ -45,6 +48,8 @@ port=$(sed -n 's/^https \([0-9]*\)$/\1/p' "$work/service.out")
 [ -n "$port" ] || { echo "the account service gave no HTTPS port" >&2; cat "$work/service.log" >&2; exit 1; }
 mkdir -p "$work/client"
 cp "$build/bin/Quillnet.exe" "$work/client/"
+# As installed: the bind module beside the client, which a start registers.
+[ ! -f "$build/bin/QuillnetBind.dll" ] || cp "$build/bin/QuillnetBind.dll" "$work/client/"
 cp "$pki/ca.pem" "$work/client/quillnet-test-ca.pem"
 printf '[Main]\r\nLoginHosts=https://127.0.0.1:%s/\r\nCaFile=quillnet-test-ca.pem\r\n' "$port" \
   >"$work/client/Quillnet.exe.ini"
@@ -77,6 +82,7 @@ median() { printf '%s\n' "$@" | sort -n | sed -n 3p; }
 cm=$(median "${client_ms[@]}") bm=$(median "${baseline_ms[@]}")
 echo "start-up to a visible window: client ${client_ms[*]} ms, baseline ${baseline_ms[*]} ms"
 echo "  medians: client $cm ms, baseline $bm ms, ratio $(python3 -c "print(f'{$cm/$bm:.2f}')") (goal: at most 2)"
+[ -z "${QUILLNET_STARTUP_ONLY:-}" ] || exit 0
 
 # Idle: both running side by side, the client logged in and at rest.
 "$wine" "$baseline" </dev/null >/dev/null 2>&1 & bpid=$!; pids+=($bpid)

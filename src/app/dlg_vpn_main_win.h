@@ -64,7 +64,8 @@ constexpr UINT kTransferRelayMessage = WM_APP + 2;
 
 struct MainWindowContext {
   MainControllerPlaces places;
-  MachineIdentities identities;
+  // May still be computing when the window opens; a login waits for them.
+  std::shared_future<MachineIdentities> identities;
   ChooserFunction chooser;  // empty: the login ends as cancelled
   // The journaled route table every connection changes; not owned. Null:
   // nothing can be connected.

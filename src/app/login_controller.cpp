@@ -54,9 +54,25 @@ std::int32_t RouteModeFor(std::int32_t routeDefiner, std::int32_t modifyDefaultG
   return modifyDefaultGateway != 0 ? 1 : 2;
 }
 
+namespace {
+
+std::shared_future<MachineIdentities> Ready(MachineIdentities identities) {
+  std::promise<MachineIdentities> known;
+  known.set_value(std::move(identities));
+  return known.get_future().share();
+}
+
+}  // namespace
+
 CMainController::CMainController(IMessageTarget* target, IMainView& view, IModuleVersion& version,
                                  MainControllerPlaces places, MachineIdentities identities, CurlPlusLimits limits,
                                  int* hostListPosition)
+    : CMainController(target, view, version, std::move(places), Ready(std::move(identities)), limits,
+                      hostListPosition) {}
+
+CMainController::CMainController(IMessageTarget* target, IMainView& view, IModuleVersion& version,
+                                 MainControllerPlaces places, std::shared_future<MachineIdentities> identities,
+                                 CurlPlusLimits limits, int* hostListPosition)
     : target_(target),
       view_(view),
       version_(version),
@@ -238,7 +254,8 @@ void CMainController::Login() {
   // login would fail until someone removed it by hand.
   ResetFileAttributes(replyPath);
   CDeleteOnExit cleanup(replyPath);
-  const LoginSecrets secrets = MaskLoginSecrets(form.password, identities_);
+  const LoginSecrets secrets =
+      MaskLoginSecrets(form.password, identities_.valid() ? identities_.get() : MachineIdentities{});
   bool cancelled = false;
   bool fileFailed = false;
   bool certificateRefused = false;

@@ -6,6 +6,7 @@
 // fake) and is driven by the window's posted messages and timers.
 #pragma once
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -99,6 +100,10 @@ class CMainController : public ILoginHostProbeOwner {
   CMainController(IMessageTarget* target, IMainView& view, IModuleVersion& version, MainControllerPlaces places,
                   MachineIdentities identities, CurlPlusLimits limits = CurlPlusLimits(),
                   int* hostListPosition = &ProcessLoginHostListPosition());
+  // Identities still being computed: a login waits for them.
+  CMainController(IMessageTarget* target, IMainView& view, IModuleVersion& version, MainControllerPlaces places,
+                  std::shared_future<MachineIdentities> identities, CurlPlusLimits limits = CurlPlusLimits(),
+                  int* hostListPosition = &ProcessLoginHostListPosition());
   ~CMainController() override;
 
   // The dialog's initialisation.
@@ -140,7 +145,7 @@ class CMainController : public ILoginHostProbeOwner {
   IMainView& view_;
   IModuleVersion& version_;
   MainControllerPlaces places_;
-  MachineIdentities identities_;
+  std::shared_future<MachineIdentities> identities_;
   CurlPlusLimits limits_;
   std::unique_ptr<CLoginHostProbe> probe_;
   std::wstring overridePath_;

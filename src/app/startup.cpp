@@ -47,6 +47,17 @@ MachineIdentities ComputeMachineIdentities(IMachineInfoSource& source, int osMaj
   return ids;
 }
 
+std::shared_future<MachineIdentities> ComputeMachineIdentitiesLater(
+    std::function<std::unique_ptr<IMachineInfoSource>()> makeSource, int osMajor, int osMinor) {
+  return std::async(std::launch::async,
+                    [makeSource = std::move(makeSource), osMajor, osMinor] {
+                      const std::unique_ptr<IMachineInfoSource> source = makeSource();
+                      if (!source) return MachineIdentities{};
+                      return ComputeMachineIdentities(*source, osMajor, osMinor);
+                    })
+      .share();
+}
+
 bool IsSupportedSystem(const SystemVersion& version) {
   if (version.major != 6) return version.major > 6;
   if (version.minor != 1) return version.minor > 1;
@@ -61,14 +72,19 @@ bool RunStartup(IStartupPorts& ports, const CommandLineSwitch& commandLine) {
   // the module would look missing at every start.
   const bool bindLoaded = ports.IsBindModuleLoaded();
   if (socketsStarted) ports.StopSocketLibrary();
+  ports.StepDone("sockets-touched");
   if (!bindLoaded) {
     ports.RegisterBindModule(false);
     ports.RegisterBindModule(true);
+    ports.StepDone("bind-registered");
   }
   ports.LoadTexts();
+  ports.StepDone("texts");
   ports.InitComAndControls();
+  ports.StepDone("com-controls");
   ports.InitFramework();
   ports.RegisterSkin();
+  ports.StepDone("skin");
   ports.AllowDroppedFiles();
 
   switch (commandLine.kind) {
@@ -101,8 +117,12 @@ bool RunStartup(IStartupPorts& ports, const CommandLineSwitch& commandLine) {
   // Only the one running client may undo routes: a second instance must
   // never delete the first one's.
   ports.ReplayRouteJournal();
+  ports.StepDone("route-journal");
   ports.DeleteLeftoverDownloads();
   ports.ComputeMachineIdentities();
+  ports.StepDone("identities");
   ports.StartSockets();
-  return ports.CreateMainWindow();
+  const bool created = ports.CreateMainWindow();
+  ports.StepDone("main-window");
+  return created;
 }

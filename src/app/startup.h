@@ -3,6 +3,9 @@
 // sequence can be followed without a system under it.
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <future>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,6 +73,8 @@ class IStartupPorts {
   virtual void ComputeMachineIdentities() = 0;
   virtual void StartSockets() = 0;
   virtual bool CreateMainWindow() = 0;
+  // After each step, named; for profiling a start.
+  virtual void StepDone(const char* /*step*/) {}
 
  protected:
   ~IStartupPorts() = default;
@@ -78,6 +83,11 @@ class IStartupPorts {
 // The three identities of step "machine identities"; Windows 2000 (5.0)
 // sends a fixed BIOS text instead of asking its management service.
 MachineIdentities ComputeMachineIdentities(IMachineInfoSource& source, int osMajor, int osMinor);
+// The same on a thread of its own, the source made there too: the system's
+// management service takes a while to answer, and nothing needs the
+// identities before a login.
+std::shared_future<MachineIdentities> ComputeMachineIdentitiesLater(
+    std::function<std::unique_ptr<IMachineInfoSource>()> makeSource, int osMajor, int osMinor);
 
 // The oldest system the client's imports allow: Windows 7 with Service Pack 1
 // (6.1 SP1). Older ones are refused before anything else runs.

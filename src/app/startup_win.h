@@ -18,4 +18,8 @@ void AllowDroppedFilesWin();
 // Creates the mutex initially owned; `existed` tells whether another
 // process had it. The handle (or null) is the caller's to close.
 void* CreateSingleInstanceMutex(const wchar_t* name, bool& existed);
+// Where QUILLNET_STARTUP_TRACE is 1, appends "STEP MS" to startup-trace.txt
+// beside the executable: the milliseconds since this process was created.
+// For profiling a start.
+void TraceStartupStep(const char* step);
 #endif

@@ -15,6 +15,7 @@
 #include "platform/file_io.h"
 #include "routing/route_table.h"
 #include "skin/registered_skin.h"
+#include "skin/skin_platform_win.h"
 #include "skin/skin_attributes.h"
 #include "text/text_table.h"
 #include "ui/message_loop_win.h"
@@ -86,7 +87,10 @@ void CVpnApp::InitComAndControls() {
 
 void CVpnApp::InitFramework() { RegisterBusyBarClass(); }
 
-void CVpnApp::RegisterSkin() { ::RegisterSkin(GetSkinAttributes()); }
+void CVpnApp::RegisterSkin() {
+  DecodeSkinImagesWhenDrawn();
+  ::RegisterSkin(GetSkinAttributes());
+}
 
 void CVpnApp::AllowDroppedFiles() { AllowDroppedFilesWin(); }
 
@@ -129,9 +133,8 @@ void CVpnApp::ComputeMachineIdentities() {
   OSVERSIONINFOW version{};
   version.dwOSVersionInfoSize = sizeof version;
   ::GetVersionExW(&version);
-  const std::unique_ptr<IMachineInfoSource> source = MakePlatformMachineInfoSource();
-  identities_ = ::ComputeMachineIdentities(*source, static_cast<int>(version.dwMajorVersion),
-                                           static_cast<int>(version.dwMinorVersion));
+  identities_ = ComputeMachineIdentitiesLater(&MakePlatformMachineInfoSource, static_cast<int>(version.dwMajorVersion),
+                                              static_cast<int>(version.dwMinorVersion));
 }
 
 void CVpnApp::StartSockets() {
@@ -139,8 +142,11 @@ void CVpnApp::StartSockets() {
   socketsStarted_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
 }
 
+void CVpnApp::StepDone(const char* step) { TraceStartupStep(step); }
+
 bool CVpnApp::CreateMainWindow() {
   curl_ = std::make_unique<CCurlGlobal>();
+  TraceStartupStep("curl");
   MainWindowContext context;
   context.places.update.modulePath = modulePath_;
   context.places.update.moduleFolder = moduleFolder_;
@@ -158,6 +164,7 @@ bool CVpnApp::CreateMainWindow() {
     };
   mainWindow_ = std::make_unique<CDlgVpnMain>(std::move(context));
   if (!mainWindow_->Create()) return false;
+  TraceStartupStep("dialog-created");
   mainWindow_->ShowMainWindow();
   return true;
 }

@@ -4,6 +4,7 @@
 #pragma once
 #include "platform/win32.h"
 
+#include <future>
 #include <memory>
 #include <string>
 
@@ -47,6 +48,7 @@ class CVpnApp : public IStartupPorts {
   void ComputeMachineIdentities() override;
   void StartSockets() override;
   bool CreateMainWindow() override;
+  void StepDone(const char* step) override;
 
  private:
   std::wstring modulePath_;
@@ -54,7 +56,7 @@ class CVpnApp : public IStartupPorts {
   std::wstring systemFolder_;
   std::wstring installerDownloadPath_;
   std::wstring clientDownloadPath_;
-  MachineIdentities identities_;
+  std::shared_future<MachineIdentities> identities_;
   std::unique_ptr<CDlgVpnMain> mainWindow_;
   HANDLE instanceMutex_ = nullptr;
   HWND firstInstance_ = nullptr;

@@ -8,6 +8,7 @@
 
 #include "app/shell_launch.h"
 #include "app/startup.h"
+#include "app/startup_win.h"
 #include "app/vpn_app_win.h"
 #include "platform/dll_search.h"
 #include "text/text_table.h"
@@ -28,6 +29,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
     ::LocalFree(argv);
   }
+  TraceStartupStep("entry");
   CVpnApp app;
   if (!app.InitInstance(arguments, {})) return 0;
   const int code = app.Run();

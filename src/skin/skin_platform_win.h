@@ -9,6 +9,10 @@
 
 #include "skin/skin_platform.h"
 
+// From now on a compiled-in image registered has its cells laid out from its
+// header's size and is decoded when first drawn (once, whichever thread
+// draws). Until this is called (tests) an image is decoded when registered.
+void DecodeSkinImagesWhenDrawn();
 // Decodes PNG, JPEG or BMP bytes; false when they do not decode.
 bool DecodeSkinImage(const void* bytes, std::size_t size, SkinImage& image);
 // An image from premultiplied BGRA pixels, top row first (tests draw their own).

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/strings.h"
@@ -258,6 +262,62 @@ TEST_F(Startup, WindowsTwoThousandSendsAFixedBiosText) {
       EXPECT_EQ(ids.bios, GetBiosIdentity(again));
     }
   }
+}
+
+// Holds its bios answer until released, and tells which thread read it.
+class CGatedSource : public IMachineInfoSource {
+ public:
+  struct Gate {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool open = false;
+    std::thread::id reader;
+  };
+  explicit CGatedSource(Gate& gate) : gate_(gate) {}
+  std::optional<BiosProperties> ReadBios() override {
+    std::unique_lock<std::mutex> hold(gate_.lock);
+    gate_.reader = std::this_thread::get_id();
+    gate_.changed.wait(hold, [this] { return gate_.open; });
+    return BiosProperties{{L"SerialNumber", L"SN-1"}};
+  }
+  std::vector<DriveAnswer> ReadDrives() override { return {}; }
+  std::optional<std::vector<AdapterRecord>> ReadAdapters() override { return std::nullopt; }
+
+ private:
+  Gate& gate_;
+};
+
+TEST_F(Startup, IdentitiesAreComputedBesideTheStartAndWaitedForWhenNeeded) {
+  struct Case {
+    int major, minor;
+    bool readsBios;
+  } cases[] = {{6, 1, true}, {10, 0, true}, {5, 0, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.major) + "." + std::to_string(c.minor));
+    CGatedSource::Gate gate;
+    std::shared_future<MachineIdentities> later = ComputeMachineIdentitiesLater(
+        [&gate] { return std::make_unique<CGatedSource>(gate); }, c.major, c.minor);
+    if (c.readsBios) {
+      // The start goes on while the source still has not answered.
+      EXPECT_NE(later.wait_for(std::chrono::milliseconds(20)), std::future_status::ready);
+    }
+    {
+      std::lock_guard<std::mutex> hold(gate.lock);
+      gate.open = true;
+    }
+    gate.changed.notify_all();
+    ASSERT_EQ(later.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    CCountingSource direct;
+    const MachineIdentities expected = ComputeMachineIdentities(direct, c.major, c.minor);
+    EXPECT_EQ(later.get().bios, expected.bios);
+    EXPECT_EQ(later.get().disk, expected.disk);
+    EXPECT_EQ(later.get().network, expected.network);
+    if (c.readsBios) EXPECT_NE(gate.reader, std::this_thread::get_id()) << "read on the caller's thread";
+  }
+  // No source: empty identities, as when the system provides none.
+  const MachineIdentities none = ComputeMachineIdentitiesLater([] { return nullptr; }, 10, 0).get();
+  EXPECT_EQ(none.bios, "");
+  EXPECT_EQ(none.disk, "");
 }
 
 }  // namespace
