@@ -45,7 +45,7 @@ tar -C "$shared_prefix" --exclude='./drive_c/users/*/Temp/*' -cf - . 2>/dev/null
 /usr/bin/wineserver -p >/dev/null 2>&1
 setsid "$wine" wineboot </dev/null >/dev/null 2>&1
 # A crash ends the program instead of waiting in the debugger's window.
-"$wine" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1
+"$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -88,9 +88,9 @@ for d in "${defines[@]}"; do
   case $d in -DVERSION=*) older_defines+=(-DVERSION=2.3.0.1) ;; *) older_defines+=("$d") ;; esac
 done
 "$makensis" -V1 "${older_defines[@]}" "-DOUTFILE=$older" "$script" || { fail "makensis of the older package"; exit 1; }
-start=$(date +%s)
+start=$(date +%s%N)
 "$wine" "$older" /S; rc=$?
-echo "measure: install took $(( $(date +%s) - start )) s; the built package is $(stat -c %s "$installer") bytes"
+echo "measure: install of the older package (the client alone) took $(( ($(date +%s%N) - start) / 1000000 )) ms; the built package is $(stat -c %s "$installer") bytes"
 check "older package installs (got $rc)" [ "$rc" = 0 ]
 check "older install's DisplayVersion" [ "$(reg_value DisplayVersion)" = 2.3.0.1 ]
 settings_key='HKCU\Software\Quillnet\Quillnet'
@@ -110,7 +110,7 @@ pid=$!
 "$wine" "$probe" wait Quillnet 60 || fail "no window from the older client within 60 s"
 
 # --- the package the build made, as the upgrade -----------------------------
-start=$(date +%s)
+start=$(date +%s%N)
 "$wine" "$installer" /S &
 setup_pid=$!
 # While the old client holds its mutex the upgrade must not go on: for 15 s
@@ -127,7 +127,7 @@ check "the older client still runs while the upgrade waits" kill -0 "$pid"
 "$wine" "$probe" close Quillnet 30 || fail "older client did not close on WM_CLOSE"
 wait "$pid"; pid=
 wait "$setup_pid"; rc=$?
-echo "measure: upgrade over a running client took $(( $(date +%s) - start )) s (about 15 s of it waiting for the client on purpose)"
+echo "measure: upgrade over a running client took $(( ($(date +%s%N) - start) / 1000000 )) ms (about 15 s of it waiting for the client on purpose)"
 check "upgrade exits 0 once the client has gone (got $rc)" [ "$rc" = 0 ]
 check "upgrade keeps the user's settings" [ "$(setting)" = 'kept user' ]
 check "upgrade keeps the application list" cmp -s "$applist" "$work/applist.before"
@@ -165,9 +165,9 @@ else
 fi
 pid=
 
-start=$(date +%s)
+start=$(date +%s%N)
 uninstall "$dir" 'C:\Program Files\Quillnet'; rc=$?
-echo "measure: uninstall took $(( $(date +%s) - start )) s"
+echo "measure: uninstall took $(( ($(date +%s%N) - start) / 1000000 )) ms"
 check "silent uninstall exits 0 (got $rc)" [ "$rc" = 0 ]
 check "only the user's override file is left" [ "$(cd "$dir" 2>/dev/null && find . -mindepth 1 | tr '\n' ' ')" = "./Quillnet.exe.ini " ]
 check "Start-menu folder removed" [ ! -e "$shortcut_dir" ]
@@ -199,7 +199,9 @@ export QUILLNET_BIND_STANDIN_LOG
 QUILLNET_BIND_STANDIN_LOG=$(win "$work/bind.log")
 dir="$drive/Quillnet Variant"
 windir='C:\Quillnet Variant'
+start=$(date +%s%N)
 run_line "$(win "$variant") /S /D=$windir"; rc=$?
+echo "measure: install of the variant (every file, registration) took $(( ($(date +%s%N) - start) / 1000000 )) ms"
 check "variant: silent install into a chosen folder exits 0 (got $rc)" [ "$rc" = 0 ]
 for f in "${layout[@]}"; do
   check "variant: openvpn/$f" cmp -s "$dir/openvpn/$f" "$openvpn/$f"
