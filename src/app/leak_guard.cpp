@@ -71,6 +71,11 @@ FirewallPolicyInput MakeLeakGuardInput(const LeakGuardFacts& f) {
     }
     in.physicalNetworks.push_back(NetworkOf(a));
   }
+  // openvpn reaches its server through the proxy, over whatever the proxy
+  // asks for (a SOCKS relay's UDP port is the proxy's choice).
+  IpAddress proxy;
+  if (!f.proxyServer.empty() && ReadAddress(f.proxyServer, proxy))
+    in.serviceHosts.push_back({proxy, FirewallProtocol::Any, 0});
   for (const std::wstring& text : f.dns) {
     IpAddress dns;
     if (ReadAddress(text, dns)) in.tunnelDns.push_back(dns);
@@ -136,6 +141,8 @@ LeakGuardFacts LeakGuardFactsOf(FirewallPhase phase, const VpnServerInfo& server
     f.routeMode = vpn->GetRouteMode();
     f.routes = vpn->GetRoutes();
     f.localIp = vpn->GetLocalIp();
+    const VpnProxy proxy = vpn->GetProxy();
+    if (proxy.type != 0) f.proxyServer = proxy.server;
     for (const std::wstring& dns : {vpn->GetDns1(), vpn->GetDns2()})
       if (!dns.empty()) f.dns.push_back(dns);
   }

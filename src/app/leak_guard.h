@@ -37,6 +37,7 @@ struct LeakGuardFacts {
   std::vector<std::wstring> dns;     // the tunnel's resolvers
   std::vector<InterfaceAddress> interfaces;
   std::vector<FirewallEndpoint> serviceHosts;
+  std::wstring proxyServer;  // the user's proxy (dotted IPv4); empty when none
 };
 
 // The policy's input: the tunnel is the interface holding localIp, every

@@ -103,6 +103,36 @@ TEST(LeakGuardInput, FromTheConnectionAndTheInterfaces) {
   }
 }
 
+// openvpn goes to its server through the user's proxy: protection must not
+// block the only way out the tunnel has.
+TEST(LeakGuardInput, TheProxyIsReachedAroundTheTunnel) {
+  struct Case {
+    const char* what;
+    const wchar_t* proxy;
+    bool reachable;
+  } cases[] = {
+      {"no proxy", L"", false},
+      {"a proxy address", L"192.0.2.80", true},
+      {"a proxy that is no address", L"proxy.example;x", false},
+  };
+  for (const Case& c : cases) {
+    for (const FirewallPhase phase : {FirewallPhase::Connecting, FirewallPhase::Connected, FirewallPhase::Dropped}) {
+      LeakGuardFacts f = Connected();
+      f.phase = phase;
+      f.proxyServer = c.proxy;
+      const FirewallRuleSet rules = MakeFirewallRules(MakeLeakGuardInput(f));
+      for (const auto& [protocol, port] : {std::pair{FirewallProtocol::Tcp, 8080}, {FirewallProtocol::Udp, 40001}}) {
+        FirewallPacket packet;
+        packet.protocol = protocol;
+        ASSERT_TRUE(ParseIpAddress("192.0.2.80", packet.remote));
+        packet.remotePort = static_cast<std::uint16_t>(port);
+        packet.localPort = 50000;
+        EXPECT_EQ(FirewallPermits(rules, packet), c.reachable) << c.what << " port " << port;
+      }
+    }
+  }
+}
+
 TEST(LeakGuardInput, TheServiceHostOfABaseUrl) {
   struct Case {
     const wchar_t* url;
