@@ -6,7 +6,8 @@
 # server with no openvpn beside the client asks whether to update; with a
 # stand-in openvpn beside it the client connects, hides to the tray and
 # disconnects; Disconnect while connecting ends the attempt and nothing of
-# it comes back; closing while connected asks first. Keeps screenshots.
+# it comes back; closing while connected asks first; an openvpn that
+# ignores the exit event is ended all the same. Keeps screenshots.
 # usage: connect.sh QUILLNET_EXE PROBE_EXE FAKE_OPENVPN_EXE SERVICE_EXE TRIPLET WORK_DIR SCREENSHOT_DIR
 set -u
 exe=$1 probe=$2 fake_openvpn=$3 service=$4 triplet=$5 work=$6 shots=$7
@@ -135,5 +136,19 @@ probe box '' 1 >/dev/null 2>&1 && fail "hold: a box appeared after Disconnect"
 probe status 'VPN has already been disconnected' 1 >/dev/null || fail "hold: the status changed after Disconnect"
 stop_client hold
 
+# --- an openvpn that never looks at the exit event ---------------------------
+# Disconnect must still end it (after the grace openvpn gets to clean up).
+start_client deaf "$tunnel_port"
+with_openvpn deaf deaf
+login_and_choose deaf
+past_the_adapter deaf
+probe status 'Login succeeded' 60 >/dev/null || fail "deaf: never connected"
+probe command 1004 || fail "deaf: no main window for Disconnect"
+probe status 'VPN has already been disconnected' 40 >/dev/null || fail "deaf: Disconnect did not end the connection"
+probe enabled 1003 10 || fail "deaf: Connect is not enabled after Disconnect"
+for _ in $(seq 1 50); do pgrep -f 'client-deaf.openvpn.openvpn\.exe' >/dev/null || break; sleep 0.2; done
+pgrep -f 'client-deaf.openvpn.openvpn\.exe' >/dev/null && fail "deaf: the openvpn that ignored the exit event is still running"
+stop_client deaf
+
 [ "$failures" = 0 ] || { echo "$failures failures; logs in $work"; exit 1; }
-echo "PASS: dial-up failures in one box, the missing-openvpn question, connect and Disconnect with a stand-in openvpn, the tray, close asks while connected, Disconnect while connecting; screenshots in $shots"
+echo "PASS: dial-up failures in one box, the missing-openvpn question, connect and Disconnect with a stand-in openvpn, the tray, close asks while connected, Disconnect while connecting, an openvpn deaf to the exit event ended; screenshots in $shots"

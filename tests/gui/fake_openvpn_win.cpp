@@ -5,7 +5,8 @@
 // file "fake-openvpn.mode" beside it chooses the play: "connect" (the
 // default) completes and reports traffic, "hold" stops after the peer's
 // answer and never completes, "refuse" ends with an authentication failure,
-// "drop" completes and loses the server two seconds later.
+// "drop" completes and loses the server two seconds later, "deaf" completes
+// and never looks at the exit event.
 #include <windows.h>
 
 #include <cstdio>
@@ -55,8 +56,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (std::wcscmp(argv[i], L"--service") == 0 && i + 1 < argc) exitEvent = argv[i + 1];
   }
-  HANDLE event = exitEvent.empty() ? nullptr : ::CreateEventW(nullptr, FALSE, FALSE, exitEvent.c_str());
   const std::string mode = Mode(argv[0]);
+  HANDLE event = exitEvent.empty() || mode == "deaf" ? nullptr : ::CreateEventW(nullptr, FALSE, FALSE, exitEvent.c_str());
   // One line per start in "fake-openvpn.runs" beside it: tests count the reconnects.
   {
     std::wstring runs(argv[0]);
