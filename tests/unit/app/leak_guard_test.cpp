@@ -6,6 +6,7 @@
 #include <map>
 
 #include "fakes/fake_forward_table.h"
+#include "fakes/quiet_connect_system.h"
 #include "fakes/test_vpn.h"
 #include "platform/clock.h"
 #include "text/text_table.h"
@@ -307,24 +308,7 @@ class CGuardedView : public IConnectView {
   bool disconnectEnabled = false;
 };
 
-class CGuardedSystem : public IConnectSystem {
- public:
-  void PrepareSystemForL2tp(const std::wstring&) override {}
-  bool OpenVpnComponentPresent() override { return true; }
-  int CompareOpenVpnVersion(const std::wstring&) override { return -1; }
-  std::wstring ForceOpenVpnUpdateVersion() override { return L""; }
-  bool IsTapAdapterReady() override { return true; }
-  std::unique_ptr<IOperation> InstallTapDriverOperation() override { return nullptr; }
-  void DownloadAndRunUpdate(const std::string&) override {}
-  std::int32_t DebugConnectVpn() override { return 0; }
-  VpnProxy Proxy() override { return {}; }
-  void StoreLastSuccessVpnType(std::int32_t) override {}
-  void PutVpnBindingFirst() override {}
-  void FlushDnsCache() override {}
-  bool DisableDhcpOnVpnAdapter(const std::wstring&) override { return false; }
-  bool VpnBindStart(std::uint32_t, std::uint32_t) override { return true; }
-  void VpnBindStop() override {}
-};
+using CGuardedSystem = CQuietConnectSystem;
 
 class CGuardClock : public IClock {
  public:
