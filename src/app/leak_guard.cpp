@@ -1,5 +1,7 @@
 #include "app/leak_guard.h"
 
+#include <cstring>
+
 #include "platform/strings.h"
 #include "routing/route_plan.h"
 #include "servers/server_list.h"
@@ -92,6 +94,16 @@ FirewallPolicyInput MakeLeakGuardInput(const LeakGuardFacts& f) {
     (f.routeMode == kFirewallRouteModeDefaultGateway ? in.bypassNetworks : in.tunnelRoutes).push_back(network);
   }
   return in;
+}
+
+void AddServiceAddress(std::vector<FirewallEndpoint>& hosts, int family, const void* bytes) {
+  FirewallEndpoint e;
+  e.protocol = FirewallProtocol::Tcp;
+  e.address.family = family;
+  std::memcpy(e.address.bytes.data(), bytes, family == 4 ? 4 : 16);
+  for (const FirewallEndpoint& h : hosts)
+    if (h.address == e.address) return;
+  hosts.push_back(e);
 }
 
 std::string UrlHost(const std::wstring& url) {

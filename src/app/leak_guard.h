@@ -53,6 +53,9 @@ std::string UrlHost(const std::wstring& url);
 // whatever the base says).
 std::vector<FirewallEndpoint> ResolveServiceHosts(const std::wstring& baseUrl);
 
+// Adds a resolved address (4 or 16 bytes) of the account service once.
+void AddServiceAddress(std::vector<FirewallEndpoint>& hosts, int family, const void* bytes);
+
 // Every address of every interface that is up.
 std::vector<InterfaceAddress> ListInterfaceAddresses();
 

@@ -32,20 +32,10 @@ std::vector<FirewallEndpoint> ResolveServiceHosts(const std::wstring& baseUrl) {
   addrinfo* found = nullptr;
   if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) return hosts;
   for (addrinfo* a = found; a; a = a->ai_next) {
-    FirewallEndpoint e;
-    e.protocol = FirewallProtocol::Tcp;
-    if (a->ai_family == AF_INET) {
-      e.address.family = 4;
-      std::memcpy(e.address.bytes.data(), &reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr, 4);
-    } else if (a->ai_family == AF_INET6) {
-      e.address.family = 6;
-      std::memcpy(e.address.bytes.data(), &reinterpret_cast<sockaddr_in6*>(a->ai_addr)->sin6_addr, 16);
-    } else {
-      continue;
-    }
-    bool seen = false;
-    for (const FirewallEndpoint& h : hosts) seen = seen || h.address == e.address;
-    if (!seen) hosts.push_back(e);
+    if (a->ai_family == AF_INET)
+      AddServiceAddress(hosts, 4, &reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr);
+    else if (a->ai_family == AF_INET6)
+      AddServiceAddress(hosts, 6, &reinterpret_cast<sockaddr_in6*>(a->ai_addr)->sin6_addr);
   }
   freeaddrinfo(found);
   return hosts;
