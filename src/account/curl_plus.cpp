@@ -21,7 +21,19 @@ constexpr const char* kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows N
 
 }  // namespace
 
-CCurlGlobal::CCurlGlobal() : ok_(curl_global_init(CURL_GLOBAL_ALL) == CURLE_OK) {}
+namespace {
+
+bool StartTlsLibrary() {
+#ifdef _WIN32
+  // A Linux system's configuration is its administrator's policy and stays.
+  if (!KeepTlsLibraryFromReadingConfiguration()) return false;
+#endif
+  return true;
+}
+
+}  // namespace
+
+CCurlGlobal::CCurlGlobal() : ok_(StartTlsLibrary() && curl_global_init(CURL_GLOBAL_ALL) == CURLE_OK) {}
 
 CCurlGlobal::~CCurlGlobal() {
   if (ok_) curl_global_cleanup();

@@ -1,5 +1,6 @@
 #include "account/trust_anchors.h"
 
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
@@ -47,6 +48,16 @@ std::shared_ptr<AnchorList> ParsePem(std::string_view pem) {
   if (list->empty()) return nullptr;
   return list;
 }
+
+}  // namespace
+
+bool KeepTlsLibraryFromReadingConfiguration() {
+  // The library's start runs once: started without its configuration, a
+  // later start that asks for it (libcurl's does) reads nothing.
+  return OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr) == 1;
+}
+
+namespace {
 
 bool PlainFileName(const std::wstring& name) {
   if (name.empty() || name.size() > 128 || name.front() == L'.') return false;

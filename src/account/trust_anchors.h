@@ -23,6 +23,14 @@ enum class OperatorCaLoad { NotNamed, Loaded, Refused };
 // certificate, is refused and leaves no extra anchors.
 OperatorCaLoad LoadOperatorCaFile(const std::wstring& overrideFilePath);
 
+// OpenSSL reads a configuration file at its first use: the one OPENSSL_CONF
+// names, or openssl.cnf in a folder fixed when the library was built. On
+// Windows that folder ("\var\cache\...") is one any user may create, and a
+// configuration can load a library into the process, which runs as
+// administrator. Called before any other use of OpenSSL, this makes every
+// later start of it read no file; true when it took effect.
+bool KeepTlsLibraryFromReadingConfiguration();
+
 // For libcurl's SSL context hook: adds the extra anchors to an OpenSSL
 // SSL_CTX's certificate store.
 void AddExtraTrustAnchorsTo(void* sslContext);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "account/trust_anchors.h"
 #include "app/shell_launch.h"
 #include "app/startup.h"
 #include "app/startup_win.h"
@@ -17,6 +18,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // First of all: no DLL loaded from here on may come from the current
   // folder or PATH.
   RestrictDllSearch();
+  // Before any use of OpenSSL: it must not read a configuration from a
+  // folder another user could have made.
+  KeepTlsLibraryFromReadingConfiguration();
   // Before anything of the start-up: its calls may not exist on such a system.
   if (const std::optional<SystemVersion> version = RunningSystemVersion(); version && !IsSupportedSystem(*version)) {
     LoadTextTable();
