@@ -172,6 +172,8 @@ class CDlgVpnMain : public CDialog, public IMainView, public IConnectView {
   CSkinButton forgotPassword_, connect_, disconnect_;
   std::array<CSkinButton, 5> webButtons_;
   CTrayNotifyIcon tray_;
+  // The icon the state asks for; the tray gets it once its icon is added.
+  int trayIcon_ = kIconNotConnected;
   HICON bigIcon_ = nullptr;
   HICON smallIcon_ = nullptr;
   CDlgDownload* activeDownload_ = nullptr;

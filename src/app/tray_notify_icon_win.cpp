@@ -64,6 +64,7 @@ bool CTrayNotifyIcon::AddTrayIcon(HWND owner, int iconResource) {
   CopyText(data_.szTip, sizeof data_.szTip / sizeof data_.szTip[0], L"Quillnet");
   SetIconHandle(static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(iconResource),
                                                 IMAGE_ICON, 16, 16, 0)));
+  iconResource_ = iconResource;
   if (!menu_) menu_ = ::LoadMenuW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_TRAY_MENU));
   if (menu_) {
     defaultItem_ = 0;

@@ -35,7 +35,7 @@ class CTrayNotifyIcon {
   bool Filter(UINT message, WPARAM wParam, LPARAM lParam, bool& showMainWindow);
 
   bool Added() const { return added_; }
-  // The resource of the icon SetTrayIcon last showed; 0 before.
+  // The resource of the icon last shown; 0 before the icon was ever added.
   int IconResource() const { return iconResource_; }
   const NOTIFYICONDATAW& Data() const { return data_; }
   UINT TaskbarCreatedMessage() const { return taskbarCreated_; }

@@ -294,6 +294,25 @@ TEST_F(MainWindow, OpensReadyWithTheFormLimitsAndConnectOnly) {
   for (int id = 1036; id < 1040; ++id) EXPECT_EQ(TextOf(id), L"") << id;
 }
 
+// The tray icon is added from the message loop, after the window could be
+// shown; a state reached before that shows once it is there.
+TEST_F(MainWindow, TheTrayIconComesWithTheLoopAndTheStateAskedForMeanwhile) {
+  const struct {
+    int asked, shown;  // asked 0: no state change before the loop runs
+  } cases[] = {{0, kTrayIconNotConnected}, {kIconSentChanged, kIconSentChanged},
+               {kTrayIconConnectedQuiet, kTrayIconConnectedQuiet}};
+  for (const auto& c : cases) {
+    ASSERT_NO_FATAL_FAILURE(Reopen());
+    EXPECT_FALSE(window_->TrayIcon().Added()) << c.asked;
+    EXPECT_EQ(window_->TrayIcon().IconResource(), 0) << c.asked;
+    if (c.asked) window_->SetTrayIcon(c.asked);
+    PumpFor(100);
+    EXPECT_TRUE(window_->TrayIcon().Added()) << c.asked;
+    EXPECT_EQ(window_->TrayIcon().IconResource(), c.shown) << c.asked;
+    EXPECT_NE(window_->TrayIcon().Data().hIcon, nullptr) << c.asked;
+  }
+}
+
 TEST_F(MainWindow, EveryTypeFailingShowsOneBoxWithEveryReportAndConnectAgain) {
   factory_.startFails = true;
   window_->EnableConnect(false);
