@@ -118,6 +118,20 @@ std::int32_t ChosenVpnType(const TypeBoxes& boxes) {
   return type;
 }
 
+namespace {
+
+ServerRow MakeServerRow(std::int32_t id, const VpnServerInfo& server) {
+  ServerRow row;
+  row.id = id;
+  row.cells[0] = server.title;
+  row.cells[1] = server.comment;
+  row.cells[2] = SpeedSummary(server);
+  row.cells[3] = LoadText(server.load);
+  return row;
+}
+
+}  // namespace
+
 CServerChooser::CServerChooser(VpnServerMap servers, CSpeedTest& speedTest)
     : servers_(std::move(servers)), speedTest_(speedTest), tabs_(BuildCategoryTabs(servers_)) {}
 
@@ -146,9 +160,8 @@ void CServerChooser::Fill(std::int32_t selectId) {
         server.row = -1;
         continue;
       }
-      ServerRow row;
-      row.id = id;
-      rows_.push_back(std::move(row));
+      server.row = static_cast<std::int32_t>(rows_.size());
+      rows_.push_back(MakeServerRow(id, server));
     }
     QueueUntested(servers_, *queues);
   }
@@ -165,20 +178,18 @@ void CServerChooser::Sort() {
   ids.reserve(rows_.size());
   for (const ServerRow& row : rows_) ids.push_back(row.id);
   SortServerIds(ids, servers_, sortColumn_, sortDirection_);
-  rows_.clear();
+  // Every result keeps its row's text current, so a sort only moves rows:
+  // building a thousand rows' texts again was most of a header click.
+  std::vector<ServerRow> sorted;
+  sorted.reserve(rows_.size());
   selectedRow_ = -1;
   for (std::int32_t id : ids) {
     VpnServerInfo& server = servers_.at(id);
-    server.row = static_cast<std::int32_t>(rows_.size());
+    sorted.push_back(std::move(rows_[static_cast<std::size_t>(server.row)]));
+    server.row = static_cast<std::int32_t>(sorted.size() - 1);
     if (hadSelection && id == selectedId) selectedRow_ = server.row;
-    ServerRow row;
-    row.id = id;
-    row.cells[0] = server.title;
-    row.cells[1] = server.comment;
-    row.cells[2] = SpeedSummary(server);
-    row.cells[3] = LoadText(server.load);
-    rows_.push_back(std::move(row));
   }
+  rows_ = std::move(sorted);
 }
 
 const VpnServerInfo* CServerChooser::SelectRow(int row) {

@@ -5,6 +5,7 @@
 #include "account/reply_document.h"
 #include "fakes/temp_dir.h"
 #include "platform/message_target.h"
+#include "servers/server_columns.h"
 #include "text/text_table.h"
 
 namespace {
@@ -194,6 +195,46 @@ TEST_F(PolicyChooser, HeaderClicksSortAndKeepTheSelection) {
   EXPECT_EQ(chooser.SortColumn(), 2);
   EXPECT_EQ(chooser.SortDirection(), 1);
   EXPECT_EQ(RowIds(chooser).front(), 3);
+}
+
+// A sort moves the rows it has, texts and all: each row must still be its
+// own server's, whatever was clicked and whatever results came in between.
+TEST_F(PolicyChooser, SortedRowsKeepTheirServersTexts) {
+  VpnServerMap servers;
+  for (std::int32_t id = 1; id <= 40; ++id) {
+    VpnServerInfo& s = servers[id];
+    s.id = id;
+    s.title = L"server " + std::to_wstring((id * 7) % 13);
+    s.comment = L"note " + std::to_wstring(id % 5);
+    s.load = (id % 10) / 10.0;
+    s.categories = {L"china"};
+  }
+  const std::vector<std::vector<int>> clickRuns = {{2}, {2, 2}, {0, 2, 1}, {3, 3, 2, 0}, {1}};
+  for (const std::vector<int>& clicks : clickRuns) {
+    CServerChooser chooser(servers, speedTest_);
+    chooser.SetUp({0, 0, 0, 17, 0});
+    std::int32_t result = 5;
+    for (int column : clicks) {
+      // Results between clicks change the speed texts the next sort moves.
+      for (std::int32_t id = column + 1; id <= 40; id += 3)
+        chooser.OnSpeedResult(id % 2 ? kMsgUdpResult : kMsgIcmpResult, static_cast<std::uintptr_t>(id),
+                              (result += 37) % 400);
+      chooser.ClickColumn(column);
+      ASSERT_EQ(chooser.Rows().size(), 40u);
+      for (std::size_t row = 0; row < chooser.Rows().size(); ++row) {
+        const ServerRow& shown = chooser.Rows()[row];
+        const VpnServerInfo& server = chooser.Servers().at(shown.id);
+        SCOPED_TRACE(testing::Message() << "click " << column << " row " << row << " id " << shown.id);
+        EXPECT_EQ(server.row, static_cast<std::int32_t>(row));
+        EXPECT_EQ(shown.cells[0], server.title);
+        EXPECT_EQ(shown.cells[1], server.comment);
+        EXPECT_EQ(shown.cells[2], SpeedSummary(server));
+        EXPECT_EQ(shown.cells[3], LoadText(server.load));
+      }
+      ASSERT_NE(chooser.SelectedServer(), nullptr);
+      EXPECT_EQ(chooser.SelectedServer()->id, 17);
+    }
+  }
 }
 
 TEST_F(PolicyChooser, ResultsAndTheDoubleTimeoutCycle) {

@@ -132,6 +132,32 @@ TEST_F(ServerColumns, SortingByEveryColumnAndDirection) {
   }
 }
 
+// The speed sort works each text's class out once; it must order exactly as
+// comparing the texts themselves does, ties and all.
+TEST_F(ServerColumns, SpeedSortOrdersAsTheTextComparison) {
+  const std::int32_t results[] = {kSpeedToBeTested, kSpeedTesting, kSpeedTimeout, 0, 7, 25, 25, 100, 101, 999, 4000};
+  VpnServerMap servers;
+  std::vector<std::int32_t> ids;
+  std::uint32_t seed = 12345;
+  auto next = [&] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  for (std::int32_t id = 1; id <= 300; ++id) {
+    VpnServerInfo& s = servers[id];
+    s.id = id;
+    s.icmpResult = results[next() % std::size(results)];
+    s.udpResult = results[next() % std::size(results)];
+    ids.push_back(id);
+  }
+  for (int direction : {1, -1}) {
+    std::vector<std::int32_t> expected = ids, sorted = ids;
+    std::stable_sort(expected.begin(), expected.end(), [&](std::int32_t x, std::int32_t y) {
+      const std::wstring a = SpeedSummary(servers.at(x)), b = SpeedSummary(servers.at(y));
+      return CompareSpeedTexts(a, b, direction) < 0 && CompareSpeedTexts(b, a, direction) >= 0;
+    });
+    SortServerIds(sorted, servers, 2, direction);
+    EXPECT_EQ(sorted, expected) << "direction " << direction;
+  }
+}
+
 TEST_F(ServerColumns, SortingManyEqualLoadsDescendingStaysInBounds) {
   // A comparator that says "less" both ways would let an unchecked sort run
   // off the end; this must simply keep the order.
