@@ -14,7 +14,14 @@ start_service demo "$demo"
 demo_port=$port
 
 # --- the window, the refusal, the login to the chooser, the second start ---
-start_client main "$demo_port"
+# The first client starts with a hostile OpenSSL configuration named in its
+# environment: it names a library that leaves a marker when it is loaded.
+planted=$work/planted-openssl
+rm -rf "$planted" && mkdir -p "$planted"
+cp "$(dirname "$probe")/planted_engine.dll" "$planted/" || fail "no planted_engine.dll beside the probe"
+printf 'openssl_conf = planted_init\n[planted_init]\nengines = planted_engines\n[planted_engines]\nplanted = planted_engine\n[planted_engine]\ndynamic_path = %s\n' \
+  "$(winpath "$planted/planted_engine.dll" | sed 's/\\/\\\\/g')" >"$planted/openssl.cnf"
+OPENSSL_CONF=$(winpath "$planted/openssl.cnf") start_client main "$demo_port"
 probe main 60 >/dev/null || fail "no main window within 60 s"
 probe status Ready 20 >/dev/null || fail "the status line never said Ready"
 probe status 127.0.0.1 20 1013 >/dev/null || fail "the public address from the host probe never showed"
@@ -56,6 +63,8 @@ about=$(probe box 'Copyright (C) The Quillnet developers' 10) || fail "the About
 grep -q '^Quillnet [0-9]' <<<"$about" || fail "the About box does not start with the version: $about"
 probe status '2031-01-01' 5 1011 >/dev/null || fail "the expiry date did not show"
 probe shot main "$(winpath "$shots/main-window-after-login.png")" || fail "screenshot after the login"
+# Two logins over HTTPS have started OpenSSL by now.
+[ ! -e "$planted/planted_engine.dll.loaded" ] || fail "the client loaded the library a planted OpenSSL configuration named"
 
 probe hide >/dev/null || fail "could not hide the main window"
 "$wine" "$exe" </dev/null >"$work/second.log" 2>&1 &
