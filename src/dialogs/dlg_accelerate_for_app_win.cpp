@@ -129,7 +129,7 @@ class CAccelerateDialogImpl : public CDialog, public IAccelerateView {
     ofn.lpstrInitialDir = folder.c_str();
     ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_EXPLORER;
     // Loaded when first asked for: importing the common dialogs cost every
-    // start of the client about 10 ms under Wine, for a box few users open.
+    // start of the client about 8 ms under Wine, for a box few users open.
     static HMODULE dialogs = ::LoadLibraryExW(L"comdlg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     using OpenFileFunction = BOOL(WINAPI*)(OPENFILENAMEW*);
     const auto open = dialogs ? reinterpret_cast<OpenFileFunction>(

@@ -1,6 +1,7 @@
 #include "servers/server_columns.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 
@@ -70,20 +71,69 @@ std::wstring LoadText(double load) {
   return buffer;
 }
 
-int CompareSpeedTexts(const std::wstring& a, const std::wstring& b, int direction) {
-  if (a == b) return 0;
-  const bool aDigit = StartsWithDigit(a);
-  const bool bDigit = StartsWithDigit(b);
-  if (aDigit && bDigit) return LeadingNumber(a) < LeadingNumber(b) ? -direction : direction;
-  if (aDigit) return -direction;
-  if (bDigit) return direction;
-  const std::wstring ranks[] = {GetText("VpnServerSpeed_Testing"), GetText("VpnServerSpeed_Unknown"),
-                                GetText("VpnServerSpeed_ToBeTested"), GetText("VpnServerSpeed_Timeout")};
-  for (const std::wstring& rank : ranks) {
-    if (a == rank) return -direction;
-    if (b == rank) return direction;
+namespace {
+
+// A speed text's place in the order, worked out once per text: a sort of a
+// thousand rows makes some twenty thousand comparisons, and looking the four
+// status texts up in each was most of a header click.
+struct SpeedKey {
+  std::wstring text;
+  int kind = 0;  // 0 a number, 1-4 the status texts in their order, 5 anything else
+  std::int64_t number = 0;
+  std::int32_t id = 0;
+};
+
+using StatusTexts = std::array<std::wstring, 4>;
+
+StatusTexts SpeedStatusTexts() {
+  return {GetText("VpnServerSpeed_Testing"), GetText("VpnServerSpeed_Unknown"), GetText("VpnServerSpeed_ToBeTested"),
+          GetText("VpnServerSpeed_Timeout")};
+}
+
+SpeedKey KeyOfSpeedText(std::wstring text, const StatusTexts& statuses) {
+  SpeedKey key;
+  key.text = std::move(text);
+  if (StartsWithDigit(key.text)) {
+    key.number = LeadingNumber(key.text);
+    return key;
   }
-  return 0;
+  key.kind = 5;
+  for (int r = 0; r < 4; ++r)
+    if (key.text == statuses[r]) {
+      key.kind = r + 1;
+      break;
+    }
+  return key;
+}
+
+int CompareSpeedKeys(const SpeedKey& a, const SpeedKey& b, int direction) {
+  if (a.text == b.text) return 0;
+  if (a.kind == 0 && b.kind == 0) return a.number < b.number ? -direction : direction;
+  if (a.kind == 0) return -direction;
+  if (b.kind == 0) return direction;
+  if (a.kind == 5 && b.kind == 5) return 0;
+  return a.kind < b.kind ? -direction : direction;
+}
+
+void SortBySpeed(std::vector<std::int32_t>& ids, const VpnServerMap& servers, int direction) {
+  const StatusTexts statuses = SpeedStatusTexts();
+  std::vector<SpeedKey> keyed;
+  keyed.reserve(ids.size());
+  for (std::int32_t id : ids) {
+    keyed.push_back(KeyOfSpeedText(SpeedSummary(servers.at(id)), statuses));
+    keyed.back().id = id;
+  }
+  std::stable_sort(keyed.begin(), keyed.end(), [&](const SpeedKey& x, const SpeedKey& y) {
+    return CompareSpeedKeys(x, y, direction) < 0 && CompareSpeedKeys(y, x, direction) >= 0;
+  });
+  for (std::size_t i = 0; i < ids.size(); ++i) ids[i] = keyed[i].id;
+}
+
+}  // namespace
+
+int CompareSpeedTexts(const std::wstring& a, const std::wstring& b, int direction) {
+  const StatusTexts statuses = SpeedStatusTexts();
+  return CompareSpeedKeys(KeyOfSpeedText(a, statuses), KeyOfSpeedText(b, statuses), direction);
 }
 
 int CompareServerColumn(const VpnServerInfo& a, const VpnServerInfo& b, int column, int direction) {
@@ -100,54 +150,6 @@ int CompareServerColumn(const VpnServerInfo& a, const VpnServerInfo& b, int colu
       return 0;
   }
 }
-
-namespace {
-
-// CompareSpeedTexts with each text's class worked out once: a sort of a
-// thousand rows made some twenty thousand comparisons, each of which looked
-// the four status texts up again.
-struct SpeedKey {
-  std::wstring text;
-  int kind = 0;  // 0 a number, 1-4 the status texts in their order, 5 anything else
-  std::int64_t number = 0;
-  std::int32_t id = 0;
-};
-
-int CompareSpeedKeys(const SpeedKey& a, const SpeedKey& b, int direction) {
-  if (a.text == b.text) return 0;
-  if (a.kind == 0 && b.kind == 0) return a.number < b.number ? -direction : direction;
-  if (a.kind == 0) return -direction;
-  if (b.kind == 0) return direction;
-  if (a.kind == 5 && b.kind == 5) return 0;
-  return a.kind < b.kind ? -direction : direction;
-}
-
-void SortBySpeed(std::vector<std::int32_t>& ids, const VpnServerMap& servers, int direction) {
-  const std::wstring ranks[] = {GetText("VpnServerSpeed_Testing"), GetText("VpnServerSpeed_Unknown"),
-                                GetText("VpnServerSpeed_ToBeTested"), GetText("VpnServerSpeed_Timeout")};
-  std::vector<SpeedKey> keyed(ids.size());
-  for (std::size_t i = 0; i < ids.size(); ++i) {
-    SpeedKey& key = keyed[i];
-    key.id = ids[i];
-    key.text = SpeedSummary(servers.at(ids[i]));
-    if (StartsWithDigit(key.text)) {
-      key.number = LeadingNumber(key.text);
-      continue;
-    }
-    key.kind = 5;
-    for (int r = 0; r < 4; ++r)
-      if (key.text == ranks[r]) {
-        key.kind = r + 1;
-        break;
-      }
-  }
-  std::stable_sort(keyed.begin(), keyed.end(), [&](const SpeedKey& x, const SpeedKey& y) {
-    return CompareSpeedKeys(x, y, direction) < 0 && CompareSpeedKeys(y, x, direction) >= 0;
-  });
-  for (std::size_t i = 0; i < ids.size(); ++i) ids[i] = keyed[i].id;
-}
-
-}  // namespace
 
 void SortServerIds(std::vector<std::int32_t>& ids, const VpnServerMap& servers, int column, int direction) {
   if (column == 2) {
